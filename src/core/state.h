@@ -1,0 +1,146 @@
+// The program-wide state, grouped by the job it does. Every procedure reads and writes it by
+// name through the one instance `g`; a test starts from a clean program with ResetState().
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ui/frm_com_parameters.h"
+#include "ui/frm_ui.h"
+
+namespace rompush {
+
+// Command codes held in UiCommand. Code 3 is not used.
+enum : std::uint8_t {
+    uicmdNONE = 0,
+    uicmdSCAN = 1,
+    uicmdHEXFILE = 2,
+    uicmdERASE = 4,
+    uicmdVERIFY = 5,
+    uicmdPROGRAM = 6,
+    uicmdLASTUSED = 7
+};
+
+constexpr const char* kProgramName = "RomPush";
+constexpr const char* kVersion = " 1.8G";
+constexpr const char* kIniSignature = "ROMPUSH_INI_001";
+constexpr const char* kIniFileName = "RomPush.INI";
+constexpr std::uint8_t kPs2PortNumber = 99;
+
+struct CommandState {
+    std::uint8_t UiCommand = 0;
+    std::uint8_t CurrentCommand = 0;
+    bool MainLoopRunning = false;
+    std::string ProductMode = "FALSE";
+    bool ContinueFlag = false;
+    std::string CopyTarget;
+    std::string CfxSetup;
+    bool UseWinIo = false;
+    std::string HelpFileName;
+    int StartupAttempts = 0;  // start-up runs again after an early error
+};
+
+struct TraceState {
+    bool TraceOn = false;
+    std::string TraceIndent;
+    std::shared_ptr<std::ofstream> File;  // the trace channel, open until the program ends
+    std::string FilePath;
+};
+
+struct PortState {
+    std::uint8_t CommPortNumber = 0;  // 99 the PS/2 keyboard port, 0 none
+    std::uint8_t MaxComPorts = 25;
+    std::string HexDir;
+    std::string BaudSetting;
+    std::uint8_t SavedBaudIndex = 6;
+    std::uint8_t SavedDataBitsIndex = 1;
+    std::uint8_t SavedFlowIndex = 2;
+    std::uint8_t SavedParityIndex = 2;
+    std::uint8_t SavedStopBitsIndex = 0;
+};
+
+// What the serial link shares: the receive buffer, the wait flag, the packet buffers.
+struct LinkState {
+    bool DelayActive = false;
+    std::array<std::uint8_t, 51> RcvArray{};  // [0] count, bytes in 1..count
+    std::array<std::uint8_t, 41> cmd_string{};
+    std::array<std::uint8_t, 41> PayloadBuf{};
+    std::uint8_t RspIndex = 0;
+    std::array<std::int16_t, 256> CrcTable{};
+};
+
+struct DeviceRecord {
+    std::uint8_t DevTypeCode = 0;
+    std::string DevLetter;
+    std::string DevIdName;
+    std::string DevDisplayName;
+    std::string DevRevPrefix;
+    std::string DevRev;
+    std::string BslRev;
+    bool DeviceFound = false;
+};
+
+struct FileState {
+    std::string SelectedFileName, SelectedFilePath;
+    std::string LastUsedName, LastUsedPath;
+    std::string UsbFileName, UsbLastUsedPath;
+    std::string QrxFileName, QrxLastUsedPath;
+    std::string CfxFileName, CfxLastUsedPath;
+    std::string UsbFilePath, QrxFilePath, CfxFilePath;
+    std::string KvtFileName, KvtFilePath;
+};
+
+struct HexState {
+    std::vector<std::int16_t> HexData = std::vector<std::int16_t>(32785, 0);
+    std::int16_t FileProductCode = 0;
+    std::string CurLine;
+};
+
+struct ResultState {
+    std::int16_t ErrorCode = 0;
+    bool ProgramVerifyOk = false;
+    bool ProgramMode = false;
+};
+
+// Meridan counters that decide which Meridan buttons are usable.
+struct MeridanState {
+    std::uint8_t UsbCount = 0;
+    std::uint8_t QrxCount = 0;
+    bool UsbPresent = false;
+    bool QrxPresent = false;
+    bool SendMainAllowed = false;
+};
+
+struct FormState {
+    ui::FrmUI frmUI;
+    ui::FrmComParameters frmComParameters;
+};
+
+struct Globals {
+    CommandState cmd;
+    TraceState trace;
+    PortState port;
+    LinkState link;
+    DeviceRecord dev;
+    FileState files;
+    HexState hex;
+    ResultState result;
+    MeridanState meridan;
+    std::unique_ptr<FormState> forms = std::make_unique<FormState>();
+};
+
+extern Globals g;
+
+// Back to the state of a program that has just started (fresh windows, tracing off).
+void ResetState();
+
+// Shorthands for the two window models.
+inline ui::FrmUI& frmUI() { return g.forms->frmUI; }
+// The COM parameters dialog; like the window it models, referring to it loads it.
+ui::FrmComParameters& frmComParameters();
+
+}  // namespace rompush

@@ -1,0 +1,167 @@
+// Everything outside the program: the serial port, the one-shot timer and the clock, event
+// processing, message boxes and file dialogs, the desktop (keys, active window, mouse pointer)
+// and the operating system. The logic only ever talks to these interfaces; the Qt/Linux
+// implementation drives real hardware, the simulated one runs on a virtual clock for tests.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+namespace rompush::platform {
+
+// A run-time error raised by a platform object (a port that cannot be opened, a malformed
+// settings string). Procedures that run "with errors ignored" catch it and go on.
+class PlatformError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Thrown out of event processing once the main window has been closed and shut down, so the
+// program unwinds from whatever wait it was in and ends.
+class ProgramEnded : public std::exception {
+public:
+    const char* what() const noexcept override { return "program ended"; }
+};
+
+// The one serial port object of the main window (MSComm1).
+class SerialPort {
+public:
+    virtual ~SerialPort() = default;
+
+    // Port number 1..n. Changing it while the port is open raises PlatformError.
+    virtual void SetCommPort(int number) = 0;
+    virtual int CommPort() const = 0;
+    // "115200,N,8,1" form. A malformed string raises PlatformError and keeps the old one.
+    virtual void SetSettings(const std::string& settings) = 0;
+    virtual std::string Settings() const = 0;
+    // 0 none, 1 XON/XOFF, 2 RTS/CTS.
+    virtual void SetHandshaking(int mode) = 0;
+    virtual int Handshaking() const = 0;
+    virtual void SetInputLen(int characters) = 0;
+    virtual int InputLen() const = 0;
+    virtual void SetInputModeText() = 0;
+
+    // Opening a port that is missing, in use or forbidden raises PlatformError with the
+    // reason. Closing a closed port does nothing.
+    virtual void SetPortOpen(bool open) = 0;
+    virtual bool PortOpen() const = 0;
+
+    // Bytes waiting in the receive buffer; 0 when the port is closed or has vanished.
+    virtual int InBufferCount() = 0;
+    // Up to InputLen characters from the receive buffer; "" when nothing waits.
+    virtual std::string Input() = 0;
+    // Writes the bytes; ignored when the port is closed or has vanished.
+    virtual void Output(const std::string& bytes) = 0;
+
+    // Receive event: with a threshold of 1 the handler runs (from event processing) for
+    // every character received. 0 raises no events.
+    virtual void SetRThreshold(int characters) = 0;
+    virtual void SetSThreshold(int characters) = 0;
+    virtual void SetOnComm(std::function<void()> handler) = 0;
+
+    // The device a port number maps to ("" when none), for the port list's tooltip.
+    virtual std::string DevicePath(int number) const = 0;
+    // Why the last open failed, for the trace.
+    virtual std::string LastError() const = 0;
+};
+
+// The main window's one-shot timer (Timer1). Like the window timer it models, it keeps
+// ticking every Interval ms while enabled; its tick handler disables it.
+class OneShotTimer {
+public:
+    virtual ~OneShotTimer() = default;
+    virtual void SetInterval(int ms) = 0;
+    virtual int Interval() const = 0;
+    // Enabling (again) starts a fresh interval.
+    virtual void SetEnabled(bool enabled) = 0;
+    virtual bool Enabled() const = 0;
+    virtual void SetTickHandler(std::function<void()> handler) = 0;
+};
+
+class Clock {
+public:
+    virtual ~Clock() = default;
+    // Monotonic milliseconds.
+    virtual std::int64_t NowMs() const = 0;
+};
+
+class EventLoop {
+public:
+    virtual ~EventLoop() = default;
+    // Processes the pending window, timer and serial events and returns at once.
+    virtual void DoEvents() = 0;
+    // Sleeps until an event arrives or maxMs have passed, then processes the pending events.
+    // Every wait loop calls this on each pass, so a wait never spins a core.
+    virtual void WaitForEvents(int maxMs) = 0;
+    // Asked by the main window's shut-down: the next event processing throws ProgramEnded.
+    virtual void RequestEnd() = 0;
+    virtual bool EndRequested() const = 0;
+};
+
+// Message box styles and answers, as the operator sees them.
+namespace mb {
+constexpr int kOk = 0, kOkCancel = 1, kYesNo = 4, kRetryCancel = 5;
+constexpr int kCritical = 16, kQuestion = 32, kExclamation = 48, kInformation = 64;
+constexpr int kDefaultButton2 = 256;
+constexpr int kAnswerOk = 1, kAnswerCancel = 2, kAnswerRetry = 4, kAnswerYes = 6, kAnswerNo = 7;
+}  // namespace mb
+
+struct FileDialogRequest {
+    std::string fileName;  // preset name, returned unchanged when the dialog is cancelled
+    std::string title;
+    std::string filter;  // "Text Files (*.txt)|*.txt|All Files (*.*)|*.*"
+    std::string initDir;
+};
+
+class Dialogs {
+public:
+    virtual ~Dialogs() = default;
+    virtual int MsgBox(const std::string& prompt, int style, const std::string& title) = 0;
+    virtual std::string ShowSave(const FileDialogRequest& request) = 0;
+    virtual std::string ShowOpen(const FileDialogRequest& request) = 0;
+};
+
+enum class MousePointer { Default, Hourglass };
+
+class Desktop {
+public:
+    virtual ~Desktop() = default;
+    // Title of the active window, "" when none of the program's windows is active.
+    virtual std::string ForegroundWindowTitle() = 0;
+    // Non-zero answer of the asynchronous key state: down now, or pressed since the
+    // previous query. Key codes: 0x11 Ctrl, 0x54 T, 0x7B F12.
+    virtual bool AsyncKeyDown(int virtualKey) = 0;
+    virtual void SetMousePointer(MousePointer pointer) = 0;
+    virtual MousePointer GetMousePointer() const = 0;
+};
+
+class System {
+public:
+    virtual ~System() = default;
+    // Folder of the settings file, port map and backups; always writable.
+    virtual std::string ProgramFolder() const = 0;
+    // Initial folder of the trace and console save dialogs.
+    virtual std::string HomeFolder() const = 0;
+    // Creates and holds a named mutex; a second copy of the program still runs.
+    virtual void CreateNamedMutex(const std::string& name) = 0;
+};
+
+// The set of platform objects the program runs on.
+struct Services {
+    SerialPort* serial = nullptr;
+    OneShotTimer* timer = nullptr;
+    Clock* clock = nullptr;
+    EventLoop* events = nullptr;
+    Dialogs* dialogs = nullptr;
+    Desktop* desktop = nullptr;
+    System* system = nullptr;
+};
+
+// Installs the platform the program runs on (the real one in rompush, a simulated one in
+// tests) and returns it.
+void Install(const Services& services);
+const Services& Current();
+
+}  // namespace rompush::platform

@@ -1,0 +1,202 @@
+#include "platform/sim/sim_platform.h"
+
+#include "sim/device_host.h"
+
+namespace rompush::platform::sim {
+
+// ---- serial port ------------------------------------------------------------------------
+
+SerialLine& SimSerialPort::Attach(int number, std::shared_ptr<SerialDevice> device) {
+    auto line = std::make_unique<SerialLine>(clock_, std::move(device));
+    SerialLine& ref = *line;
+    lines_[number] = std::move(line);
+    return ref;
+}
+
+SerialLine* SimSerialPort::Line(int number) {
+    auto it = lines_.find(number);
+    return it == lines_.end() ? nullptr : it->second.get();
+}
+
+void SimSerialPort::SetCommPort(int number) {
+    if (open_) throw PlatformError("Port already open");
+    if (number < 1 || number > 255) throw PlatformError("Invalid port number");
+    number_ = number;
+}
+
+void SimSerialPort::SetSettings(const std::string& settings) {
+    if (rompush::sim::BaudOf(settings) <= 0) throw PlatformError("Invalid setting");
+    settings_ = settings;
+    if (open_) {
+        if (SerialLine* line = Line(number_)) line->HostOpened(settings_);
+    }
+}
+
+void SimSerialPort::SetPortOpen(bool open) {
+    if (!open) {
+        if (open_) {
+            if (SerialLine* line = Line(number_)) line->HostClosed();
+        }
+        open_ = false;
+        return;
+    }
+    if (open_) throw PlatformError("Port already open");
+    openAttempts_.push_back(number_);
+    SerialLine* line = Line(number_);
+    if (!line || line->Unplugged()) {
+        lastError_ = "COM" + std::to_string(number_) + ": no such device";
+        throw PlatformError(lastError_);
+    }
+    if (inUse_.count(number_)) {
+        lastError_ = "COM" + std::to_string(number_) + ": in use by another program";
+        throw PlatformError(lastError_);
+    }
+    open_ = true;
+    line->SetOnHostByte([this] {
+        if (rThreshold_ > 0 && onComm_) onComm_();
+    });
+    line->HostOpened(settings_);
+}
+
+int SimSerialPort::InBufferCount() {
+    SerialLine* line = open_ ? Line(number_) : nullptr;
+    if (!line || line->Unplugged()) return 0;
+    return static_cast<int>(line->HostReceived().size());
+}
+
+std::string SimSerialPort::Input() {
+    std::string out;
+    SerialLine* line = open_ ? Line(number_) : nullptr;
+    if (!line || line->Unplugged()) return out;
+    auto& rx = line->HostReceived();
+    const int limit = inputLen_ > 0 ? inputLen_ : static_cast<int>(rx.size());
+    while (!rx.empty() && static_cast<int>(out.size()) < limit) {
+        out.push_back(static_cast<char>(rx.front()));
+        rx.pop_front();
+    }
+    return out;
+}
+
+void SimSerialPort::Output(const std::string& bytes) {
+    SerialLine* line = open_ ? Line(number_) : nullptr;
+    if (line) line->HostWrite(bytes);
+}
+
+std::string SimSerialPort::DevicePath(int number) const {
+    return lines_.count(number) ? "sim:COM" + std::to_string(number) : "";
+}
+
+// ---- timer ------------------------------------------------------------------------------
+
+void SimTimer::Arm() {
+    if (pending_) clock_.Cancel(pending_);
+    pending_ = 0;
+    if (!enabled_ || interval_ <= 0) return;
+    pending_ = clock_.ScheduleInUs(static_cast<std::int64_t>(interval_) * 1000, [this] {
+        pending_ = 0;
+        if (tick_) tick_();
+        if (enabled_ && !pending_) Arm();  // keeps ticking until the handler disables it
+    });
+}
+
+void SimTimer::SetInterval(int ms) {
+    interval_ = ms;
+    Arm();
+}
+
+void SimTimer::SetEnabled(bool enabled) {
+    enabled_ = enabled;
+    Arm();
+}
+
+// ---- event loop -------------------------------------------------------------------------
+
+void SimEventLoop::EndIfRequested() {
+    if (endRequested_) throw ProgramEnded();
+}
+
+void SimEventLoop::DoEvents() {
+    ++passes_;
+    EndIfRequested();
+    clock_.RunDue();
+    EndIfRequested();
+}
+
+void SimEventLoop::WaitForEvents(int maxMs) {
+    ++passes_;
+    EndIfRequested();
+    if (!clock_.RunDue()) {
+        std::int64_t until = clock_.NowUs() + static_cast<std::int64_t>(maxMs) * 1000;
+        if (auto next = clock_.NextDueUs(); next && *next < until) until = *next;
+        clock_.AdvanceToUs(until);
+        clock_.RunDue();
+    }
+    EndIfRequested();
+}
+
+// ---- dialogs ----------------------------------------------------------------------------
+
+int SimDialogs::MsgBox(const std::string& prompt, int style, const std::string& title) {
+    int answer;
+    if (!answers_.empty()) {
+        answer = answers_.front();
+        answers_.pop_front();
+    } else {
+        switch (style & 7) {
+            case mb::kYesNo: answer = mb::kAnswerYes; break;
+            case mb::kRetryCancel: answer = mb::kAnswerRetry; break;
+            default: answer = mb::kAnswerOk; break;
+        }
+    }
+    messages_.push_back({prompt, style, title, answer, clock_.NowMs()});
+    return answer;
+}
+
+std::string SimDialogs::Choose(const FileDialogRequest& request) {
+    fileDialogs_.push_back(request);
+    if (files_.empty()) return request.fileName;
+    std::string path = files_.front();
+    files_.pop_front();
+    return path;
+}
+
+std::string SimDialogs::ShowSave(const FileDialogRequest& request) { return Choose(request); }
+std::string SimDialogs::ShowOpen(const FileDialogRequest& request) { return Choose(request); }
+
+// ---- desktop ----------------------------------------------------------------------------
+
+void SimDesktop::Press(int virtualKey) {
+    down_.insert(virtualKey);
+    pressedSinceQuery_.insert(virtualKey);
+}
+
+void SimDesktop::Release(int virtualKey) { down_.erase(virtualKey); }
+
+std::string SimDesktop::ForegroundWindowTitle() {
+    if (foreign_) return "Some Other Application";
+    return title_ ? title_() : std::string();
+}
+
+bool SimDesktop::AsyncKeyDown(int virtualKey) {
+    const bool latched = pressedSinceQuery_.erase(virtualKey) > 0;
+    return down_.count(virtualKey) > 0 || latched;
+}
+
+// ---- the whole platform -----------------------------------------------------------------
+
+SimPlatform::SimPlatform(const std::string& programFolder, const std::string& homeFolder)
+    : system(programFolder, homeFolder) {
+    Services services;
+    services.serial = &serial;
+    services.timer = &timer;
+    services.clock = &clock;
+    services.events = &events;
+    services.dialogs = &dialogs;
+    services.desktop = &desktop;
+    services.system = &system;
+    Install(services);
+}
+
+SimPlatform::~SimPlatform() { Install(Services{}); }
+
+}  // namespace rompush::platform::sim

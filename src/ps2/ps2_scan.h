@@ -1,0 +1,8 @@
+// The Scan command's path for the keyboard port.
+#pragma once
+
+namespace rompush {
+
+void ScanPS2Port();
+
+}  // namespace rompush

@@ -1,0 +1,31 @@
+// The serial port and the one time base: opening the port with the operator's parameters,
+// receiving one answer frame with a time-out, waiting without freezing the window.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace rompush {
+
+// Closes the port, sets the number, the settings string built from BaudSetting and the COM
+// parameters dialog, the handshaking, and opens it. False when any step failed.
+bool SetCommPort(std::uint8_t port);
+// Receives one answer frame into RcvArray, giving up after timeoutMs.
+void RcvIn(std::int32_t timeoutMs);
+// Waits ms milliseconds on the one-shot timer, processing events.
+void Delay(std::int16_t ms);
+// Reads and discards whatever waits in the receive buffer.
+void ClearInBuffer();
+// The short CPU-bound pause before every packet.
+void BusyWait();
+// Starts the one-shot timer: DelayActive turns False after ms.
+void StartTimer(std::int32_t ms);
+void StopTimer();
+// Timer1's tick: the time has run out.
+void Timer1_Timer();
+// Reads and discards waiting input, processing events after each read.
+void DiscardInput();
+// The settings string SetCommPort builds from BaudSetting and the dialog's lists.
+std::string BuildSettingsString();
+
+}  // namespace rompush

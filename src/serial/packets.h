@@ -1,0 +1,29 @@
+// Bootloader packets: layout, command codes, CRC-16 and the recognition of answers.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace rompush {
+
+constexpr std::uint8_t ID_CMD = 0x40;
+constexpr std::uint8_t FW_CMD = 0x42;
+constexpr std::uint8_t FLASH_CMD = 0x52;
+constexpr std::uint8_t SET_PAGE_CMD = 0x56;
+constexpr std::uint8_t ERASE_PAGE_CMD = 0x58;
+constexpr std::uint8_t WRITE_PAGE_CMD = 0x5A;
+constexpr std::uint8_t CRC_PAGE_CMD = 0x5C;
+constexpr std::uint8_t GO_CMD = 0x5E;
+
+// "ID_CMD", "FLASH_CMD", ...; a code not in the table as its hex digits.
+std::string CommandName(std::uint8_t command);
+// Fills CrcTable (CRC-16, polynomial 0x1021, most significant bit first).
+void BuildCrcTable();
+// One CRC step over one byte; crc stays within 0..0xFFFF.
+void CrcUpdate(std::int32_t& crc, std::uint8_t byte);
+// Builds the packet of the given length and command around PayloadBuf and writes it.
+bool send_packet(std::uint8_t length, std::uint8_t command);
+// True when RcvArray holds the answer expected for the command; sets RspIndex.
+bool Corrlator(std::uint8_t command);
+
+}  // namespace rompush
