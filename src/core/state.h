@@ -115,6 +115,13 @@ struct MeridanState {
     bool SendMainAllowed = false;
 };
 
+// Texts accumulated from a serial-menu product.
+struct MenuState {
+    std::string SerialText;
+    std::string ConsoleLog;
+    std::string MenuText;
+};
+
 struct FormState {
     ui::FrmUI frmUI;
     ui::FrmComParameters frmComParameters;
@@ -130,6 +137,7 @@ struct Globals {
     HexState hex;
     ResultState result;
     MeridanState meridan;
+    MenuState menus;
     std::unique_ptr<FormState> forms = std::make_unique<FormState>();
 };
 

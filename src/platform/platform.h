@@ -20,9 +20,10 @@ public:
 
 // Thrown out of event processing once the main window has been closed and shut down, so the
 // program unwinds from whatever wait it was in and ends.
-class ProgramEnded : public std::exception {
+// Deliberately not a std::exception, so that no "errors ignored" handler swallows it.
+class ProgramEnded {
 public:
-    const char* what() const noexcept override { return "program ended"; }
+    const char* what() const noexcept { return "program ended"; }
 };
 
 // The one serial port object of the main window (MSComm1).

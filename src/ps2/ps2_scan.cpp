@@ -2,6 +2,7 @@
 
 #include "core/state.h"
 #include "core/trace.h"
+#include "ui/main_window.h"
 
 namespace rompush {
 
@@ -9,6 +10,7 @@ namespace rompush {
 // answers on the "PS/2" entry.
 void ScanPS2Port() {
     TraceScope trace("ScanPS2Port()");
+    ui::ShowMsg("TARN Product Not Found", ui::colour::kLightYellow);
     g.result.ErrorCode = 1;
 }
 

@@ -71,6 +71,7 @@ struct CommandButton : Control {
 
 struct Label : Control {
     explicit Label(std::string name) : Control(ControlKind::Label, name) {}
+    int Alignment = 0;  // 0 left, 1 right, 2 centre
 };
 
 struct Frame : Control {

@@ -1,10 +1,52 @@
 #include "ui/frm_com_parameters.h"
 
+#include "commands/port_selection.h"
 #include "core/state.h"
+#include "core/text.h"
+#include "serial/comm.h"
+#include "ui/main_window.h"
 
 namespace rompush::ui {
 
-FrmComParameters::FrmComParameters() : Form("frmComParameters") {}
+FrmComParameters::FrmComParameters() : Form("frmComParameters") {
+    Caption = "Parameters for all COM ports";
+    Width = 4500;
+    Height = 3900;
+    auto place = [](Control& c, int left, int top, int width, int height) {
+        c.Left = left;
+        c.Top = top;
+        c.Width = width;
+        c.Height = height;
+    };
+    struct Row {
+        Label& label;
+        ComboBox& list;
+        const char* caption;
+    };
+    const Row rows[] = {{lblBaud, cboBaud, "Baud Rate:"},
+                        {lblDataBits, cboDataBits, "Data Bits:"},
+                        {lblParity, cboParity, "Parity:"},
+                        {lblStopBits, cboStopBits, "Stop Bits:"},
+                        {lblFlowControl, cboFlowControl, "Flow Control:"}};
+    int top = 240;
+    for (const Row& row : rows) {
+        row.label.Caption = row.caption;
+        row.label.Alignment = 1;
+        place(row.label, 240, top + 45, 1500, 255);
+        place(row.list, 1860, top, 1455, 315);
+        top += 420;
+    }
+    lblMaxComPorts.Caption = "MAX COM PORTS:";
+    lblMaxComPorts.Alignment = 1;
+    place(lblMaxComPorts, 240, top + 45, 1500, 255);
+    place(txtMaxComPorts, 1860, top, 495, 315);
+    lblMaxComPortsNote.Caption = "(Number of serial COM ports to search at startup.)";
+    place(lblMaxComPortsNote, 240, top + 360, 3960, 255);
+    btnDefaults.Caption = "Defaults";
+    place(btnDefaults, 3480, 240, 855, 375);
+    btnOK.Caption = "OK";
+    place(btnOK, 3480, 2520, 855, 375);
+}
 
 std::vector<Control*> FrmComParameters::Controls() {
     return {&lblBaud,       &cboBaud,        &lblDataBits,    &cboDataBits,
@@ -27,12 +69,98 @@ void frmComParameters_Load() {
     fill(d.cboBaud, {"300", "1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"},
          kDefaultBaudIndex);
     fill(d.cboFlowControl, {"Xon/Xoff", "Hardware", "None"}, kDefaultFlowIndex);
+    for (ComboBox* list : {&d.cboBaud, &d.cboDataBits, &d.cboParity, &d.cboStopBits,
+                           &d.cboFlowControl}) {
+        list->LostFocus = frmComParameters_ListValidate;
+        list->Click = nullptr;
+    }
+    d.txtMaxComPorts.Change = frmComParameters_txtMaxComPorts_Change;
+    d.btnDefaults.MouseUp = frmComParameters_btnDefaults_Click;
+    d.btnOK.MouseUp = frmComParameters_btnOK_Click;
+    d.Unload = frmComParameters_Unload;
 }
 
-void frmComParameters_btnOK_Click() {}
-void frmComParameters_btnDefaults_Click() {}
-void frmComParameters_ListValidate() {}
-void frmComParameters_txtMaxComPorts_Change() {}
-void frmComParameters_Unload() { g.forms->frmComParameters.Loaded = false; }
+namespace {
+FrmComParameters& Dialog() { return g.forms->frmComParameters; }
+
+bool AtDefaults() {
+    auto& d = Dialog();
+    return d.cboDataBits.ListIndex == kDefaultDataBitsIndex &&
+           d.cboStopBits.ListIndex == kDefaultStopBitsIndex &&
+           d.cboParity.ListIndex == kDefaultParityIndex &&
+           d.cboBaud.ListIndex == kDefaultBaudIndex &&
+           d.cboFlowControl.ListIndex == kDefaultFlowIndex;
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Closing the dialog gives the main window back to the operator.
+void CloseDialog() {
+    auto& d = Dialog();
+    d.TopMost = false;
+    d.Visible = false;
+    d.Loaded = false;
+    frmUI().Enabled = true;
+}
+}  // namespace
+
+void frmComParameters_btnDefaults_Click() {
+    auto& d = Dialog();
+    d.cboDataBits.ListIndex = kDefaultDataBitsIndex;
+    d.cboStopBits.ListIndex = kDefaultStopBitsIndex;
+    d.cboParity.ListIndex = kDefaultParityIndex;
+    d.cboBaud.ListIndex = kDefaultBaudIndex;
+    d.cboFlowControl.ListIndex = kDefaultFlowIndex;
+    d.btnDefaults.Enabled = false;
+}
+
+void frmComParameters_ListValidate() { Dialog().btnDefaults.Enabled = !AtDefaults(); }
+
+void frmComParameters_txtMaxComPorts_Change() {
+    auto& field = Dialog().txtMaxComPorts;
+    const std::string text = field.Text;
+    const std::string current = std::to_string(g.port.MaxComPorts);
+    if (text.empty()) {
+        field.Text = current;
+        return;
+    }
+    // At most two digits: the first (when there are two or more characters) and the last.
+    std::string kept;
+    if (text.size() >= 2 && IsDigit(text.front())) kept += text.front();
+    if (IsDigit(text.back())) kept += text.back();
+    field.Text = kept.empty() ? current : kept;
+}
+
+void frmComParameters_btnOK_Click() {
+    auto& d = Dialog();
+    auto& ports = frmUI().cboPORT;
+    bool portSetChanged = false;
+    if (Val(d.txtMaxComPorts.Text) != g.port.MaxComPorts) {
+        FindComPorts(false);
+        g.port.BaudSetting = "115200";
+        ports.SetListIndex(0);
+        portSetChanged = true;
+    }
+    if (ports.ListIndex != ports.ListCount() - 1) {
+        g.port.SavedBaudIndex = static_cast<std::uint8_t>(d.cboBaud.ListIndex);
+        g.port.SavedDataBitsIndex = static_cast<std::uint8_t>(d.cboDataBits.ListIndex);
+        g.port.SavedFlowIndex = static_cast<std::uint8_t>(d.cboFlowControl.ListIndex);
+        g.port.SavedParityIndex = static_cast<std::uint8_t>(d.cboParity.ListIndex);
+        g.port.SavedStopBitsIndex = static_cast<std::uint8_t>(d.cboStopBits.ListIndex);
+        SetCommPort(g.port.CommPortNumber);
+    } else {
+        g.port.CommPortNumber = kPs2PortNumber;
+    }
+    CloseDialog();
+    if (portSetChanged) {
+        g.files.SelectedFileName = "";
+        frmUI().btnHEXFILE.Caption = "SELECT HEX FILE";
+        g.result.ErrorCode = 0;
+        ButtonEnabler();
+        DisplayError();
+    }
+}
+
+void frmComParameters_Unload() { CloseDialog(); }
 
 }  // namespace rompush::ui

@@ -1,0 +1,244 @@
+#include "commands/port_selection.h"
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/settings_file.h"
+#include "core/state.h"
+#include "core/text.h"
+#include "core/trace.h"
+#include "platform/platform.h"
+#include "serial/comm.h"
+#include "ui/main_window.h"
+
+namespace rompush {
+
+namespace {
+constexpr const char* kPs2Entry = "PS/2";
+constexpr std::size_t kHeaderLineCount = 8;
+// How long the start-up waits for a deleted settings file to disappear.
+constexpr std::int64_t kDeleteWaitMs = 2000;
+
+std::string LineOr(const std::vector<std::string>& lines, std::size_t index) {
+    return index < lines.size() ? lines[index] : std::string();
+}
+
+// A list position from the settings file; one the list does not have leaves it unchanged.
+void SetPosition(ui::ComboBox& list, long position) {
+    if (position >= 0 && position < list.ListCount()) list.ListIndex = static_cast<int>(position);
+}
+
+void ClearDevicePanels() {
+    ui::SetStatusPanel2("");
+    ui::SetStatusPanel3("");
+    ui::SetStatusPanel4("");
+    ui::SetStatusPanel5("");
+}
+
+// A changed port forgets the device found on the old one.
+void ForgetDevice() {
+    auto& form = frmUI();
+    form.btnERASE.Enabled = false;
+    form.btnVERIFY.Enabled = false;
+    form.btnPROGRAM.Enabled = false;
+    ClearDevicePanels();
+    ui::ShowMsg("", ui::colour::kButtonFace);
+    g.dev.DeviceFound = false;
+}
+
+void ReopenAndDiscard() {
+    ReopenPortFixed();
+    DiscardInput();
+}
+
+void ValidateSettingsFile() {
+    std::vector<std::string> lines;
+    if (!ReadIniLines(lines, 3)) return;
+    const std::string line3 = LineOr(lines, 2);
+    if (!line3.empty() && (line3[0] == 'C' || line3[0] == 'P')) return;
+    std::error_code error;
+    std::filesystem::remove(IniPath(), error);
+    // The file is gone before its defaults are read; a file that cannot be deleted is not
+    // waited for for ever.
+    auto& events = *platform::Current().events;
+    const std::int64_t until = platform::Current().clock->NowMs() + kDeleteWaitMs;
+    while (FExists(IniPath()) && platform::Current().clock->NowMs() < until) {
+        events.WaitForEvents(50);
+    }
+}
+
+void LoadHeader() {
+    auto& dialog = frmComParameters();
+    std::vector<std::string> lines;
+    if (ReadIniLines(lines, kHeaderLineCount)) {
+        const long max = Val(LineOr(lines, 1));
+        if (max >= 0 && max <= 255) g.port.MaxComPorts = static_cast<std::uint8_t>(max);
+        dialog.txtMaxComPorts.SetText(LineOr(lines, 1));
+        SetPosition(dialog.cboDataBits, Val(LineOr(lines, 3)));
+        SetPosition(dialog.cboStopBits, Val(LineOr(lines, 4)));
+        SetPosition(dialog.cboParity, Val(LineOr(lines, 5)));
+        SetPosition(dialog.cboBaud, Val(LineOr(lines, 6)));
+        SetPosition(dialog.cboFlowControl, Val(LineOr(lines, 7)));
+    } else {
+        g.port.MaxComPorts = 25;
+        dialog.txtMaxComPorts.SetText("25");
+        dialog.cboDataBits.ListIndex = ui::kDefaultDataBitsIndex;
+        dialog.cboStopBits.ListIndex = ui::kDefaultStopBitsIndex;
+        dialog.cboParity.ListIndex = ui::kDefaultParityIndex;
+        dialog.cboBaud.ListIndex = ui::kDefaultBaudIndex;
+        dialog.cboFlowControl.ListIndex = ui::kDefaultFlowIndex;
+    }
+    // The commands put the dialog's lists back at the saved positions before they open the
+    // port, so the stored parameters become the saved ones; otherwise they would be lost at
+    // the first SCAN.
+    g.port.SavedDataBitsIndex = static_cast<std::uint8_t>(dialog.cboDataBits.ListIndex);
+    g.port.SavedStopBitsIndex = static_cast<std::uint8_t>(dialog.cboStopBits.ListIndex);
+    g.port.SavedParityIndex = static_cast<std::uint8_t>(dialog.cboParity.ListIndex);
+    g.port.SavedBaudIndex = static_cast<std::uint8_t>(dialog.cboBaud.ListIndex);
+    g.port.SavedFlowIndex = static_cast<std::uint8_t>(dialog.cboFlowControl.ListIndex);
+}
+
+void RestoreRememberedPort() {
+    std::vector<std::string> lines;
+    if (!ReadIniLines(lines, 3)) return;
+    std::string remembered = LineOr(lines, 2);
+    if (remembered != kPs2Entry) remembered = remembered.size() > 3 ? remembered.substr(3) : "";
+    auto& list = frmUI().cboPORT;
+    for (int k = 0; k < list.ListCount(); ++k) {
+        if (Trim(list.Items[k]) == remembered) {
+            list.SetListIndex(k);
+            g.port.CommPortNumber = static_cast<std::uint8_t>(PortNumberOfEntry(list.Items[k]));
+        }
+    }
+}
+
+std::string DefaultHexDir() {
+    return platform::Current().system->ProgramFolder() + "/HexFiles";
+}
+
+void RestoreHexDir() {
+    std::vector<std::string> lines;
+    g.port.HexDir = DefaultHexDir();
+    if (!ReadIniLines(lines, 9)) return;
+    const std::string line9 = LineOr(lines, 8);
+    if (line9.empty() || std::string("HXDK$").find(line9[0]) == std::string::npos) return;
+    const std::string path = Trim(line9.size() > 2 ? line9.substr(2) : "");
+    const auto cut = path.find_last_of("\\/");
+    g.port.HexDir = cut == std::string::npos ? "" : path.substr(0, cut + 1);
+}
+}  // namespace
+
+int PortNumberOfEntry(const std::string& entry) {
+    if (entry == kPs2Entry) return kPs2PortNumber;
+    const long number = Val(Trim(entry));
+    return number >= 0 && number <= 255 ? static_cast<int>(number) : 0;
+}
+
+void ReopenPortFixed() {
+    auto& serial = *platform::Current().serial;
+    try {
+        if (serial.PortOpen()) serial.SetPortOpen(false);
+        serial.SetSettings("115200,N,8,1");
+        serial.SetCommPort(g.port.CommPortNumber);
+        serial.SetHandshaking(0);
+        serial.SetInputLen(1);
+        serial.SetInputModeText();
+        serial.SetPortOpen(true);
+    } catch (const platform::PlatformError& error) {
+        // "PS/2" and no selection have no serial port: it stays closed.
+        TraceLine("--    frmUI.MSComm1.PortOpen = False (" + std::string(error.what()) + ")");
+    }
+}
+
+void FindComPorts(bool atStartup) {
+    TraceScope trace("FindComPorts()");
+    auto& list = frmUI().cboPORT;
+    if (atStartup) {
+        ValidateSettingsFile();
+        LoadHeader();
+    } else {
+        const long max = Val(frmComParameters().txtMaxComPorts.Text);
+        g.port.MaxComPorts = static_cast<std::uint8_t>(max >= 0 && max <= 255 ? max : 25);
+        list.Clear();
+    }
+
+    g.port.CommPortNumber = 0;
+    g.port.BaudSetting = "9600,";
+    for (int n = 1; n <= g.port.MaxComPorts; ++n) {
+        if (SetCommPort(static_cast<std::uint8_t>(n))) list.AddItem(std::to_string(n));
+    }
+    if (list.ListCount() > 0) {
+        list.SetListIndex(0);
+        g.port.CommPortNumber = static_cast<std::uint8_t>(PortNumberOfEntry(list.Items[0]));
+    }
+
+    // The keyboard port is always offered: this machine gives no cheaper way to test for the
+    // keyboard controller than the keyboard-port scan itself.
+    list.AddItem(kPs2Entry);
+
+    RestoreRememberedPort();
+    RestoreHexDir();
+    ReopenPortFixed();
+}
+
+void cboPORT_Click() {
+    auto& form = frmUI();
+    g.result.ErrorCode = 0;
+    const int number = PortNumberOfEntry(form.cboPORT.Text());
+    if (number != g.port.CommPortNumber) {
+        ForgetDevice();
+        g.dev.DevLetter = " ";
+        ui::DefaultUI();
+    }
+    g.port.CommPortNumber = static_cast<std::uint8_t>(number);
+    form.cboPORT.ToolTipText = platform::Current().serial->DevicePath(number);
+    if (number != kPs2PortNumber) {
+        if (SetCommPort(g.port.CommPortNumber)) {
+            ReopenAndDiscard();
+        } else {
+            g.result.ErrorCode = 1;
+            ui::ShowMsg("COMM port not available", ui::colour::kLightYellow);
+            ui::SetStatusPanel5("");
+            ui::SetStatusPanel3("");
+            ui::SetStatusPanel4("");
+        }
+    }
+    g.files.SelectedFileName = "";
+    form.btnHEXFILE.Caption = "SELECT HEX FILE";
+}
+
+void cboPORT_LostFocus() {
+    auto& list = frmUI().cboPORT;
+    const bool lastIsPs2 =
+        list.ListIndex >= 0 && list.ListIndex == list.ListCount() - 1 && list.Text() == kPs2Entry;
+    g.port.CommPortNumber =
+        static_cast<std::uint8_t>(lastIsPs2 ? kPs2PortNumber : PortNumberOfEntry(list.Text()));
+}
+
+void btnCommPort_MouseUp() {
+    TraceScope trace("cboPORT_Click");
+    if (g.port.CommPortNumber == 0) return;
+    auto& form = frmUI();
+    const std::string entry = form.cboPORT.Text();
+    if (g.cmd.MainLoopRunning) {
+        auto& dialog = frmComParameters();
+        dialog.Caption = "Parameters for all COM ports";
+        dialog.cboBaud.ListIndex = g.port.SavedBaudIndex;
+        dialog.cboDataBits.ListIndex = g.port.SavedDataBitsIndex;
+        dialog.cboFlowControl.ListIndex = g.port.SavedFlowIndex;
+        dialog.cboParity.ListIndex = g.port.SavedParityIndex;
+        dialog.cboStopBits.ListIndex = g.port.SavedStopBitsIndex;
+        form.Enabled = false;
+        dialog.txtMaxComPorts.Text = std::to_string(g.port.MaxComPorts);
+        dialog.Visible = true;
+        dialog.TopMost = true;
+        ui::frmComParameters_ListValidate();
+    }
+    const int number = PortNumberOfEntry(entry);
+    if (number != g.port.CommPortNumber) ForgetDevice();
+    g.port.CommPortNumber = static_cast<std::uint8_t>(number);
+    if (number != kPs2PortNumber) ReopenAndDiscard();
+}
+
+}  // namespace rompush

@@ -1,0 +1,167 @@
+#include "serial/comm.h"
+
+#include <cmath>
+#include <string>
+
+#include "core/state.h"
+#include "core/text.h"
+#include "core/trace.h"
+#include "platform/platform.h"
+
+namespace rompush {
+
+namespace {
+// Longest a wait sleeps before it looks at its condition again; the events it waits for wake
+// it up earlier.
+constexpr int kWaitSliceMs = 100;
+
+platform::SerialPort& Port() { return *platform::Current().serial; }
+platform::EventLoop& Events() { return *platform::Current().events; }
+
+std::uint8_t ReadByte() {
+    const std::string in = Port().Input();
+    return in.empty() ? 0 : static_cast<std::uint8_t>(in[0]);
+}
+}  // namespace
+
+std::string BuildSettingsString() {
+    auto& dialog = frmComParameters();
+    std::string settings = g.port.BaudSetting;
+    if (settings.empty() || settings.back() != ',') settings += ",";
+    const std::string parity = dialog.cboParity.Text();
+    if (parity == "None") {
+        settings += "N,";
+    } else if (parity == "Odd") {
+        settings += "O,";
+    } else if (parity == "Even") {
+        settings += "E,";
+    }
+    settings += dialog.cboDataBits.Text() + "," + dialog.cboStopBits.Text();
+    return settings;
+}
+
+bool SetCommPort(std::uint8_t port) {
+    TraceScope trace("SetCommPort( " + std::to_string(port) + " )");
+    auto& serial = Port();
+    try {
+        if (serial.PortOpen()) serial.SetPortOpen(false);
+        serial.SetCommPort(port);
+        const std::string settings = BuildSettingsString();
+        serial.SetSettings(settings);
+        TraceLine("--    frmUI.MSComm1.Settings = " + settings);
+        const std::string flow = frmComParameters().cboFlowControl.Text();
+        const int handshaking = flow == "Hardware" ? 2 : flow == "Xon/Xoff" ? 1 : 0;
+        serial.SetHandshaking(handshaking);
+        TraceLine("--    frmUI.MSComm1.Handshaking = " + std::to_string(handshaking));
+        serial.SetInputLen(1);
+        serial.SetInputModeText();
+        serial.SetPortOpen(true);
+        return true;
+    } catch (const platform::PlatformError& error) {
+        TraceLine("--    frmUI.MSComm1.PortOpen = False (" + std::string(error.what()) + ")");
+        return false;
+    }
+}
+
+void StartTimer(std::int32_t ms) {
+    auto& timer = *platform::Current().timer;
+    timer.SetInterval(ms);
+    g.link.DelayActive = true;
+    timer.SetEnabled(true);
+}
+
+void StopTimer() { platform::Current().timer->SetEnabled(false); }
+
+void Timer1_Timer() {
+    TraceScope trace("Timer1_Timer()");
+    g.link.DelayActive = false;
+    StopTimer();
+}
+
+void RcvIn(std::int32_t timeoutMs) {
+    TraceScope trace("RcvIn(" + std::to_string(timeoutMs) + ")");
+    auto& rcv = g.link.RcvArray;
+    auto& serial = Port();
+    rcv.fill(0);
+    StartTimer(timeoutMs);
+
+    while (serial.InBufferCount() == 0 && g.link.DelayActive) Events().WaitForEvents(kWaitSliceMs);
+
+    if (!g.link.DelayActive) {
+        rcv[0] = 0;
+    } else {
+        rcv[1] = ReadByte();
+        int i = 2;
+        int frameEnd = rcv[1];
+        if (rcv[1] == 0xC3) {
+            // The prefix's second byte and the length byte; the time-out ends this wait too,
+            // so a device that stops after &HC3 cannot hold the program.
+            while (serial.InBufferCount() < 2 && g.link.DelayActive) {
+                Events().WaitForEvents(kWaitSliceMs);
+            }
+            if (serial.InBufferCount() >= 2) {
+                rcv[2] = ReadByte();
+                rcv[3] = ReadByte();
+                i = 4;
+                frameEnd = rcv[3] + 2;
+            } else {
+                frameEnd = 0;  // cut short: keep what came
+            }
+        }
+        while (i <= frameEnd && g.link.DelayActive && i < 50) {
+            if (serial.InBufferCount() > 0) {
+                rcv[i] = ReadByte();
+                ++i;
+                Events().DoEvents();
+            } else {
+                Events().WaitForEvents(kWaitSliceMs);
+            }
+        }
+        rcv[0] = static_cast<std::uint8_t>(i - 1);
+    }
+
+    StopTimer();
+    ClearInBuffer();
+    if (g.trace.TraceOn) {
+        for (int k = 0; k <= rcv[0]; ++k) {
+            TraceLine("   RcvArray(" + std::to_string(k) + ") = &H" + Hex(rcv[k]));
+        }
+        TraceLine(std::string("--    DelayActive = ") + BoolText(g.link.DelayActive));
+    }
+}
+
+void Delay(std::int16_t ms) {
+    TraceScope trace("Delay( " + std::to_string(ms) + " )");
+    // A timer with no interval never ticks: a wait of nothing returns at once instead of
+    // waiting for ever.
+    if (ms <= 0) return;
+    StartTimer(ms);
+    while (g.link.DelayActive) Events().WaitForEvents(kWaitSliceMs);
+    StopTimer();
+    g.link.DelayActive = false;
+}
+
+void ClearInBuffer() {
+    TraceScope trace("ClearInBuffer()");
+    DiscardInput();
+}
+
+void DiscardInput() {
+    auto& serial = Port();
+    while (serial.InBufferCount() > 0) {
+        serial.Input();
+        Events().DoEvents();
+    }
+}
+
+void BusyWait() {
+    // A short CPU-bound pause before a packet; volatile keeps the compiler from removing it.
+    volatile double sink = 0.0;
+    for (int i = 0; i < 12000; ++i) {
+        volatile double two = 2.0;
+        sink = std::sqrt(two);
+    }
+    (void)sink;
+}
+
+}  // namespace rompush

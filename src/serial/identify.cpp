@@ -1,0 +1,185 @@
+#include "serial/identify.h"
+
+#include <string>
+
+#include "core/state.h"
+#include "core/text.h"
+#include "core/trace.h"
+#include "platform/platform.h"
+#include "serial/comm.h"
+#include "serial/packets.h"
+#include "ui/main_window.h"
+
+namespace rompush {
+
+namespace {
+constexpr int kIdAttempts = 4;
+// A bootloader that answered FLASH_CMD answers FW_CMD at once; a few tries are plenty.
+constexpr int kBootloaderRevisionAttempts = 4;
+
+// A received byte by index; bytes that were not received read as 0 and no index leaves the
+// receive buffer.
+std::uint8_t Rcv(int index) {
+    const auto& rcv = g.link.RcvArray;
+    return index >= 0 && index < static_cast<int>(rcv.size()) ? rcv[index] : 0;
+}
+
+std::string Chr(int index) { return std::string(1, static_cast<char>(Rcv(index))); }
+
+std::string RevisionText(int first) {
+    return Chr(first) + "." + Chr(first + 1) + UpperCase(Chr(first + 2));
+}
+
+void FillDeviceRecord(std::uint8_t type, std::uint8_t flags) {
+    auto& dev = g.dev;
+    dev.DevTypeCode = type;
+    switch (type) {
+        case 1:
+            if (flags & 16) {
+                dev.DevLetter = "L";
+                dev.DevIdName = "TWPx  Tx (Slave)";
+                dev.DevDisplayName = "TWPx  Tx (Slave)";
+                dev.DevRevPrefix = "S";
+            } else if (flags & 8) {
+                dev.DevLetter = "M";
+                dev.DevIdName = "TWPx  Tx (Master)";
+                dev.DevDisplayName = "TWPx  Tx (Master)";
+                dev.DevRevPrefix = "M";
+            } else {
+                dev.DevLetter = "H";
+                dev.DevIdName = "VLNMINI";
+                dev.DevDisplayName = "TWPx  Transmitter";
+                dev.DevRevPrefix = "H";
+            }
+            break;
+        case 2:
+            dev.DevLetter = "H";
+            dev.DevIdName = "VLNMINI";
+            dev.DevDisplayName = "TWPx  Transmitter";
+            break;
+        case 3:
+            dev.DevLetter = "D";
+            dev.DevIdName = "QTRUSB";
+            dev.DevDisplayName = "TWPx  Receiver";
+            dev.DevRevPrefix = "D";
+            break;
+        case 4:
+            dev.DevLetter = "D";
+            dev.DevIdName = "QTRUSB";
+            dev.DevDisplayName = "Monolink";
+            break;
+        default:
+            dev.DevIdName = "";
+            dev.DevDisplayName = "";
+            break;
+    }
+}
+
+bool IdentificationFailed(std::int16_t code) {
+    g.result.ErrorCode = code;
+    ui::DisplayError();
+    g.dev.DeviceFound = false;
+    return false;
+}
+}  // namespace
+
+bool xmitID_CMD() {
+    TraceScope trace("xmitID_CMD()");
+    const auto neutral = ui::colour::kButtonFace;
+    ClearInBuffer();
+
+    bool hit = false;
+    for (int attempt = 0; attempt < kIdAttempts && !hit; ++attempt) {
+        Delay(100);
+        send_packet(4, ID_CMD);
+        Delay(50);
+        RcvIn(3000);
+        hit = Corrlator(ID_CMD);
+    }
+    if (!hit) return IdentificationFailed(7002);
+
+    const int rsp = g.link.RspIndex;
+    const std::uint8_t type = Rcv(rsp + 1);
+    const std::uint8_t flags = Rcv(rsp + 3);
+    FillDeviceRecord(type, flags);
+    ui::SetStatusPanel2(g.dev.DevDisplayName);
+    g.dev.DeviceFound = true;
+    g.dev.DevRev = "";
+    g.dev.BslRev = "";
+    ui::SetStatusPanel3(g.dev.DevRev);
+    ui::SetStatusPanel4(g.dev.BslRev);
+
+    // Type 1 tells its revision only when it answered behind the &HC3 prefix; type 3 unless
+    // bit 0 of its flags is set.
+    const bool readRevision = (type == 1 && rsp > 3 && Rcv(rsp - 3) == 0xC3) ||
+                              (type == 3 && (flags & 1) == 0);
+    if (readRevision) {
+        ui::ShowMsg("Getting REV...", neutral);
+        ClearInBuffer();
+        send_packet(4, FW_CMD);
+        Delay(5);
+        RcvIn(3000);
+        const std::string& letter = g.dev.DevLetter;
+        const int first = (letter == "H" || letter == "M" || letter == "L") ? 5 : 3;
+        g.dev.DevRev = "Rev " + g.dev.DevRevPrefix + RevisionText(first);
+        ui::SetStatusPanel3(g.dev.DevRev);
+    }
+
+    ui::ShowMsg("Getting BSL...", neutral);
+    send_packet(4, FLASH_CMD);
+    Delay(5);
+    RcvIn(3000);
+    // The answer code sits two bytes before the end; an answer too short to hold it is wrong.
+    const int count = g.link.RcvArray[0];
+    if (count < 3 || Rcv(count - 2) != 0x53) return IdentificationFailed(1501);
+
+    Delay(1000);
+    ClearInBuffer();
+    bool answered = false;
+    for (int attempt = 0; attempt < kBootloaderRevisionAttempts && !answered; ++attempt) {
+        send_packet(4, FW_CMD);
+        Delay(5);
+        RcvIn(3000);
+        answered = g.link.RcvArray[0] != 0;
+    }
+    if (!answered) return IdentificationFailed(1501);
+
+    g.dev.BslRev = "BSL " + RevisionText(3);
+    ui::SetStatusPanel4(g.dev.BslRev);
+    ui::ShowMsg("Switching to app...", neutral);
+    Delay(100);
+    xmitGO_CMD();
+    return true;
+}
+
+void xmitGO_CMD() {
+    TraceScope trace("xmitGO_CMD()");
+    send_packet(4, GO_CMD);
+}
+
+void WaitForQTR() {
+    TraceScope trace("WaitForQTR()");
+    const auto neutral = ui::colour::kButtonFace;
+    ui::ShowMsg("Waiting for response...", neutral);
+    StartTimer(3500);
+    ui::ShowMsg("Waiting for response...", neutral);
+    auto& serial = *platform::Current().serial;
+    auto& events = *platform::Current().events;
+    auto& rcv = g.link.RcvArray;
+    std::size_t i = 0;
+    for (;;) {
+        if (!g.link.DelayActive) break;
+        if (serial.InBufferCount() > 0) {
+            const std::string in = serial.Input();
+            const std::uint8_t byte = in.empty() ? 0 : static_cast<std::uint8_t>(in[0]);
+            if (i < rcv.size()) rcv[i] = byte;  // what does not fit is read and dropped
+            if (byte == 8) break;
+            ++i;
+            events.DoEvents();
+        } else {
+            events.WaitForEvents(100);
+        }
+    }
+}
+
+}  // namespace rompush
