@@ -161,13 +161,22 @@ public:
         : programFolder_(std::move(programFolder)), homeFolder_(std::move(homeFolder)) {}
     std::string ProgramFolder() const override { return programFolder_; }
     std::string HomeFolder() const override { return homeFolder_; }
-    void CreateNamedMutex(const std::string& name) override { mutexes_.push_back(name); }
+    void CreateNamedMutex(const std::string& name) override {
+        if (mutexFailures_ > 0) {
+            --mutexFailures_;
+            throw PlatformError("Out of memory");
+        }
+        mutexes_.push_back(name);
+    }
     const std::vector<std::string>& Mutexes() const { return mutexes_; }
+    // The next n attempts to create a mutex fail (an early start-up error).
+    void FailNextMutexes(int n) { mutexFailures_ = n; }
 
 private:
     std::string programFolder_;
     std::string homeFolder_;
     std::vector<std::string> mutexes_;
+    int mutexFailures_ = 0;
 };
 
 // The whole simulated platform, installed as the current one while it lives.

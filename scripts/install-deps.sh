@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs the Debian packages RomPush needs to build, test and run; does nothing when they
+# are already there.
+set -euo pipefail
+
+packages=(build-essential cmake pkg-config qt6-base-dev libgl1-mesa-dev libgtest-dev
+          xvfb xauth x11-apps imagemagick)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    echo "Installing: ${missing[*]}"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+fi

@@ -1,0 +1,323 @@
+// Start-up, the command loop, the buttons, the hidden shortcuts, tracing and shut-down.
+#include "core/main_loop.h"
+#include "program_fixture.h"
+#include "scripted_device.h"
+#include "serial/comm.h"
+#include "serial/identify.h"
+#include "ui/main_window.h"
+
+namespace rompush::testing {
+namespace {
+
+constexpr int kCtrl = 0x11, kT = 0x54, kF12 = 0x7B;
+
+class CommandLoopTest : public ProgramTest {
+protected:
+    void Start() {
+        StartUp();
+        ASSERT_TRUE(frmUI().Visible);
+    }
+    int QuestionsAsked(const std::string& title) {
+        int n = 0;
+        for (const auto& m : sim.dialogs.Messages()) n += m.title == title;
+        return n;
+    }
+};
+
+TEST_F(CommandLoopTest, StartUpShowsTheMainWindowAndSelectsAPort) {
+    sim.serial.Attach(2, std::make_shared<ScriptedDevice>());
+    Start();
+    EXPECT_EQ(frmUI().Caption, "RomPush Utility  1.8G");
+    EXPECT_EQ(frmUI().cboPORT.Items, (std::vector<std::string>{"2", "PS/2"}));
+    EXPECT_EQ(g.port.CommPortNumber, 2);
+    EXPECT_TRUE(sim.serial.PortOpen());
+    EXPECT_TRUE(frmUI().btnSCAN.Enabled);
+    EXPECT_TRUE(frmUI().btnHEXFILE.Enabled);
+    EXPECT_TRUE(frmUI().cboPORT.Enabled);
+    EXPECT_EQ(frmUI().Focused, &frmUI().btnSCAN);
+    EXPECT_EQ(g.port.BaudSetting, "115200");
+    EXPECT_EQ(sim.system.Mutexes(), (std::vector<std::string>{"RomPushMutexName"}));
+    EXPECT_GE(sim.clock.NowMs(), 1000);  // "Detecting Com Ports..." stays a second
+    EXPECT_EQ(g.cmd.HelpFileName, "/Help_Tarn.html");
+    EXPECT_FALSE(g.cmd.MainLoopRunning);
+    CommandLoopPass();
+    EXPECT_TRUE(g.cmd.MainLoopRunning);
+}
+
+TEST_F(CommandLoopTest, WithoutSerialPortsTheKeyboardPortIsSelected) {
+    Start();
+    EXPECT_EQ(frmUI().cboPORT.Text(), "PS/2");
+    EXPECT_EQ(g.port.CommPortNumber, 99);
+    EXPECT_FALSE(sim.serial.PortOpen());
+}
+
+TEST_F(CommandLoopTest, EarlyStartUpErrorRestartsTheStartUp) {
+    sim.system.FailNextMutexes(1);
+    Start();
+    ASSERT_EQ(sim.dialogs.Messages().size(), 1u);
+    const auto& message = sim.dialogs.Messages()[0];
+    EXPECT_EQ(message.title, "RomPush Utility");
+    EXPECT_EQ(message.style, 16);
+    EXPECT_EQ(message.prompt,
+              "Error Number: 5\r\nDescription: Out of memory\r\n\r\nRestarting RomPush");
+    EXPECT_EQ(g.cmd.StartupAttempts, 2);
+    EXPECT_EQ(sim.system.Mutexes().size(), 1u);
+    EXPECT_EQ(frmUI().cboPORT.Items, (std::vector<std::string>{"PS/2"}));
+}
+
+TEST_F(CommandLoopTest, StartUpErrorThatNeverGoesAwayEndsTheProgram) {
+    sim.system.FailNextMutexes(1000);
+    EXPECT_THROW(StartUp(), platform::ProgramEnded);
+    EXPECT_EQ(sim.dialogs.Messages().size(), 5u);
+}
+
+TEST_F(CommandLoopTest, ButtonsPostTheirCodesAndMarkTheTrace) {
+    Start();
+    StartTrace();
+    struct Case {
+        ui::CommandButton* button;
+        std::uint8_t code;
+        const char* marker;
+    };
+    auto& f = frmUI();
+    for (const Case& c : {Case{&f.btnSCAN, 1, "-----uicmdSCAN"}, Case{&f.btnHEXFILE, 2, "-----uicmdHEXFILE"},
+                          Case{&f.btnERASE, 4, "-----uicmdERASE"}, Case{&f.btnVERIFY, 5, "-----uicmdVERIFY"},
+                          Case{&f.btnPROGRAM, 6, "-----uicmdPROGRAM"},
+                          Case{&f.btnLASTUSED, 7, "-----uicmdLASTUSED"}}) {
+        c.button->MouseUp();
+        EXPECT_EQ(g.cmd.UiCommand, c.code);
+        const auto lines = TraceLines();
+        ASSERT_GE(lines.size(), 3u);
+        EXPECT_EQ(lines[lines.size() - 3], "");
+        EXPECT_EQ(lines[lines.size() - 2], c.marker);
+        EXPECT_EQ(lines[lines.size() - 1], "");
+    }
+    const auto before = TraceLines().size();
+    f.btnMainCpy.MouseUp();
+    EXPECT_EQ(g.cmd.UiCommand, 4);
+    EXPECT_EQ(g.cmd.CopyTarget, "MAIN");
+    f.btnKernelCpy.MouseUp();
+    EXPECT_EQ(g.cmd.CopyTarget, "KERNEL");
+    f.btnDefaults.MouseUp();
+    EXPECT_EQ(g.cmd.UiCommand, 5);
+    EXPECT_EQ(g.cmd.CfxSetup, "DEFAULTS");
+    f.btnStartCpu.MouseUp();
+    EXPECT_EQ(g.cmd.CfxSetup, "STARTCPU");
+    EXPECT_EQ(TraceLines().size(), before);  // the copy and setup buttons write no marker
+}
+
+TEST_F(CommandLoopTest, PendingCommandsRunAndEndWithNothingPending) {
+    Start();
+    for (auto* button : {&frmUI().btnHEXFILE, &frmUI().btnERASE, &frmUI().btnVERIFY,
+                         &frmUI().btnPROGRAM, &frmUI().btnLASTUSED}) {
+        button->MouseUp();
+        CommandLoopPass();
+        EXPECT_EQ(g.cmd.UiCommand, 0);
+    }
+}
+
+TEST_F(CommandLoopTest, UnknownCommandIsLeftAlone) {
+    Start();
+    g.cmd.UiCommand = 3;
+    RunLoopUntil(sim.clock.NowMs() + 500);
+    EXPECT_EQ(g.cmd.UiCommand, 3);
+}
+
+TEST_F(CommandLoopTest, IdleLoopSleepsBetweenPasses) {
+    Start();
+    const auto passes = sim.events.Passes();
+    RunLoopUntil(sim.clock.NowMs() + 10000);
+    // Every pass yields and waits for events instead of spinning through virtual time.
+    EXPECT_LE(sim.events.Passes() - passes, 10000 / 50 + 5);
+}
+
+TEST_F(CommandLoopTest, TraceQuestionNeedsTheProgramsOwnWindow) {
+    Start();
+    sim.desktop.SetForeignWindowActive(true);
+    sim.desktop.Press(kCtrl);
+    sim.desktop.Press(kT);
+    RunLoopUntil(sim.clock.NowMs() + 300);
+    EXPECT_EQ(QuestionsAsked("RomPush Utility"), 0);
+}
+
+TEST_F(CommandLoopTest, HeldCtrlTAsksOnceAfterRelease) {
+    Start();
+    sim.dialogs.AnswerNext(platform::mb::kAnswerNo);
+    const auto now = sim.clock.NowMs();
+    sim.At(now + 100, [&] {
+        sim.desktop.Press(kCtrl);
+        sim.desktop.Press(kT);
+    });
+    sim.At(now + 900, [&] {
+        EXPECT_EQ(QuestionsAsked("RomPush Utility"), 0);  // not while held
+        sim.desktop.Release(kT);
+        sim.desktop.Release(kCtrl);
+    });
+    RunLoopUntil(now + 2000);
+    ASSERT_EQ(QuestionsAsked("RomPush Utility"), 1);
+    const auto& question = sim.dialogs.Messages().back();
+    EXPECT_GE(question.atMs, now + 900);
+    EXPECT_EQ(question.style, 4 + 32);
+    EXPECT_EQ(question.prompt,
+              "        FOR DIAGNOSTICS ONLY  \r\n  \r\nStart program trace and save to file?  ");
+    EXPECT_EQ(frmUI().Caption, " RomPush Utility");
+    EXPECT_FALSE(g.trace.TraceOn);
+}
+
+TEST_F(CommandLoopTest, TraceFileStartsWithTheVersionLine) {
+    Start();
+    const std::string path = PathIn("mytrace.txt");
+    sim.dialogs.AnswerNext(platform::mb::kAnswerYes);
+    sim.dialogs.ChooseNextFile(path);
+    TraceQuestion();
+    ASSERT_TRUE(g.trace.TraceOn);
+    EXPECT_EQ(frmUI().Caption, " RomPush TRACE FILE: " + path);
+    const auto& dialog = sim.dialogs.FileDialogs().back();
+    EXPECT_EQ(dialog.fileName, "*.txt");
+    EXPECT_EQ(dialog.title, "SAVE TRACE FILE");
+    EXPECT_EQ(dialog.filter, "Text Files (*.txt)|*.txt|All Files (*.*)|*.*");
+    frmUI().btnSCAN.MouseUp();
+    g.trace.File->flush();
+    EXPECT_EQ(ReadFile(path), "RomPush Ver  1.8G\r\n\r\n\r\n-----uicmdSCAN\r\n\r\n");
+}
+
+TEST_F(CommandLoopTest, CancelledOrUnwritableTraceFileLeavesTracingOff) {
+    Start();
+    sim.dialogs.AnswerNext(platform::mb::kAnswerYes);
+    TraceQuestion();  // the save dialog is cancelled
+    EXPECT_FALSE(g.trace.TraceOn);
+    EXPECT_EQ(frmUI().Caption, " RomPush Utility");
+
+    sim.dialogs.AnswerNext(platform::mb::kAnswerYes);
+    sim.dialogs.ChooseNextFile(PathIn("no-such-folder/trace.txt"));
+    TraceQuestion();
+    EXPECT_FALSE(g.trace.TraceOn);
+    EXPECT_FALSE(g.trace.File);
+    EXPECT_EQ(sim.dialogs.Messages().back().style, 48);
+    EXPECT_NE(sim.dialogs.Messages().back().prompt.find("cannot be opened"), std::string::npos);
+}
+
+TEST_F(CommandLoopTest, TraceIndentationFollowsTheNesting) {
+    auto device = std::make_shared<ScriptedDevice>();
+    sim.serial.Attach(1, device);
+    Start();
+    StartTrace();
+    g.dev.DevLetter = "Q";
+    xmitID_CMD();  // no answer: four attempts
+    Delay(0);      // returns early
+    ui::ShowMsg("done", ui::colour::kButtonFace);
+    const auto lines = TraceLines();
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "        xmitID_CMD()");
+    EXPECT_EQ(lines[1], "                ClearInBuffer()");
+    EXPECT_EQ(lines[2], "                Delay( 100 )");
+    EXPECT_EQ(lines[3], "                        Timer1_Timer()");
+    EXPECT_EQ(lines[lines.size() - 2], "        Delay( 0 )");
+    EXPECT_EQ(lines.back(), "        ShowMsg( done )");
+    EXPECT_EQ(g.trace.TraceIndent, "");
+}
+
+class RecoveryOfferTest : public CommandLoopTest {
+protected:
+    void SetUp() override {
+        Start();
+        g.result.ErrorCode = 1002;
+        g.dev.DevIdName = "VLNMINI";
+        g.dev.DevLetter = "H";
+        g.hex.FileProductCode = 0xDB;
+        sim.desktop.Press(kCtrl);
+        sim.desktop.Press(kF12);
+        sim.At(sim.clock.NowMs() + 200, [&] {
+            sim.desktop.Release(kCtrl);
+            sim.desktop.Release(kF12);
+        });
+    }
+    int Offers() { return QuestionsAsked("QRX-MP2 Firmware Recovery"); }
+};
+
+TEST_F(RecoveryOfferTest, OkProgramsTheDeviceAsTheFileTarget) {
+    sim.dialogs.AnswerNext(platform::mb::kAnswerOk);
+    g.cmd.UiCommand = 3;  // keeps the loop from running a command after the offer
+    CommandLoopPass();
+    ASSERT_EQ(Offers(), 1);
+    const auto& offer = sim.dialogs.Messages().back();
+    EXPECT_EQ(offer.style, 1 + 48 + 256);
+    EXPECT_EQ(offer.prompt,
+              "This hex file is for: TWPx  Tx (Master)    \r\r\nCurrent firmware is : TWPx  "
+              "Transmitter\r\r\nDOWNLOAD TO HARDWARE?");
+    EXPECT_EQ(g.dev.DevLetter, "M");
+    EXPECT_EQ(g.cmd.UiCommand, uicmdPROGRAM);
+}
+
+TEST_F(RecoveryOfferTest, CancelChangesNothingAndTheOfferComesBack) {
+    g.dev.DevIdName = "TWPx  Tx (Master)";
+    g.hex.FileProductCode = 0xDA;
+    sim.dialogs.AnswerNext(platform::mb::kAnswerCancel);
+    g.cmd.UiCommand = 3;
+    CommandLoopPass();
+    ASSERT_EQ(Offers(), 1);
+    EXPECT_NE(sim.dialogs.Messages().back().prompt.find("for: TWPx  Tx (Slave)"),
+              std::string::npos);
+    EXPECT_EQ(g.dev.DevLetter, "H");
+    EXPECT_EQ(g.cmd.UiCommand, 3);
+    RunLoopUntil(sim.clock.NowMs() + 300);
+    EXPECT_EQ(Offers(), 1);  // not again until Ctrl+F12 is pressed again
+    sim.desktop.Press(kCtrl);
+    sim.desktop.Press(kF12);
+    sim.At(sim.clock.NowMs() + 100, [&] {
+        sim.desktop.Release(kCtrl);
+        sim.desktop.Release(kF12);
+    });
+    CommandLoopPass();
+    EXPECT_EQ(Offers(), 2);
+}
+
+TEST_F(RecoveryOfferTest, NotOfferedWhenAConditionFails) {
+    g.cmd.UiCommand = 3;
+    g.result.ErrorCode = 1001;
+    CommandLoopPass();
+    g.result.ErrorCode = 1002;
+    g.hex.FileProductCode = 0xDE;  // a file for another product
+    CommandLoopPass();
+    g.hex.FileProductCode = 0xDB;
+    g.dev.DevIdName = "QTRUSB";
+    CommandLoopPass();
+    g.dev.DevIdName = "VLNMINI";
+    sim.desktop.SetForeignWindowActive(true);
+    CommandLoopPass();
+    EXPECT_EQ(Offers(), 0);
+}
+
+TEST_F(CommandLoopTest, ClosingTheWindowEndsTheProgramEvenDuringAWait) {
+    auto device = std::make_shared<ScriptedDevice>();
+    sim.serial.Attach(1, device);
+    Start();
+    ASSERT_TRUE(sim.serial.PortOpen());
+    sim.At(sim.clock.NowMs() + 500, [] { frmUI().Unload(); });
+    EXPECT_THROW(Delay(3000), platform::ProgramEnded);
+    EXPECT_FALSE(sim.serial.PortOpen());
+    EXPECT_FALSE(frmUI().Visible);
+    EXPECT_FALSE(sim.timer.Enabled());
+}
+
+TEST_F(CommandLoopTest, CancelLeavesTheSerialMenuView) {
+    Start();
+    auto& f = frmUI();
+    f.btnCANCEL.Caption = "Cancel";
+    f.btnCANCEL.Visible = true;
+    f.txtSerialDisplay.Text = "menu text";
+    f.txtSerialDisplay.Visible = true;
+    f.btnShowDiagnostic.Visible = true;
+    f.btnCANCEL.MouseUp();
+    EXPECT_TRUE(g.cmd.ContinueFlag);
+    EXPECT_FALSE(f.btnShowDiagnostic.Visible);
+    EXPECT_EQ(g.menus.ConsoleLog, "menu text");
+    EXPECT_FALSE(f.txtSerialDisplay.Visible);
+    EXPECT_FALSE(f.btnCANCEL.Visible);
+    f.btnCANCEL.Caption = "Exit Serial Console";
+    f.btnCANCEL.MouseUp();
+    EXPECT_TRUE(f.btnShowDiagnostic.Visible);
+}
+
+}  // namespace
+}  // namespace rompush::testing

@@ -1,0 +1,206 @@
+// Identification of packet-bootloader devices: the device record, revisions, failures.
+#include "program_fixture.h"
+#include "scripted_device.h"
+#include "serial/comm.h"
+#include "serial/identify.h"
+#include "serial/packets.h"
+#include "ui/main_window.h"
+
+namespace rompush::testing {
+namespace {
+
+// A device answer frame with a valid length byte; the two final bytes are never checked.
+std::string Frame(std::initializer_list<int> body) {
+    std::string frame(1, static_cast<char>(body.size() + 3));
+    for (int b : body) frame.push_back(static_cast<char>(b));
+    frame += Bytes({0x12, 0x34});
+    return frame;
+}
+
+class IdentificationTest : public ProgramTest {
+protected:
+    IdentificationTest() {
+        device = std::make_shared<ScriptedDevice>();
+        line = &sim.serial.Attach(2, device);
+        ui::frmUI_Load();
+        g.port.BaudSetting = "115200";
+        EXPECT_TRUE(SetCommPort(2));
+    }
+    // ID answer: length 7, code &H41, type, one byte, flags.
+    void AnswerId(int type, int flags) { device->Reply(Frame({0x41, type, 0, flags})); }
+    void AnswerRevision(const std::string& chars) {
+        device->Reply(Frame({0x43, chars[0], chars[1], chars[2], 0, 0}));
+    }
+    void AnswerFlashMode() { device->Reply(Bytes({4, 0x53, 0, 0})); }
+    void AnswerBootloader(const std::string& chars) { AnswerRevision(chars); }
+
+    std::shared_ptr<ScriptedDevice> device;
+    sim::SerialLine* line = nullptr;
+};
+
+TEST_F(IdentificationTest, ReceiverWithRevisionsIsIdentifiedAndStarted) {
+    AnswerId(3, 0);
+    AnswerRevision("12a");
+    AnswerFlashMode();
+    AnswerBootloader("10b");
+    ASSERT_TRUE(xmitID_CMD());
+    EXPECT_TRUE(g.dev.DeviceFound);
+    EXPECT_EQ(g.dev.DevLetter, "D");
+    EXPECT_EQ(g.dev.DevIdName, "QTRUSB");
+    EXPECT_EQ(g.dev.DevDisplayName, "TWPx  Receiver");
+    EXPECT_EQ(g.dev.DevRev, "Rev D1.2A");
+    EXPECT_EQ(g.dev.BslRev, "BSL 1.0B");
+    const auto& panels = frmUI().StatusBar1.Panels;
+    EXPECT_EQ(panels[1].Text, "TWPx  Receiver");
+    EXPECT_EQ(panels[2].Text, "Rev D1.2A");
+    EXPECT_EQ(panels[3].Text, "BSL 1.0B");
+    EXPECT_EQ(frmUI().lblPASS.Caption, "Switching to app...");
+    // ID, FW, FLASH, FW, GO: exactly these packets, each with its CRC.
+    const auto& packets = device->Packets();
+    ASSERT_EQ(packets.size(), 5u);
+    EXPECT_EQ(packets[0], Bytes({0x04, 0x40, 0x84, 0x00}));
+    EXPECT_EQ(packets[1][1], FW_CMD);
+    EXPECT_EQ(packets[2][1], FLASH_CMD);
+    EXPECT_EQ(packets[3][1], FW_CMD);
+    EXPECT_EQ(packets[4][1], GO_CMD);
+    for (const std::string& packet : packets) {
+        std::int32_t crc = 0;
+        for (std::size_t k = 0; k + 2 < packet.size(); ++k) {
+            CrcUpdate(crc, static_cast<std::uint8_t>(packet[k]));
+        }
+        EXPECT_EQ(static_cast<std::uint8_t>(packet[packet.size() - 2]), crc >> 8);
+        EXPECT_EQ(static_cast<std::uint8_t>(packet.back()), crc & 0xFF);
+    }
+}
+
+TEST_F(IdentificationTest, OddFlagsSkipTheApplicationRevision) {
+    AnswerId(3, 1);
+    AnswerFlashMode();
+    AnswerBootloader("20c");
+    ASSERT_TRUE(xmitID_CMD());
+    EXPECT_EQ(g.dev.DevRev, "");
+    EXPECT_EQ(g.dev.BslRev, "BSL 2.0C");
+    EXPECT_EQ(device->Packets()[1][1], FLASH_CMD);
+}
+
+TEST_F(IdentificationTest, TransmitterFlagsChooseMasterOrSlave) {
+    struct Case {
+        int flags;
+        const char* letter;
+        const char* name;
+        const char* prefix;
+    };
+    for (const Case& c : {Case{0x18, "L", "TWPx  Tx (Slave)", "S"},
+                          Case{0x10, "L", "TWPx  Tx (Slave)", "S"},
+                          Case{0x08, "M", "TWPx  Tx (Master)", "M"},
+                          Case{0x00, "H", "TWPx  Transmitter", "H"}}) {
+        AnswerId(1, c.flags);
+        AnswerFlashMode();
+        AnswerBootloader("11a");
+        ASSERT_TRUE(xmitID_CMD()) << c.flags;
+        EXPECT_EQ(g.dev.DevLetter, c.letter);
+        EXPECT_EQ(g.dev.DevDisplayName, c.name);
+        EXPECT_EQ(g.dev.DevRevPrefix, c.prefix);
+        EXPECT_EQ(g.dev.DevRev, "");  // no &HC3 prefix: no application revision
+    }
+}
+
+TEST_F(IdentificationTest, PrefixedTransmitterTellsItsRevision) {
+    device->Reply(Bytes({0xC3, 0x00, 7, 0x41, 1, 0, 0x08, 0, 0}));
+    // Behind the prefix the revision characters sit at indexes 5 to 7.
+    device->Reply(Bytes({0xC3, 0x00, 9, 0x43, '3', '4', 'd', 0, 0, 0, 0}));
+    AnswerFlashMode();
+    AnswerBootloader("10a");
+    ASSERT_TRUE(xmitID_CMD());
+    EXPECT_EQ(g.dev.DevLetter, "M");
+    EXPECT_EQ(g.dev.DevRev, "Rev M3.4D");
+}
+
+TEST_F(IdentificationTest, TypesTwoAndFourKeepThePreviousPrefix) {
+    g.dev.DevRevPrefix = "Q";
+    AnswerId(4, 0);
+    AnswerFlashMode();
+    AnswerBootloader("10a");
+    ASSERT_TRUE(xmitID_CMD());
+    EXPECT_EQ(g.dev.DevDisplayName, "Monolink");
+    EXPECT_EQ(g.dev.DevLetter, "D");
+    EXPECT_EQ(g.dev.DevRevPrefix, "Q");
+}
+
+TEST_F(IdentificationTest, UnknownTypeIsFoundWithEmptyNames) {
+    g.dev.DevLetter = "D";
+    AnswerId(9, 0);
+    AnswerFlashMode();
+    AnswerBootloader("10a");
+    ASSERT_TRUE(xmitID_CMD());
+    EXPECT_TRUE(g.dev.DeviceFound);
+    EXPECT_EQ(g.dev.DevIdName, "");
+    EXPECT_EQ(g.dev.DevDisplayName, "");
+    EXPECT_EQ(g.dev.DevLetter, "D");
+}
+
+TEST_F(IdentificationTest, ThirdAttemptSucceedsWithoutError) {
+    device->Reply("");
+    device->Reply("");
+    AnswerId(3, 1);
+    AnswerFlashMode();
+    AnswerBootloader("10a");
+    ASSERT_TRUE(xmitID_CMD());
+    EXPECT_EQ(g.result.ErrorCode, 0);
+    EXPECT_EQ(device->Packets()[2], Bytes({0x04, 0x40, 0x84, 0x00}));
+}
+
+TEST_F(IdentificationTest, SilentDeviceGivesUpAfterFourAttemptsShowingNothing) {
+    ui::ShowMsg("before", ui::colour::kButtonFace);
+    EXPECT_FALSE(xmitID_CMD());
+    EXPECT_EQ(g.result.ErrorCode, 7002);
+    EXPECT_FALSE(g.dev.DeviceFound);
+    EXPECT_EQ(device->Packets().size(), 4u);
+    EXPECT_EQ(frmUI().lblPASS.Caption, "before");
+}
+
+TEST_F(IdentificationTest, WrongFlashModeAnswerIsReportedWithTheBytes) {
+    AnswerId(3, 1);
+    device->Reply(Bytes({4, 0x99, 0, 0}));
+    EXPECT_FALSE(xmitID_CMD());
+    EXPECT_EQ(g.result.ErrorCode, 1501);
+    EXPECT_FALSE(g.dev.DeviceFound);
+    EXPECT_EQ(frmUI().lblPASS.Caption, "ERROR CODE: 1501");
+    EXPECT_EQ(frmUI().lblSCAN.Caption,
+              "An error has occured obtaining device ID.\r\r 04 99 00 00");
+}
+
+TEST_F(IdentificationTest, OneByteFlashModeAnswerIsWrongNotAStrayRead) {
+    AnswerId(3, 1);
+    device->Reply(Bytes({0x53}));
+    EXPECT_FALSE(xmitID_CMD());
+    EXPECT_EQ(g.result.ErrorCode, 1501);
+}
+
+TEST_F(IdentificationTest, BootloaderThatNeverTellsItsRevisionEndsWithAnError) {
+    AnswerId(3, 1);
+    AnswerFlashMode();
+    const auto start = sim.clock.NowMs();
+    EXPECT_FALSE(xmitID_CMD());
+    EXPECT_EQ(g.result.ErrorCode, 1501);
+    EXPECT_LT(sim.clock.NowMs() - start, 30000);
+}
+
+TEST_F(IdentificationTest, WaitForQtrStopsAtTheReadyByte) {
+    device->SendNow(Bytes({1, 2, 8, 9}));
+    WaitForQTR();
+    EXPECT_EQ(g.link.RcvArray[0], 1);
+    EXPECT_EQ(g.link.RcvArray[2], 8);
+    EXPECT_EQ(frmUI().lblPASS.Caption, "Waiting for response...");
+}
+
+TEST_F(IdentificationTest, WaitForQtrDropsWhatDoesNotFitAndTimesOut) {
+    device->SendNow(std::string(80, '\x01'));
+    const auto start = sim.clock.NowMs();
+    WaitForQTR();
+    EXPECT_EQ(sim.clock.NowMs() - start, 3500);
+    EXPECT_EQ(g.link.RcvArray[50], 1);
+}
+
+}  // namespace
+}  // namespace rompush::testing

@@ -1,0 +1,193 @@
+// The port list: the search, the remembered port, the operator's choice, the COM PORT dialog.
+#include "commands/port_selection.h"
+#include "core/settings_file.h"
+#include "program_fixture.h"
+#include "scripted_device.h"
+#include "ui/frm_com_parameters.h"
+#include "ui/main_window.h"
+
+namespace rompush::testing {
+namespace {
+
+class PortSelectionTest : public ProgramTest {
+protected:
+    PortSelectionTest() {
+        ui::frmUI_Load();
+        for (int n : {1, 3}) sim.serial.Attach(n, std::make_shared<ScriptedDevice>());
+    }
+    void WriteIni(const std::string& portLine, const std::string& rest = "") {
+        WriteFile(PathIn("RomPush.INI"), "ROMPUSH_INI_001\r\n25\r\n" + portLine +
+                                             "\r\n 0 \r\n 1 \r\n 1 \r\n 8 \r\n 0 \r\n" + rest);
+    }
+    std::vector<std::string> Entries() { return frmUI().cboPORT.Items; }
+};
+
+TEST_F(PortSelectionTest, WithoutSettingsFileAllPortsAreTriedAndDefaultsUsed) {
+    FindComPorts(true);
+    const auto& attempts = sim.serial.OpenAttempts();
+    ASSERT_GE(attempts.size(), 25u);
+    for (int n = 1; n <= 25; ++n) EXPECT_EQ(attempts[n - 1], n);
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"1", "3", "PS/2"}));
+    EXPECT_EQ(frmUI().cboPORT.ListIndex, 0);
+    EXPECT_EQ(g.port.CommPortNumber, 1);
+    auto& dialog = frmComParameters();
+    EXPECT_EQ(dialog.cboDataBits.ListIndex, 1);
+    EXPECT_EQ(dialog.cboStopBits.ListIndex, 0);
+    EXPECT_EQ(dialog.cboParity.ListIndex, 2);
+    EXPECT_EQ(dialog.cboBaud.ListIndex, 6);
+    EXPECT_EQ(dialog.cboFlowControl.ListIndex, 2);
+    EXPECT_EQ(dialog.txtMaxComPorts.Text, "25");
+    EXPECT_EQ(g.port.HexDir, Folder() + "/HexFiles");
+    EXPECT_TRUE(sim.serial.PortOpen());
+    EXPECT_EQ(sim.serial.CommPort(), 1);
+    EXPECT_EQ(sim.serial.Settings(), "115200,N,8,1");
+    EXPECT_EQ(frmUI().cboPORT.ToolTipText, "sim:COM1");
+}
+
+TEST_F(PortSelectionTest, RememberedPortIsSelectedAndItsParametersKept) {
+    WriteIni("Com3");
+    FindComPorts(true);
+    EXPECT_EQ(frmUI().cboPORT.Text(), "3");
+    EXPECT_EQ(g.port.CommPortNumber, 3);
+    EXPECT_EQ(sim.serial.CommPort(), 3);
+    auto& dialog = frmComParameters();
+    EXPECT_EQ(dialog.cboDataBits.ListIndex, 0);
+    EXPECT_EQ(dialog.cboBaud.ListIndex, 8);
+    EXPECT_EQ(g.port.SavedBaudIndex, 8);  // the next SCAN uses the stored parameters
+    EXPECT_EQ(g.port.SavedDataBitsIndex, 0);
+}
+
+TEST_F(PortSelectionTest, RememberedKeyboardPortLeavesTheSerialPortClosed) {
+    WriteIni("PS/2");
+    FindComPorts(true);
+    EXPECT_EQ(frmUI().cboPORT.Text(), "PS/2");
+    EXPECT_EQ(g.port.CommPortNumber, 99);
+    EXPECT_FALSE(sim.serial.PortOpen());
+}
+
+TEST_F(PortSelectionTest, RememberedPortThatIsGoneLeavesTheFirstEntry) {
+    WriteIni("Com7");
+    FindComPorts(true);
+    EXPECT_EQ(frmUI().cboPORT.ListIndex, 0);
+    EXPECT_EQ(g.port.CommPortNumber, 1);
+}
+
+TEST_F(PortSelectionTest, InvalidPortLineDeletesTheFile) {
+    WriteIni("Xom3");
+    FindComPorts(true);
+    EXPECT_FALSE(std::filesystem::exists(PathIn("RomPush.INI")));
+    EXPECT_EQ(frmComParameters().cboBaud.ListIndex, 6);
+}
+
+TEST_F(PortSelectionTest, HexFolderComesFromTheFirstEntry) {
+    WriteIni("Com1", "D /home/op/firmware/qtr.hex\r\n");
+    FindComPorts(true);
+    EXPECT_EQ(g.port.HexDir, "/home/op/firmware/");
+}
+
+TEST_F(PortSelectionTest, SearchLimitComesFromTheSettingsFile) {
+    WriteFile(PathIn("RomPush.INI"), "ROMPUSH_INI_001\r\n2\r\nCom1\r\n");
+    FindComPorts(true);
+    EXPECT_EQ(g.port.MaxComPorts, 2);
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"1", "PS/2"}));
+}
+
+TEST_F(PortSelectionTest, NoPortsStillOffersTheKeyboardPort) {
+    g.port.MaxComPorts = 0;
+    frmComParameters().txtMaxComPorts.Text = "0";
+    FindComPorts(false);
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"PS/2"}));
+    EXPECT_EQ(g.port.CommPortNumber, 0);
+}
+
+TEST_F(PortSelectionTest, ChoosingAnotherPortForgetsTheDevice) {
+    FindComPorts(true);
+    ui::SetStatusPanel2("TWPx  Receiver");
+    g.dev.DeviceFound = true;
+    frmUI().cboPORT.SetListIndex(0);  // the same port again: only reopened
+    EXPECT_EQ(frmUI().StatusBar1.Panels[1].Text, "TWPx  Receiver");
+    EXPECT_TRUE(g.dev.DeviceFound);
+    frmUI().cboPORT.SetListIndex(1);
+    EXPECT_EQ(g.port.CommPortNumber, 3);
+    EXPECT_EQ(frmUI().StatusBar1.Panels[1].Text, "");
+    EXPECT_FALSE(g.dev.DeviceFound);
+    EXPECT_EQ(sim.serial.CommPort(), 3);
+    EXPECT_EQ(frmUI().btnHEXFILE.Caption, "SELECT HEX FILE");
+}
+
+TEST_F(PortSelectionTest, PortTakenMeanwhileIsNotAvailable) {
+    FindComPorts(true);
+    sim.serial.MarkInUse(3);
+    frmUI().cboPORT.SetListIndex(1);
+    EXPECT_EQ(g.result.ErrorCode, 1);
+    EXPECT_EQ(frmUI().lblPASS.Caption, "COMM port not available");
+    EXPECT_EQ(frmUI().frmPASS.BackColor, ui::colour::kLightYellow);
+}
+
+TEST_F(PortSelectionTest, LostFocusFollowsTheSelection) {
+    FindComPorts(true);
+    auto& list = frmUI().cboPORT;
+    list.ListIndex = 2;
+    list.LostFocus();
+    EXPECT_EQ(g.port.CommPortNumber, 99);
+    list.ListIndex = 1;
+    list.LostFocus();
+    EXPECT_EQ(g.port.CommPortNumber, 3);
+}
+
+TEST_F(PortSelectionTest, MaxPortsFieldKeepsTwoDigits) {
+    g.port.MaxComPorts = 25;
+    auto& field = frmComParameters().txtMaxComPorts;
+    for (const auto& [typed, kept] : std::vector<std::pair<std::string, std::string>>{
+             {"1a", "1"}, {"123", "13"}, {"", "25"}, {"a", "25"}, {"7", "7"}, {"x9", "9"}}) {
+        field.SetText(typed);
+        EXPECT_EQ(field.Text, kept) << typed;
+    }
+}
+
+TEST_F(PortSelectionTest, DialogOkWithNewLimitRebuildsThePortList) {
+    FindComPorts(true);
+    g.cmd.MainLoopRunning = true;
+    g.files.SelectedFileName = "qtr.hex";
+    frmUI().btnCommPort.MouseUp();
+    auto& dialog = frmComParameters();
+    EXPECT_TRUE(dialog.Visible);
+    EXPECT_FALSE(frmUI().Enabled);
+    EXPECT_FALSE(dialog.btnDefaults.Enabled);
+    dialog.txtMaxComPorts.SetText("2");
+    dialog.btnOK.MouseUp();
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"1", "PS/2"}));
+    EXPECT_EQ(g.port.MaxComPorts, 2);
+    EXPECT_TRUE(frmUI().Enabled);
+    EXPECT_FALSE(dialog.Visible);
+    EXPECT_EQ(g.files.SelectedFileName, "");
+}
+
+TEST_F(PortSelectionTest, DialogOkWithNewParametersReopensThePortAndKeepsTheFile) {
+    FindComPorts(true);
+    g.cmd.MainLoopRunning = true;
+    g.port.BaudSetting = "57600,";
+    g.files.SelectedFileName = "qtr.hex";
+    frmUI().btnCommPort.MouseUp();
+    auto& dialog = frmComParameters();
+    dialog.cboParity.ListIndex = 0;
+    dialog.cboParity.LostFocus();
+    EXPECT_TRUE(dialog.btnDefaults.Enabled);
+    dialog.btnOK.MouseUp();
+    EXPECT_EQ(g.port.SavedParityIndex, 0);
+    EXPECT_EQ(sim.serial.Settings(), "57600,E,8,1");
+    EXPECT_EQ(g.files.SelectedFileName, "qtr.hex");
+    EXPECT_EQ(Entries().size(), 3u);
+}
+
+TEST_F(PortSelectionTest, DefaultsButtonPutsTheListsBack) {
+    auto& dialog = frmComParameters();
+    dialog.cboBaud.ListIndex = 0;
+    dialog.btnDefaults.Enabled = true;
+    dialog.btnDefaults.MouseUp();
+    EXPECT_EQ(dialog.cboBaud.ListIndex, 6);
+    EXPECT_FALSE(dialog.btnDefaults.Enabled);
+}
+
+}  // namespace
+}  // namespace rompush::testing

@@ -1,0 +1,138 @@
+// The settings file: last-used entries per device letter, header lines, safe rewriting.
+#include <sys/stat.h>
+
+#include "core/settings_file.h"
+#include "program_fixture.h"
+
+namespace rompush::testing {
+namespace {
+
+class SettingsFileTest : public ProgramTest {
+protected:
+    std::string Ini() { return ReadFile(PathIn("RomPush.INI")); }
+    void Program(const std::string& letter, const std::string& path) {
+        g.dev.DevLetter = letter;
+        g.files.SelectedFilePath = path;
+        WriteINI();
+    }
+    std::string Header() {
+        return "ROMPUSH_INI_001\r\n25\r\nCom3\r\n 1 \r\n 0 \r\n 2 \r\n 6 \r\n 2 \r\n";
+    }
+    void SetUp() override {
+        g.port.MaxComPorts = 25;
+        g.port.CommPortNumber = 3;
+    }
+};
+
+TEST_F(SettingsFileTest, FirstProgramWritesTheHeaderAndOneEntry) {
+    Program("D", "/fw/qtr.hex");
+    EXPECT_EQ(Ini(), Header() + "D /fw/qtr.hex\r\n");
+}
+
+TEST_F(SettingsFileTest, SecondTypeIsAppendedAndTheFirstReplacedInPlace) {
+    Program("D", "/fw/qtr.hex");
+    Program("H", "/fw/vln.hex");
+    Program("D", "/fw/qtr2.hex");
+    EXPECT_EQ(Ini(), Header() + "D /fw/qtr2.hex\r\nH /fw/vln.hex\r\n");
+}
+
+TEST_F(SettingsFileTest, PortLineAndListPositionsFollowTheProgram) {
+    g.port.CommPortNumber = 99;
+    g.port.MaxComPorts = 7;
+    frmComParameters().cboBaud.ListIndex = 8;
+    Program("K", "/fw/k.hex");
+    EXPECT_EQ(Ini(),
+              "ROMPUSH_INI_001\r\n7\r\nPS/2\r\n 1 \r\n 0 \r\n 2 \r\n 8 \r\n 2 \r\nK /fw/k.hex\r\n");
+}
+
+TEST_F(SettingsFileTest, TwelfthLetterIsNotStored) {
+    const std::string letters = "ABCDEFGHIJKL";
+    for (char letter : letters) Program(std::string(1, letter), "/fw/x.hex");
+    const std::string ini = Ini();
+    EXPECT_NE(ini.find("K /fw/x.hex"), std::string::npos);
+    EXPECT_EQ(ini.find("L /fw/x.hex"), std::string::npos);
+}
+
+TEST_F(SettingsFileTest, EntryWithEmptyPathIsDroppedAtTheNextRewrite) {
+    Program("D", "");
+    EXPECT_EQ(Ini(), Header() + "D \r\n");
+    Program("H", "/fw/vln.hex");
+    EXPECT_EQ(Ini(), Header() + "H /fw/vln.hex\r\n");
+}
+
+TEST_F(SettingsFileTest, CheckIniFindsTheStoredFile) {
+    const std::string hex = PathIn("qtr v2.hex");
+    WriteFile(hex, "");  // a file of length 0 still exists
+    Program("D", hex);
+    g.dev.DevLetter = "D";
+    std::string name = "x", path = "y";
+    CheckINI(name, path);
+    EXPECT_EQ(path, hex);
+    EXPECT_EQ(name, "qtr v2.hex");
+}
+
+TEST_F(SettingsFileTest, CheckIniGivesNothingForMissingEntriesOrFiles) {
+    Program("D", PathIn("gone.hex"));
+    std::string name = "x", path = "y";
+    g.dev.DevLetter = "D";
+    CheckINI(name, path);
+    EXPECT_EQ(name, "");
+    EXPECT_EQ(path, "");
+    g.dev.DevLetter = "H";
+    name = "x";
+    CheckINI(name, path);
+    EXPECT_EQ(name, "");
+    std::filesystem::remove(PathIn("RomPush.INI"));
+    name = "x";
+    CheckINI(name, path);
+    EXPECT_EQ(name, "");
+}
+
+TEST_F(SettingsFileTest, CheckIniReadsFilesWithBareLineFeeds) {
+    const std::string hex = PathIn("a.hex");
+    WriteFile(hex, ":00000001FF\n");
+    WriteFile(PathIn("RomPush.INI"),
+              "ROMPUSH_INI_001\n25\nCom1\n 1 \n 0 \n 2 \n 6 \n 2 \nH " + hex + "\n");
+    g.dev.DevLetter = "H";
+    std::string name, path;
+    CheckINI(name, path);
+    EXPECT_EQ(path, hex);
+}
+
+TEST_F(SettingsFileTest, FExistsTellsFilesFromFoldersAndNothing) {
+    WriteFile(PathIn("empty"), "");
+    EXPECT_TRUE(FExists(PathIn("empty")));
+    EXPECT_FALSE(FExists(PathIn("missing")));
+    EXPECT_FALSE(FExists(Folder()));
+    StartTrace();
+    FExists(PathIn("empty"));
+    const auto lines = TraceLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "        FExists(  " + PathIn("empty") + " )");
+    EXPECT_EQ(lines[1], "        --  FExists =  True");
+}
+
+TEST_F(SettingsFileTest, FailedRewriteKeepsTheOldFile) {
+    Program("D", "/fw/qtr.hex");
+    const std::string before = Ini();
+    // A folder in the way of the new file makes the write fail.
+    std::filesystem::create_directory(PathIn("RomPush.INI.new"));
+    Program("H", "/fw/vln.hex");
+    EXPECT_EQ(Ini(), before);
+    std::filesystem::remove(PathIn("RomPush.INI.new"));
+    Program("H", "/fw/vln.hex");
+    EXPECT_NE(Ini(), before);
+    EXPECT_FALSE(std::filesystem::exists(PathIn("RomPush.INI.new")));
+}
+
+TEST_F(SettingsFileTest, SignatureCheckDeletesForeignFiles) {
+    WriteFile(PathIn("RomPush.INI"), "SOMETHING_ELSE\r\n");
+    CheckIniSignature();
+    EXPECT_FALSE(std::filesystem::exists(PathIn("RomPush.INI")));
+    Program("D", "/fw/qtr.hex");
+    CheckIniSignature();
+    EXPECT_TRUE(std::filesystem::exists(PathIn("RomPush.INI")));
+}
+
+}  // namespace
+}  // namespace rompush::testing
