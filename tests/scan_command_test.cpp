@@ -1,0 +1,153 @@
+// SCAN: finding and identifying a packet-bootloader device on the selected port.
+#include "commands/commands.h"
+#include "program_fixture.h"
+#include "scripted_device.h"
+#include "ui/main_window.h"
+
+namespace rompush::testing {
+namespace {
+
+std::string IdAnswer(int type, int flags) { return Bytes({7, 0x41, type, 0, flags, 0, 0}); }
+
+class ScanCommandTest : public ProgramTest {
+protected:
+    ScanCommandTest() {
+        device = std::make_shared<ScriptedDevice>();
+        line = &sim.serial.Attach(3, device);
+        StartUp();
+    }
+    // A receiver that answers everything SCAN asks.
+    void AnswerLikeAReceiver() {
+        device->Reply(IdAnswer(3, 0));                                  // the scan's ID packet
+        device->Reply(IdAnswer(3, 0));                                  // identification
+        device->Reply(Bytes({9, 0x43, '1', '2', 'a', 0, 0, 0, 0}));    // application revision
+        device->Reply(Bytes({4, 0x53, 0, 0}));                          // flash mode
+        device->Reply(Bytes({9, 0x43, '1', '0', 'b', 0, 0, 0, 0}));    // bootloader revision
+    }
+    void Scan() {
+        frmUI().btnSCAN.MouseUp();
+        CommandLoopPass();
+    }
+    const ui::FrmUI& F() { return frmUI(); }
+    std::shared_ptr<ScriptedDevice> device;
+    sim::SerialLine* line = nullptr;
+};
+
+TEST_F(ScanCommandTest, FindsAndNamesAReceiver) {
+    AnswerLikeAReceiver();
+    sim.At(sim.clock.NowMs() + 300, [&] { device->SendNow(Bytes({8})); });
+    const auto start = sim.clock.NowMs();
+    Scan();
+    EXPECT_EQ(F().lblPASS.Caption, "TARN Product Found");
+    EXPECT_EQ(F().frmPASS.BackColor, ui::colour::kGreen);
+    const auto& panels = F().StatusBar1.Panels;
+    EXPECT_EQ(panels[1].Text, "TWPx  Receiver");
+    EXPECT_EQ(panels[2].Text, "Rev D1.2A");
+    EXPECT_EQ(panels[3].Text, "BSL 1.0B");
+    EXPECT_EQ(panels[4].Text, "COM3");
+    EXPECT_TRUE(g.dev.DeviceFound);
+    EXPECT_EQ(g.cmd.CurrentCommand, uicmdSCAN);
+    EXPECT_EQ(g.cmd.UiCommand, 0);
+    EXPECT_EQ(g.result.ErrorCode, 0);
+    EXPECT_TRUE(F().btnSCAN.Enabled);
+    EXPECT_TRUE(F().btnHEXFILE.Enabled);
+    EXPECT_TRUE(F().btnERASE.Enabled);  // a revision was read
+    EXPECT_FALSE(F().btnPROGRAM.Enabled);  // no file yet
+    EXPECT_EQ(sim.desktop.GetMousePointer(), platform::MousePointer::Default);
+    // The ready byte came at 300 ms: the scan did not sit out the 3.5 s.
+    EXPECT_LT(sim.clock.NowMs() - start, 3500 + 1000 + 3000);
+    // SCAN leaves the port open at 115200 baud.
+    EXPECT_TRUE(sim.serial.PortOpen());
+    EXPECT_EQ(sim.serial.Settings(), "115200,N,8,1");
+}
+
+TEST_F(ScanCommandTest, DeviceThatNeverSaysReadyIsStillFound) {
+    AnswerLikeAReceiver();
+    const auto start = sim.clock.NowMs();
+    Scan();
+    EXPECT_EQ(F().lblPASS.Caption, "TARN Product Found");
+    ASSERT_GE(device->Packets().size(), 1u);
+    EXPECT_GE(sim.clock.NowMs() - start, 3500);
+}
+
+TEST_F(ScanCommandTest, NothingAttachedIsNotFound) {
+    ui::SetStatusPanel2("old");
+    Scan();
+    EXPECT_EQ(F().lblPASS.Caption, "TARN Product Not Found");
+    EXPECT_EQ(F().frmPASS.BackColor, ui::colour::kLightYellow);
+    EXPECT_EQ(F().StatusBar1.Panels[1].Text, "");
+    EXPECT_EQ(F().StatusBar1.Panels[4].Text, "");
+    EXPECT_FALSE(g.dev.DeviceFound);
+    EXPECT_EQ(g.result.ErrorCode, 0);
+    EXPECT_TRUE(F().btnSCAN.Enabled);
+    // One ID packet from the scan; nothing answered, so no identification follows.
+    EXPECT_EQ(device->Packets().size(), 1u);
+}
+
+TEST_F(ScanCommandTest, WrongAnswerToTheScanIsNotFound) {
+    device->Reply(Bytes({4, 0x53, 0, 0}));
+    Scan();
+    EXPECT_EQ(F().lblPASS.Caption, "TARN Product Not Found");
+}
+
+TEST_F(ScanCommandTest, PendingErrorIsOnlyCleared) {
+    g.result.ErrorCode = 1003;
+    line->ClearWire();
+    const auto attempts = sim.serial.OpenAttempts().size();
+    Scan();
+    EXPECT_EQ(g.result.ErrorCode, 0);
+    EXPECT_EQ(g.cmd.UiCommand, 0);
+    EXPECT_EQ(line->Wire(), "");
+    EXPECT_EQ(sim.serial.OpenAttempts().size(), attempts);
+}
+
+TEST_F(ScanCommandTest, PortTakenByAnotherProgramIsReported) {
+    sim.serial.MarkInUse(3);
+    StartTrace();
+    Scan();
+    EXPECT_EQ(F().lblPASS.Caption, "TARN Product Not Found");
+    bool said = false;
+    for (const auto& l : TraceLines()) said |= l.find("in use by another program") != std::string::npos;
+    EXPECT_TRUE(said);
+}
+
+TEST_F(ScanCommandTest, AdapterPulledOutMidScanEndsCleanly) {
+    device->Reply(IdAnswer(3, 0));
+    sim.At(sim.clock.NowMs() + 4000, [&] { line->Unplug(); });
+    Scan();
+    EXPECT_EQ(g.result.ErrorCode, 0);
+    EXPECT_FALSE(g.dev.DeviceFound);
+    EXPECT_TRUE(F().btnSCAN.Enabled);
+}
+
+TEST_F(ScanCommandTest, IdentificationFailureStaysOnScreen) {
+    device->Reply(IdAnswer(3, 1));
+    device->Reply(IdAnswer(3, 1));
+    device->Reply(Bytes({4, 0x77, 0, 0}));  // no flash mode
+    Scan();
+    EXPECT_EQ(F().lblPASS.Caption, "ERROR CODE: 1501");
+    EXPECT_EQ(F().lblSCAN.BackColor, ui::colour::kRed);
+    EXPECT_TRUE(F().linSCAN.Visible);
+    EXPECT_EQ(g.result.ErrorCode, 0);  // the next SCAN scans again
+}
+
+TEST_F(ScanCommandTest, KeyboardPortSendsNothingOnTheSerialPort) {
+    auto& list = frmUI().cboPORT;
+    list.SetListIndex(list.ListCount() - 1);
+    line->ClearWire();
+    Scan();
+    EXPECT_EQ(line->Wire(), "");
+    EXPECT_EQ(F().lblPASS.Caption, "TARN Product Not Found");
+    EXPECT_EQ(g.port.CommPortNumber, 99);
+}
+
+TEST_F(ScanCommandTest, ScanningTextIsCutToFifteenCharacters) {
+    StartTrace();
+    Scan();
+    bool seen = false;
+    for (const auto& l : TraceLines()) seen |= l.find("ShowMsg( Scanning COM3.. )") != std::string::npos;
+    EXPECT_TRUE(seen);
+}
+
+}  // namespace
+}  // namespace rompush::testing
