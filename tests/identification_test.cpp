@@ -44,6 +44,7 @@ TEST_F(IdentificationTest, ReceiverWithRevisionsIsIdentifiedAndStarted) {
     AnswerFlashMode();
     AnswerBootloader("10b");
     ASSERT_TRUE(xmitID_CMD());
+    Delay(10);  // the GO packet is on its way
     EXPECT_TRUE(g.dev.DeviceFound);
     EXPECT_EQ(g.dev.DevLetter, "D");
     EXPECT_EQ(g.dev.DevIdName, "QTRUSB");
@@ -98,6 +99,7 @@ TEST_F(IdentificationTest, TransmitterFlagsChooseMasterOrSlave) {
         AnswerFlashMode();
         AnswerBootloader("11a");
         ASSERT_TRUE(xmitID_CMD()) << c.flags;
+        Delay(10);  // the GO packet reaches the device before the next round
         EXPECT_EQ(g.dev.DevLetter, c.letter);
         EXPECT_EQ(g.dev.DevDisplayName, c.name);
         EXPECT_EQ(g.dev.DevRevPrefix, c.prefix);
