@@ -19,6 +19,7 @@ fi
 need=()
 command -v xvfb-run >/dev/null || need+=(xvfb xauth)
 command -v import >/dev/null || need+=(imagemagick)
+command -v xwininfo >/dev/null || need+=(x11-utils)
 if ((${#need[@]})); then
     echo "installing ${need[*]}" >&2
     apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}" >/dev/null
@@ -38,7 +39,9 @@ cd "$1"
 ./rompush &
 pid=$!
 sleep "${SHOT_DELAY:-3}"
-import -window root -crop "${SHOT_AREA:-520x480+0+0}" +repage "$2"
+# The main window alone, found by its title.
+window="$(xwininfo -root -tree | awk '/"RomPush/ {print $1; exit}')"
+import -window "${window:-root}" "$2"
 status=$?
 kill "$pid" 2>/dev/null
 wait "$pid" 2>/dev/null

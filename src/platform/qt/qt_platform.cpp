@@ -1,0 +1,407 @@
+#include "platform/qt/qt_platform.h"
+
+#include <fcntl.h>
+#include <semaphore.h>
+#include <unistd.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QDir>
+#include <QEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStringList>
+#include <QWidget>
+#include <cstdlib>
+#include <vector>
+
+namespace rompush::platform::qt {
+
+QString FromLatin1(const std::string& text) {
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string ToLatin1(const QString& text) {
+    const QByteArray bytes = text.toLatin1();
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+std::string NormaliseLineEnds(const std::string& text) {
+    if (text.find('\r') == std::string::npos)
+        return text;
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r') {
+            out += text[i];
+        } else if (i + 1 >= text.size() || text[i + 1] != '\n') {
+            out += '\n';
+        }
+    }
+    return out;
+}
+
+namespace {
+// Depth of close handlers running; a request to end waits until they are done.
+int closeHandlersRunning = 0;
+}  // namespace
+
+void RunHandler(const std::function<void()>& handler) {
+    if (!handler)
+        return;
+    try {
+        handler();
+    } catch (const ProgramEnded&) {
+        // Raised again by the event processing that delivered this event.
+    } catch (...) {
+        // The program's handlers run with errors ignored.
+    }
+}
+
+void RunCloseHandler(const std::function<void()>& handler) {
+    ++closeHandlersRunning;
+    RunHandler(handler);
+    --closeHandlersRunning;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Event processing
+
+QtEventLoop::QtEventLoop() = default;
+QtEventLoop::~QtEventLoop() = default;
+
+void QtEventLoop::Render() {
+    if (render_)
+        render_();
+}
+
+void QtEventLoop::ThrowIfEnded() const {
+    if (endRequested_ && closeHandlersRunning == 0)
+        throw ProgramEnded();
+}
+
+void QtEventLoop::DoEvents() {
+    Render();
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    ThrowIfEnded();
+}
+
+void QtEventLoop::WaitForEvents(int maxMs) {
+    if (maxMs <= 0 || (endRequested_ && closeHandlersRunning == 0) ||
+        (inputPending_ && inputPending_())) {
+        DoEvents();
+        return;
+    }
+    Render();
+    // A wake-up of our own bounds the sleep; any window, timer or serial event ends it
+    // earlier. Each wait has its own, so waits nested in a handler do not cut each other
+    // short.
+    QTimer wakeUp;
+    wakeUp.setSingleShot(true);
+    wakeUp.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&wakeUp, &QTimer::timeout, [] {});
+    wakeUp.start(maxMs);
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    wakeUp.stop();
+    ThrowIfEnded();
+}
+
+void QtEventLoop::WatchReadable(int fd, std::function<void()> onReadable) {
+    // The old descriptor may already be closed: stop listening to it before anything else.
+    if (notifier_) {
+        notifier_->setEnabled(false);
+        // The notifier may be the one whose event is being delivered right now.
+        notifier_.release()->deleteLater();
+    }
+    onReadable_ = std::move(onReadable);
+    if (fd < 0)
+        return;
+    notifier_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated,
+                     [this] { RunHandler(onReadable_); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Timer
+
+QtTimer::QtTimer() {
+    timer_.setTimerType(Qt::PreciseTimer);
+    timer_.setSingleShot(false);
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+        // Copied: the handler may replace itself.
+        const std::function<void()> tick = tick_;
+        RunHandler(tick);
+    });
+}
+
+void QtTimer::Restart() {
+    if (enabled_ && interval_ > 0) {
+        timer_.start(interval_);
+    } else {
+        timer_.stop();
+    }
+}
+
+void QtTimer::SetInterval(int ms) {
+    interval_ = ms < 0 ? 0 : ms;
+    Restart();
+}
+
+void QtTimer::SetEnabled(bool enabled) {
+    enabled_ = enabled;
+    Restart();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Message boxes and file dialogs
+
+int QtDialogs::MsgBox(const std::string& prompt, int style, const std::string& title) {
+    QMessageBox box(QApplication::activeWindow());
+    box.setWindowModality(Qt::ApplicationModal);
+    box.setWindowTitle(FromLatin1(title));
+    box.setText(FromLatin1(NormaliseLineEnds(prompt)));
+    box.setTextFormat(Qt::PlainText);
+    switch (style & 0x70) {
+        case mb::kCritical:
+            box.setIcon(QMessageBox::Critical);
+            break;
+        case mb::kQuestion:
+            box.setIcon(QMessageBox::Question);
+            break;
+        case mb::kExclamation:
+            box.setIcon(QMessageBox::Warning);
+            break;
+        case mb::kInformation:
+            box.setIcon(QMessageBox::Information);
+            break;
+        default:
+            box.setIcon(QMessageBox::NoIcon);
+            break;
+    }
+
+    struct Choice {
+        QMessageBox::StandardButton button;
+        int answer;
+    };
+    std::vector<Choice> choices;
+    switch (style & 0x0F) {
+        case mb::kOkCancel:
+            choices = {{QMessageBox::Ok, mb::kAnswerOk}, {QMessageBox::Cancel, mb::kAnswerCancel}};
+            break;
+        case mb::kYesNo:
+            choices = {{QMessageBox::Yes, mb::kAnswerYes}, {QMessageBox::No, mb::kAnswerNo}};
+            break;
+        case mb::kRetryCancel:
+            choices = {{QMessageBox::Retry, mb::kAnswerRetry},
+                       {QMessageBox::Cancel, mb::kAnswerCancel}};
+            break;
+        default:
+            choices = {{QMessageBox::Ok, mb::kAnswerOk}};
+            break;
+    }
+    std::vector<QPushButton*> buttons;
+    for (const Choice& choice : choices)
+        buttons.push_back(box.addButton(choice.button));
+    const bool secondIsDefault = (style & mb::kDefaultButton2) != 0 && buttons.size() > 1;
+    box.setDefaultButton(buttons[secondIsDefault ? 1 : 0]);
+    // Closing the box counts as its last button (Cancel, No, or the only OK).
+    box.setEscapeButton(buttons.back());
+
+    box.exec();
+    QAbstractButton* clicked = box.clickedButton();
+    for (std::size_t i = 0; i < buttons.size(); ++i) {
+        if (clicked == buttons[i])
+            return choices[i].answer;
+    }
+    return choices.back().answer;
+}
+
+QString ConvertFileFilter(const std::string& filter) {
+    const QStringList parts = FromLatin1(filter).split(QLatin1Char('|'));
+    QStringList out;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString description = parts[i].trimmed();
+        // The description usually repeats the pattern in brackets; Qt reads the patterns
+        // from the brackets, so they are written once, in Qt's form.
+        const qsizetype bracket = description.lastIndexOf(QLatin1Char('('));
+        if (bracket > 0 && description.endsWith(QLatin1Char(')'))) {
+            description = description.left(bracket).trimmed();
+        }
+        QStringList patterns;
+        for (const QString& pattern : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            const QString p = pattern.trimmed();
+            patterns << (p == QLatin1String("*.*") ? QStringLiteral("*") : p);
+        }
+        if (patterns.isEmpty())
+            patterns << QStringLiteral("*");
+        out << description + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) +
+                   QLatin1Char(')');
+    }
+    return out.join(QStringLiteral(";;"));
+}
+
+namespace {
+
+// File names are the file system's bytes, so a chosen path always opens again.
+QString FromPath(const std::string& path) {
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+std::string ToPath(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
+
+QString StartPath(const FileDialogRequest& request) {
+    const QString folder = FromPath(request.initDir);
+    const bool pattern = request.fileName.find_first_of("*?") != std::string::npos;
+    if (request.fileName.empty() || pattern)
+        return folder;
+    const QString name = FromPath(request.fileName);
+    if (QDir::isAbsolutePath(name) || folder.isEmpty())
+        return name;
+    return QDir(folder).filePath(name);
+}
+
+}  // namespace
+
+std::string QtDialogs::ShowSave(const FileDialogRequest& request) {
+    const QString chosen =
+        QFileDialog::getSaveFileName(QApplication::activeWindow(), FromLatin1(request.title),
+                                     StartPath(request), ConvertFileFilter(request.filter));
+    return chosen.isEmpty() ? request.fileName : ToPath(chosen);
+}
+
+std::string QtDialogs::ShowOpen(const FileDialogRequest& request) {
+    const QString chosen =
+        QFileDialog::getOpenFileName(QApplication::activeWindow(), FromLatin1(request.title),
+                                     StartPath(request), ConvertFileFilter(request.filter));
+    return chosen.isEmpty() ? request.fileName : ToPath(chosen);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Desktop
+
+int VirtualKeyOf(int qtKey) {
+    if (qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z)
+        return 0x41 + (qtKey - Qt::Key_A);
+    if (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9)
+        return 0x30 + (qtKey - Qt::Key_0);
+    if (qtKey >= Qt::Key_F1 && qtKey <= Qt::Key_F24)
+        return 0x70 + (qtKey - Qt::Key_F1);
+    switch (qtKey) {
+        case Qt::Key_Control:
+            return 0x11;
+        case Qt::Key_Shift:
+            return 0x10;
+        case Qt::Key_Alt:
+            return 0x12;
+        case Qt::Key_Backspace:
+            return 0x08;
+        case Qt::Key_Tab:
+            return 0x09;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            return 0x0D;
+        case Qt::Key_Escape:
+            return 0x1B;
+        case Qt::Key_Space:
+            return 0x20;
+        default:
+            return 0;
+    }
+}
+
+QtDesktop::QtDesktop() {
+    QCoreApplication::instance()->installEventFilter(this);
+}
+
+QtDesktop::~QtDesktop() {
+    if (QCoreApplication::instance() != nullptr) {
+        QCoreApplication::instance()->removeEventFilter(this);
+    }
+    if (pointer_ == MousePointer::Hourglass)
+        QApplication::restoreOverrideCursor();
+}
+
+bool QtDesktop::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease: {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            const int vk = VirtualKeyOf(key->key());
+            if (vk != 0 && !key->isAutoRepeat()) {
+                if (event->type() == QEvent::KeyPress) {
+                    down_.insert(vk);
+                    pressedSinceQuery_.insert(vk);
+                } else {
+                    down_.erase(vk);
+                }
+            }
+            break;
+        }
+        case QEvent::ApplicationDeactivate:
+            // Releases made in another program's window never reach us.
+            down_.clear();
+            break;
+        default:
+            break;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+std::string QtDesktop::ForegroundWindowTitle() {
+    const QWidget* active = QApplication::activeWindow();
+    return active != nullptr ? ToLatin1(active->windowTitle()) : std::string();
+}
+
+bool QtDesktop::AsyncKeyDown(int virtualKey) {
+    const bool pressedSince = pressedSinceQuery_.erase(virtualKey) > 0;
+    return pressedSince || down_.count(virtualKey) > 0;
+}
+
+void QtDesktop::SetMousePointer(MousePointer pointer) {
+    if (pointer == pointer_)
+        return;
+    if (pointer == MousePointer::Hourglass) {
+        QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+    } else {
+        QApplication::restoreOverrideCursor();
+    }
+    pointer_ = pointer;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Operating system
+
+QtSystem::QtSystem() {
+    const QString beside = QCoreApplication::applicationDirPath();
+    if (!beside.isEmpty() && ::access(QFile::encodeName(beside).constData(), W_OK) == 0) {
+        programFolder_ = ToPath(beside);
+        return;
+    }
+    // Installed read-only: the operator's configuration folder.
+    QString config = QFile::decodeName(qgetenv("XDG_CONFIG_HOME"));
+    if (config.isEmpty() || !QDir::isAbsolutePath(config))
+        config = QDir::homePath() + "/.config";
+    const QString folder = config + QStringLiteral("/rompush");
+    QDir().mkpath(folder);
+    programFolder_ = ToPath(folder);
+}
+
+std::string QtSystem::HomeFolder() const {
+    return ToPath(QDir::homePath());
+}
+
+void QtSystem::CreateNamedMutex(const std::string& name) {
+    // Held until the process ends, so other software can see that the program runs; a
+    // second copy opens the same semaphore and runs normally.
+    const std::string semName = "/" + name;
+    sem_t* held = ::sem_open(semName.c_str(), O_CREAT, 0644, 1);
+    (void)held;
+}
+
+}  // namespace rompush::platform::qt

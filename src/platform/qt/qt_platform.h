@@ -1,0 +1,125 @@
+// The window-system half of the Linux platform: event processing, the main window's timer,
+// message boxes and file dialogs, the desktop (keys, active window, mouse pointer) and the
+// operating-system services. The serial port and the clock come from the posix half.
+#pragma once
+
+#include <QObject>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "platform/platform.h"
+
+class QString;
+
+namespace rompush::platform::qt {
+
+// Texts are 8-bit in the program: one byte per character.
+QString FromLatin1(const std::string& text);
+std::string ToLatin1(const QString& text);
+// CR LF and lone CR become line feeds for display.
+std::string NormaliseLineEnds(const std::string& text);
+
+// Runs one of the program's handlers for a window event. Nothing may unwind through Qt's
+// event delivery: ProgramEnded is caught here (event processing raises it again once the
+// handler's event has been delivered), and run-time errors are ignored as the program's
+// handlers ignore them.
+void RunHandler(const std::function<void()>& handler);
+// Runs a window's close handler. While it runs, a request to end the program does not
+// interrupt it: the shut-down it performs finishes before the program unwinds.
+void RunCloseHandler(const std::function<void()>& handler);
+
+class QtEventLoop : public EventLoop {
+  public:
+    QtEventLoop();
+    ~QtEventLoop() override;
+
+    // Brings the windows up to date with their models before events are processed.
+    void SetRenderer(std::function<void()> render) { render_ = std::move(render); }
+    // Wakes event processing when fd has bytes to read and runs onReadable; fd < 0 stops
+    // watching. Called again whenever the serial port opens or closes.
+    void WatchReadable(int fd, std::function<void()> onReadable);
+    // Asked before each sleep: true when input is already waiting to be handled, so the
+    // wait only processes events and returns.
+    void SetInputPending(std::function<bool()> pending) { inputPending_ = std::move(pending); }
+
+    void DoEvents() override;
+    void WaitForEvents(int maxMs) override;
+    void RequestEnd() override { endRequested_ = true; }
+    bool EndRequested() const override { return endRequested_; }
+
+  private:
+    void Render();
+    void ThrowIfEnded() const;
+
+    std::function<void()> render_;
+    std::unique_ptr<QSocketNotifier> notifier_;
+    std::function<void()> onReadable_;
+    std::function<bool()> inputPending_;
+    bool endRequested_ = false;
+};
+
+class QtTimer : public OneShotTimer {
+  public:
+    QtTimer();
+    void SetInterval(int ms) override;
+    int Interval() const override { return interval_; }
+    void SetEnabled(bool enabled) override;
+    bool Enabled() const override { return enabled_; }
+    void SetTickHandler(std::function<void()> handler) override { tick_ = std::move(handler); }
+
+  private:
+    void Restart();
+
+    QTimer timer_;
+    int interval_ = 0;
+    bool enabled_ = false;
+    std::function<void()> tick_;
+};
+
+class QtDialogs : public Dialogs {
+  public:
+    int MsgBox(const std::string& prompt, int style, const std::string& title) override;
+    std::string ShowSave(const FileDialogRequest& request) override;
+    std::string ShowOpen(const FileDialogRequest& request) override;
+};
+
+// Converts a filter of "description|pattern|description|pattern" pairs to Qt's form,
+// one "description (patterns)" per line pair; "*.*" means every file.
+QString ConvertFileFilter(const std::string& filter);
+// The virtual key code of a Qt key, 0 for keys the program never asks about.
+int VirtualKeyOf(int qtKey);
+
+class QtDesktop : public Desktop, public QObject {
+  public:
+    QtDesktop();
+    ~QtDesktop() override;
+    std::string ForegroundWindowTitle() override;
+    bool AsyncKeyDown(int virtualKey) override;
+    void SetMousePointer(MousePointer pointer) override;
+    MousePointer GetMousePointer() const override { return pointer_; }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    std::set<int> down_;
+    std::set<int> pressedSinceQuery_;
+    MousePointer pointer_ = MousePointer::Default;
+};
+
+class QtSystem : public System {
+  public:
+    QtSystem();
+    std::string ProgramFolder() const override { return programFolder_; }
+    std::string HomeFolder() const override;
+    void CreateNamedMutex(const std::string& name) override;
+
+  private:
+    std::string programFolder_;
+};
+
+}  // namespace rompush::platform::qt
