@@ -45,7 +45,7 @@ FrmComParameters::FrmComParameters() : Form("frmComParameters") {
     btnDefaults.Caption = "Defaults";
     place(btnDefaults, 3480, 240, 855, 375);
     btnOK.Caption = "OK";
-    place(btnOK, 3480, 2520, 855, 375);
+    place(btnOK, 3480, 3000, 855, 375);
 }
 
 std::vector<Control*> FrmComParameters::Controls() {
