@@ -1,0 +1,553 @@
+// rompush-devsim: a packet-bootloader device behind a pseudo-terminal, in real time. It
+// points the port map entry <folder>/ports/COM<n> at the terminal, so RomPush (or a test)
+// finds the device on COM<n> like one on a USB adapter. The device powers up when the PC
+// opens the port and answers at the baud rate the PC has set.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/inotify.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "sim/bootloader_device.h"
+#include "sim/device_host.h"
+
+namespace fs = std::filesystem;
+using rompush::sim::BootloaderDevice;
+
+namespace {
+
+volatile sig_atomic_t gStop = 0;
+
+void OnSignal(int) {
+    gStop = 1;
+}
+
+// Without inotify: how often to look whether the PC opened the terminal.
+constexpr int kOpenCheckMs = 10;
+
+int BaudOfSpeed(speed_t speed) {
+    static const std::pair<speed_t, int> kSpeeds[] = {
+        {B50, 50},           {B75, 75},           {B110, 110},         {B134, 134},
+        {B150, 150},         {B200, 200},         {B300, 300},         {B600, 600},
+        {B1200, 1200},       {B1800, 1800},       {B2400, 2400},       {B4800, 4800},
+        {B9600, 9600},       {B19200, 19200},     {B38400, 38400},     {B57600, 57600},
+        {B115200, 115200},   {B230400, 230400},   {B460800, 460800},   {B500000, 500000},
+        {B576000, 576000},   {B921600, 921600},   {B1000000, 1000000}, {B1152000, 1152000},
+        {B1500000, 1500000}, {B2000000, 2000000}, {B2500000, 2500000}, {B3000000, 3000000},
+        {B3500000, 3500000}, {B4000000, 4000000},
+    };
+    for (const auto& [code, baud] : kSpeeds) {
+        if (code == speed)
+            return baud;
+    }
+    return 0;
+}
+
+// The device's side of the pseudo-terminal: bytes both ways paced at the PC's baud rate,
+// timers on the monotonic clock.
+class PtyHost : public rompush::sim::DeviceHost {
+  public:
+    PtyHost(int master, std::string slavePath) : master_(master), slavePath_(std::move(slavePath)) {
+        notify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (notify_ >= 0 &&
+            ::inotify_add_watch(notify_, slavePath_.c_str(), IN_OPEN | IN_CLOSE) < 0) {
+            ::close(notify_);
+            notify_ = -1;
+        }
+    }
+    ~PtyHost() override {
+        if (notify_ >= 0)
+            ::close(notify_);
+    }
+    PtyHost(const PtyHost&) = delete;
+    PtyHost& operator=(const PtyHost&) = delete;
+
+    void Send(const std::string& bytes) override {
+        if (!slaveOpen_ || master_ < 0)
+            return;
+        const std::int64_t pace = PaceUs();
+        for (unsigned char byte : bytes) {
+            outFreeUs_ = std::max(outFreeUs_, NowUs()) + pace;
+            out_.emplace_back(outFreeUs_, byte);
+        }
+    }
+    void After(std::int64_t delayUs, std::function<void()> fn) override {
+        timers_.emplace(std::make_pair(NowUs() + std::max<std::int64_t>(delayUs, 0), seq_++),
+                        std::move(fn));
+    }
+    std::int64_t NowUs() const override {
+        using namespace std::chrono;
+        return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+    }
+    std::string HostSettings() const override {
+        if (!slaveOpen_ || master_ < 0)
+            return "";
+        termios tio{};
+        // On the master side the terminal calls answer with the PC's (the slave's) settings.
+        if (::tcgetattr(master_, &tio) != 0)
+            return "";
+        const int baud = BaudOfSpeed(::cfgetospeed(&tio));
+        if (baud <= 0)
+            return "";
+        std::string parity = "N";
+        if (tio.c_cflag & PARENB)
+            parity = (tio.c_cflag & PARODD) ? "O" : "E";
+        int dataBits = 8;
+        switch (tio.c_cflag & CSIZE) {
+            case CS5:
+                dataBits = 5;
+                break;
+            case CS6:
+                dataBits = 6;
+                break;
+            case CS7:
+                dataBits = 7;
+                break;
+            default:
+                dataBits = 8;
+                break;
+        }
+        return std::to_string(baud) + "," + parity + "," + std::to_string(dataBits) + "," +
+               ((tio.c_cflag & CSTOPB) ? "2" : "1");
+    }
+
+    // Pulls the device out: the PC's port hangs up.
+    void Unplug() {
+        if (master_ >= 0)
+            ::close(master_);
+        master_ = -1;
+        slaveOpen_ = false;
+        out_.clear();
+        in_.clear();
+    }
+    bool Plugged() const { return master_ >= 0; }
+
+    void RunOnce(BootloaderDevice& device) {
+        std::int64_t now = NowUs();
+        while (!timers_.empty() && timers_.begin()->first.first <= now) {
+            auto fn = std::move(timers_.begin()->second);
+            timers_.erase(timers_.begin());
+            fn();
+            now = NowUs();
+        }
+        while (!out_.empty() && out_.front().first <= now && master_ >= 0) {
+            const std::uint8_t byte = out_.front().second;
+            out_.pop_front();
+            if (::write(master_, &byte, 1) != 1)
+                break;
+        }
+        while (!in_.empty() && in_.front().first <= now) {
+            const std::uint8_t byte = in_.front().second;
+            in_.pop_front();
+            device.OnHostByte(byte);
+        }
+        if (master_ < 0) {
+            Wait(false, now, -1);
+            return;
+        }
+
+        // While nobody has the terminal open the master reports a hang-up all the time, so
+        // it is watched only while the PC has it open; opens and closes are seen through
+        // inotify (or, without it, by looking every few milliseconds).
+        const Woken woken = Wait(slaveOpen_, now, notify_ >= 0 || slaveOpen_ ? -1 : kOpenCheckMs);
+        bool sawClose = false;
+        if (woken.notify) {
+            alignas(inotify_event) char buf[4096];
+            ssize_t n;
+            while ((n = ::read(notify_, buf, sizeof buf)) > 0) {
+                for (char* p = buf; p < buf + n;) {
+                    const auto* event = reinterpret_cast<const inotify_event*>(p);
+                    if (event->mask & IN_CLOSE)
+                        sawClose = true;
+                    p += sizeof(inotify_event) + event->len;
+                }
+            }
+        }
+        pollfd probe{master_, POLLIN, 0};
+        const bool openNow = ::poll(&probe, 1, 0) >= 0 && !(probe.revents & POLLHUP);
+        if (slaveOpen_ && (sawClose || !openNow)) {
+            // The PC closed the port (and may have opened it again at once): what was on
+            // the wire is lost.
+            if (!openNow) {
+                std::uint8_t junk[256];
+                while (::read(master_, junk, sizeof junk) > 0) {
+                }
+            }
+            slaveOpen_ = false;
+            out_.clear();
+            in_.clear();
+            device.OnHostClosed();
+        }
+        if (!slaveOpen_ && openNow) {
+            slaveOpen_ = true;
+            outFreeUs_ = inFreeUs_ = NowUs();
+            device.OnHostOpened();
+        }
+        if (slaveOpen_ && (probe.revents & POLLIN)) {
+            std::uint8_t chunk[256];
+            const ssize_t n = ::read(master_, chunk, sizeof chunk);
+            const std::int64_t pace = PaceUs();
+            for (ssize_t i = 0; i < n; ++i) {
+                // Each byte reaches the device when it has fully crossed the wire.
+                inFreeUs_ = std::max(inFreeUs_, NowUs()) + pace;
+                in_.emplace_back(inFreeUs_, chunk[i]);
+            }
+        }
+    }
+
+  private:
+    std::int64_t PaceUs() const {
+        const std::int64_t t = rompush::sim::ByteTimeUs(HostSettings());
+        return t > 0 ? t : 87;
+    }
+
+    struct Woken {
+        bool master = false;
+        bool notify = false;
+    };
+    // Sleeps until the next due timer or byte (at most capMs when given), or until the
+    // master (when watched) or the open/close watch has something.
+    Woken Wait(bool watchMaster, std::int64_t now, int capMs) {
+        std::optional<std::int64_t> next;
+        auto consider = [&next](std::int64_t at) {
+            if (!next || at < *next)
+                next = at;
+        };
+        if (!timers_.empty())
+            consider(timers_.begin()->first.first);
+        if (!out_.empty())
+            consider(out_.front().first);
+        if (!in_.empty())
+            consider(in_.front().first);
+        int timeoutMs = 1000;  // a signal also ends the sleep
+        if (next)
+            timeoutMs = static_cast<int>(std::max<std::int64_t>(*next - now + 999, 0) / 1000);
+        if (capMs >= 0 && capMs < timeoutMs)
+            timeoutMs = capMs;
+        pollfd fds[2];
+        nfds_t count = 0;
+        int masterIndex = -1;
+        int notifyIndex = -1;
+        if (watchMaster && master_ >= 0) {
+            masterIndex = static_cast<int>(count);
+            fds[count++] = pollfd{master_, POLLIN, 0};
+        }
+        if (notify_ >= 0) {
+            notifyIndex = static_cast<int>(count);
+            fds[count++] = pollfd{notify_, POLLIN, 0};
+        }
+        Woken woken;
+        if (::poll(fds, count, timeoutMs) <= 0)
+            return woken;
+        woken.master = masterIndex >= 0 && fds[masterIndex].revents != 0;
+        woken.notify = notifyIndex >= 0 && fds[notifyIndex].revents != 0;
+        return woken;
+    }
+
+    int master_;
+    int notify_ = -1;
+    std::string slavePath_;
+    bool slaveOpen_ = false;
+    std::int64_t outFreeUs_ = 0;
+    std::int64_t inFreeUs_ = 0;
+    std::deque<std::pair<std::int64_t, std::uint8_t>> out_;
+    std::deque<std::pair<std::int64_t, std::uint8_t>> in_;
+    std::uint64_t seq_ = 0;
+    std::map<std::pair<std::int64_t, std::uint64_t>, std::function<void()>> timers_;
+};
+
+const char* kUsage =
+    "usage: rompush-devsim --folder DIR [options]\n"
+    "  --folder DIR         program folder; the link DIR/ports/COM<n> is created\n"
+    "  --com N              port number (default 1)\n"
+    "  --type N             device type byte 1..4 (default 3)\n"
+    "  --flags N            flags byte of the identification answer (default 0)\n"
+    "  --id-byte N          the identification byte between type and flags (default 0)\n"
+    "  --app-rev XYZ        application revision characters (default 12a)\n"
+    "  --bsl-rev XYZ        bootloader revision characters (default 10b)\n"
+    "  --family qtr|vln     flash family (default: types 1 and 2 vln, others qtr)\n"
+    "  --prefix on|off      application answers behind C3 xx (default: on for type 1)\n"
+    "  --power-up every|first|never   when the PC's open powers the device up (default every)\n"
+    "  --answer-delay MS    answer delay (default 2)\n"
+    "  --erase-time MS      page erase time (default 5)\n"
+    "  --start-time MS      application start time until the ready byte (default 100)\n"
+    "  --fault FAULT        kind[,cmd=C][,skip=N][,times=N][,bytes=N][,delay=MS][,code=N]\n"
+    "                       kinds: silence wrong short late cut unplug (repeatable)\n"
+    "  --quiet              no packet log on stderr\n";
+
+std::optional<long> ParseNumber(const char* text) {
+    if (!text || !*text)
+        return std::nullopt;
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 0);
+    if (*end)
+        return std::nullopt;
+    return value;
+}
+
+std::string DeviceName(const BootloaderDevice::Config& config) {
+    const char* family = config.family == rompush::sim::Family::VLN ? "VLN" : "QTR";
+    char text[96];
+    std::snprintf(text, sizeof text, "%s bootloader, type %d, flags 0x%02X, rev %s, BSL %s", family,
+                  config.type, config.flags, config.appRev.c_str(), config.bslRev.c_str());
+    return text;
+}
+
+std::string CommandName(std::uint8_t command) {
+    switch (command) {
+        case 0x40:
+            return "ID_CMD";
+        case 0x42:
+            return "FW_CMD";
+        case 0x52:
+            return "FLASH_CMD";
+        case 0x56:
+            return "SET_PAGE_CMD";
+        case 0x58:
+            return "ERASE_PAGE_CMD";
+        case 0x5A:
+            return "WRITE_PAGE_CMD";
+        case 0x5C:
+            return "CRC_PAGE_CMD";
+        case 0x5E:
+            return "GO_CMD";
+        default: {
+            char text[8];
+            std::snprintf(text, sizeof text, "%02X", command);
+            return text;
+        }
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string folder;
+    int com = 1;
+    BootloaderDevice::Config config = BootloaderDevice::Config::ForType(3);
+    std::optional<int> type;
+    std::optional<long> flags;
+    std::optional<long> idByte;
+    std::optional<std::string> family, prefix, appRev, bslRev, powerUp;
+    std::optional<long> answerDelay, eraseTime, startTime;
+    std::vector<rompush::sim::Fault> faults;
+    bool quiet = false;
+
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> const char* {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "rompush-devsim: %s needs a value\n%s", arg.c_str(), kUsage);
+                std::exit(2);
+            }
+            return argv[++i];
+        };
+        auto number = [&](long low, long high) -> long {
+            const char* text = value();
+            const auto n = ParseNumber(text);
+            if (!n || *n < low || *n > high) {
+                std::fprintf(stderr, "rompush-devsim: bad value for %s: %s\n", arg.c_str(), text);
+                std::exit(2);
+            }
+            return *n;
+        };
+        if (arg == "--folder") {
+            folder = value();
+        } else if (arg == "--com") {
+            com = static_cast<int>(number(1, 255));
+        } else if (arg == "--type") {
+            type = static_cast<int>(number(0, 255));
+        } else if (arg == "--flags") {
+            flags = number(0, 255);
+        } else if (arg == "--id-byte") {
+            idByte = number(0, 255);
+        } else if (arg == "--app-rev") {
+            appRev = value();
+        } else if (arg == "--bsl-rev") {
+            bslRev = value();
+        } else if (arg == "--family") {
+            family = value();
+        } else if (arg == "--prefix") {
+            prefix = value();
+        } else if (arg == "--power-up") {
+            powerUp = value();
+        } else if (arg == "--answer-delay") {
+            answerDelay = number(0, 600000);
+        } else if (arg == "--erase-time") {
+            eraseTime = number(0, 600000);
+        } else if (arg == "--start-time") {
+            startTime = number(0, 600000);
+        } else if (arg == "--fault") {
+            const char* text = value();
+            const auto fault = rompush::sim::ParseFault(text);
+            if (!fault) {
+                std::fprintf(stderr, "rompush-devsim: bad fault: %s\n", text);
+                return 2;
+            }
+            faults.push_back(*fault);
+        } else if (arg == "--quiet") {
+            quiet = true;
+        } else if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else {
+            std::fprintf(stderr, "rompush-devsim: unknown option %s\n%s", arg.c_str(), kUsage);
+            return 2;
+        }
+    }
+    if (folder.empty()) {
+        std::fprintf(stderr, "rompush-devsim: --folder is required\n%s", kUsage);
+        return 2;
+    }
+
+    if (type)
+        config = BootloaderDevice::Config::ForType(*type);
+    if (flags)
+        config.flags = static_cast<std::uint8_t>(*flags);
+    if (idByte)
+        config.idByte = static_cast<std::uint8_t>(*idByte);
+    if (appRev)
+        config.appRev = *appRev;
+    if (bslRev)
+        config.bslRev = *bslRev;
+    if (family) {
+        if (*family == "qtr") {
+            config.family = rompush::sim::Family::QTR;
+        } else if (*family == "vln") {
+            config.family = rompush::sim::Family::VLN;
+        } else {
+            std::fprintf(stderr, "rompush-devsim: --family is qtr or vln\n");
+            return 2;
+        }
+    }
+    if (prefix) {
+        if (*prefix != "on" && *prefix != "off") {
+            std::fprintf(stderr, "rompush-devsim: --prefix is on or off\n");
+            return 2;
+        }
+        config.prefixed = *prefix == "on";
+    }
+    if (powerUp) {
+        if (*powerUp == "every") {
+            config.powerUpOn = BootloaderDevice::PowerUpOn::EveryOpen;
+        } else if (*powerUp == "first") {
+            config.powerUpOn = BootloaderDevice::PowerUpOn::FirstOpen;
+        } else if (*powerUp == "never") {
+            config.powerUpOn = BootloaderDevice::PowerUpOn::Never;
+        } else {
+            std::fprintf(stderr, "rompush-devsim: --power-up is every, first or never\n");
+            return 2;
+        }
+    }
+    if (answerDelay)
+        config.answerDelayUs = *answerDelay * 1000;
+    if (eraseTime)
+        config.eraseUs = *eraseTime * 1000;
+    if (startTime)
+        config.startUs = *startTime * 1000;
+    config.faults = faults;
+
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
+        std::fprintf(stderr, "rompush-devsim: no pseudo-terminal: %s\n", std::strerror(errno));
+        return 1;
+    }
+    const char* name = ::ptsname(master);
+    if (!name) {
+        std::fprintf(stderr, "rompush-devsim: no pseudo-terminal name: %s\n", std::strerror(errno));
+        return 1;
+    }
+    const std::string slavePath = name;
+    {
+        // Raw from the start, and opened and closed once: from then on the master reports a
+        // hang-up for as long as nobody has the terminal open, which is how the PC's open is
+        // seen.
+        const int slave = ::open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (slave < 0) {
+            std::fprintf(stderr, "rompush-devsim: cannot open %s: %s\n", slavePath.c_str(),
+                         std::strerror(errno));
+            return 1;
+        }
+        termios tio{};
+        if (::tcgetattr(slave, &tio) == 0) {
+            ::cfmakeraw(&tio);
+            ::cfsetispeed(&tio, B115200);
+            ::cfsetospeed(&tio, B115200);
+            ::tcsetattr(slave, TCSANOW, &tio);
+        }
+        ::close(slave);
+    }
+
+    const fs::path ports = fs::path(folder) / "ports";
+    const fs::path link = ports / ("COM" + std::to_string(com));
+    std::error_code ec;
+    fs::create_directories(ports, ec);
+    if (fs::is_symlink(fs::symlink_status(link, ec)))
+        fs::remove(link, ec);
+    fs::create_symlink(slavePath, link, ec);
+    if (ec) {
+        std::fprintf(stderr, "rompush-devsim: cannot create %s: %s\n", link.c_str(),
+                     ec.message().c_str());
+        return 1;
+    }
+
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGHUP, &action, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+
+    auto device = std::make_shared<BootloaderDevice>(config);
+    PtyHost host(master, slavePath);
+    device->AttachHost(&host);
+    bool unplugged = false;
+    device->SetUnplugHook([&] {
+        unplugged = true;
+        host.Unplug();
+    });
+
+    std::printf("rompush-devsim: COM%d -> %s (%s)\n", com, slavePath.c_str(),
+                DeviceName(config).c_str());
+    std::fflush(stdout);
+
+    std::size_t logged = 0;
+    while (!gStop && !unplugged) {
+        host.RunOnce(*device);
+        if (!quiet) {
+            const auto& packets = device->Packets();
+            for (; logged < packets.size(); ++logged) {
+                std::string line = "rompush-devsim: " + CommandName(packets[logged].command);
+                if (packets[logged].command == 0x56 && !packets[logged].payload.empty()) {
+                    line += " " + std::to_string(packets[logged].payload[0]);
+                }
+                std::fprintf(stderr, "%s\n", line.c_str());
+            }
+        }
+    }
+    if (unplugged && !quiet)
+        std::fprintf(stderr, "rompush-devsim: unplugged\n");
+
+    // Leave no stale map entry behind (only our own: someone may have replaced it).
+    if (fs::is_symlink(fs::symlink_status(link, ec)) && fs::read_symlink(link, ec) == slavePath) {
+        fs::remove(link, ec);
+    }
+    if (host.Plugged())
+        host.Unplug();
+    return 0;
+}

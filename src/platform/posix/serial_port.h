@@ -1,0 +1,107 @@
+// The COM port on Linux: a termios serial device found through the port map, opened
+// exclusively, in raw mode with the settings string's baud rate, parity, data and stop bits.
+// Received bytes are collected from the device into a receive buffer; a device that vanishes
+// (adapter pulled out, pseudo-terminal closed) leaves the port "open" but deaf and mute, as
+// the logic expects of a port whose device has gone.
+#pragma once
+
+#include <termios.h>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/posix/port_map.h"
+
+namespace rompush::platform::posix {
+
+class PosixSerialPort : public SerialPort {
+  public:
+    explicit PosixSerialPort(PortMap map);
+    ~PosixSerialPort() override;
+    PosixSerialPort(const PosixSerialPort&) = delete;
+    PosixSerialPort& operator=(const PosixSerialPort&) = delete;
+
+    void SetCommPort(int number) override;
+    int CommPort() const override { return number_; }
+    void SetSettings(const std::string& settings) override;
+    std::string Settings() const override { return settings_; }
+    void SetHandshaking(int mode) override;
+    int Handshaking() const override { return handshaking_; }
+    void SetInputLen(int characters) override { inputLen_ = characters < 0 ? 0 : characters; }
+    int InputLen() const override { return inputLen_; }
+    void SetInputModeText() override {}
+
+    void SetPortOpen(bool open) override;
+    bool PortOpen() const override { return open_; }
+
+    int InBufferCount() override;
+    std::string Input() override;
+    void Output(const std::string& bytes) override;
+
+    void SetRThreshold(int characters) override { rThreshold_ = characters; }
+    void SetSThreshold(int characters) override { sThreshold_ = characters; }
+    void SetOnComm(std::function<void()> handler) override { onComm_ = std::move(handler); }
+
+    std::string DevicePath(int number) const override { return map_.DevicePath(number); }
+    std::string LastError() const override { return lastError_; }
+
+    // For an event loop: the descriptor to watch for received bytes, -1 while there is none
+    // (closed, or the device has vanished). The watcher runs whenever it changes.
+    int Fd() const { return fd_; }
+    void SetFdWatcher(std::function<void(int fd)> watcher);
+    // The descriptor is readable (or hung up): collects the bytes and raises the receive
+    // event for each of them when the receive threshold is 1.
+    void OnReadable();
+    // True once the device has vanished while the port was open.
+    bool Lost() const { return lost_; }
+    // True when the logic has taken bytes out of the receive buffer since the last call: an
+    // event loop then does not sleep while more bytes wait, so a frame that arrived in one
+    // piece is read at once.
+    bool TakeReadProgress();
+    // Bytes in the receive buffer, without looking at the device.
+    int Buffered() const { return static_cast<int>(buffer_.size()); }
+
+  private:
+    // Moves what the device has into the buffer; returns the number of bytes read.
+    int Drain();
+    void MarkLost(const std::string& why);
+    void CloseFd();
+    void ApplySettings();
+    void NotifyWatcher();
+
+    PortMap map_;
+    int number_ = 1;
+    std::string settings_ = "9600,N,8,1";
+    int handshaking_ = 0;
+    int inputLen_ = 0;
+    int rThreshold_ = 0;
+    int sThreshold_ = 0;
+    std::function<void()> onComm_;
+    std::function<void(int)> fdWatcher_;
+
+    bool open_ = false;
+    bool lost_ = false;
+    int fd_ = -1;
+    std::string path_;
+    std::deque<std::uint8_t> buffer_;
+    int unannounced_ = 0;  // bytes received whose receive event has not run yet
+    bool readProgress_ = false;
+    std::string lastError_;
+};
+
+// A settings string taken apart; throws PlatformError when it is malformed.
+struct LineSettings {
+    int baud = 9600;
+    char parity = 'N';
+    int dataBits = 8;
+    int stopBits = 1;
+};
+LineSettings ParseSettings(const std::string& settings);
+// The raw-mode terminal settings for a settings string and handshaking (0 none, 1 XON/XOFF,
+// 2 RTS/CTS), starting from the device's current ones.
+termios MakeTermios(const termios& current, const std::string& settings, int handshaking);
+
+}  // namespace rompush::platform::posix
