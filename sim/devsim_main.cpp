@@ -135,6 +135,8 @@ class PtyHost : public rompush::sim::DeviceHost {
         in_.clear();
     }
     bool Plugged() const { return master_ >= 0; }
+    // Every byte from the PC is also written to this file, so a test can read the wire.
+    void SetWireFile(std::FILE* file) { wire_ = file; }
 
     void RunOnce(BootloaderDevice& device) {
         std::int64_t now = NowUs();
@@ -153,6 +155,10 @@ class PtyHost : public rompush::sim::DeviceHost {
         while (!in_.empty() && in_.front().first <= now) {
             const std::uint8_t byte = in_.front().second;
             in_.pop_front();
+            if (wire_) {
+                std::fputc(byte, wire_);
+                std::fflush(wire_);
+            }
             device.OnHostByte(byte);
         }
         if (master_ < 0) {
@@ -210,6 +216,7 @@ class PtyHost : public rompush::sim::DeviceHost {
     }
 
   private:
+    std::FILE* wire_ = nullptr;
     std::int64_t PaceUs() const {
         const std::int64_t t = rompush::sim::ByteTimeUs(HostSettings());
         return t > 0 ? t : 87;
@@ -287,6 +294,7 @@ const char* kUsage =
     "  --start-time MS      application start time until the ready byte (default 100)\n"
     "  --fault FAULT        kind[,cmd=C][,skip=N][,times=N][,bytes=N][,delay=MS][,code=N]\n"
     "                       kinds: silence wrong short late cut unplug (repeatable)\n"
+    "  --wire FILE          write every byte received from the PC to FILE\n"
     "  --quiet              no packet log on stderr\n";
 
 std::optional<long> ParseNumber(const char* text) {
@@ -346,6 +354,7 @@ int main(int argc, char** argv) {
     std::optional<long> answerDelay, eraseTime, startTime;
     std::vector<rompush::sim::Fault> faults;
     bool quiet = false;
+    std::string wirePath;
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -399,6 +408,8 @@ int main(int argc, char** argv) {
                 return 2;
             }
             faults.push_back(*fault);
+        } else if (arg == "--wire") {
+            wirePath = value();
         } else if (arg == "--quiet") {
             quiet = true;
         } else if (arg == "--help" || arg == "-h") {
@@ -521,6 +532,17 @@ int main(int argc, char** argv) {
         unplugged = true;
         host.Unplug();
     });
+
+    std::FILE* wire = nullptr;
+    if (!wirePath.empty()) {
+        wire = std::fopen(wirePath.c_str(), "wb");
+        if (!wire) {
+            std::fprintf(stderr, "rompush-devsim: cannot write %s\n", wirePath.c_str());
+            fs::remove(link, ec);
+            return 1;
+        }
+        host.SetWireFile(wire);
+    }
 
     std::printf("rompush-devsim: COM%d -> %s (%s)\n", com, slavePath.c_str(),
                 DeviceName(config).c_str());
