@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(build-essential cmake pkg-config qt6-base-dev libgl1-mesa-dev libgtest-dev
-          xvfb xauth x11-apps imagemagick)
+          xvfb xauth x11-apps x11-utils xdotool imagemagick)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
