@@ -10,7 +10,7 @@
 namespace rompush::sim {
 
 class DeviceHost {
-public:
+  public:
     virtual ~DeviceHost() = default;
     // Queues bytes for the PC; they arrive one after the other at the line's pace.
     virtual void Send(const std::string& bytes) = 0;
@@ -23,7 +23,7 @@ public:
 
 // The device side of a serial line.
 class SerialDevice {
-public:
+  public:
     virtual ~SerialDevice() = default;
     void AttachHost(DeviceHost* host) { host_ = host; }
     // One byte from the PC, at the moment it has fully arrived.
@@ -32,7 +32,7 @@ public:
     virtual void OnHostOpened() {}
     virtual void OnHostClosed() {}
 
-protected:
+  protected:
     DeviceHost* host_ = nullptr;
 };
 

@@ -13,14 +13,17 @@ std::int64_t SerialLine::PaceUs() const {
 }
 
 void SerialLine::Send(const std::string& bytes) {
-    if (unplugged_) return;
+    if (unplugged_)
+        return;
     const std::uint64_t generation = generation_;
     for (unsigned char byte : bytes) {
         toHostFreeUs_ = std::max(toHostFreeUs_, clock_.NowUs()) + PaceUs();
         clock_.ScheduleAtUs(toHostFreeUs_, [this, byte, generation] {
-            if (!hostOpen_ || unplugged_ || generation != generation_) return;
+            if (!hostOpen_ || unplugged_ || generation != generation_)
+                return;
             received_.push_back(byte);
-            if (onHostByte_) onHostByte_();
+            if (onHostByte_)
+                onHostByte_();
         });
     }
 }
@@ -44,12 +47,14 @@ void SerialLine::HostClosed() {
 }
 
 void SerialLine::HostWrite(const std::string& bytes) {
-    if (!hostOpen_ || unplugged_) return;
+    if (!hostOpen_ || unplugged_)
+        return;
     wire_ += bytes;
     for (unsigned char byte : bytes) {
         toDeviceFreeUs_ = std::max(toDeviceFreeUs_, clock_.NowUs()) + PaceUs();
         clock_.ScheduleAtUs(toDeviceFreeUs_, [this, byte] {
-            if (!unplugged_) device_->OnHostByte(byte);
+            if (!unplugged_)
+                device_->OnHostByte(byte);
         });
     }
 }

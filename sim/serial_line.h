@@ -12,7 +12,7 @@
 namespace rompush::sim {
 
 class SerialLine : public DeviceHost {
-public:
+  public:
     SerialLine(VirtualClock& clock, std::shared_ptr<SerialDevice> device);
 
     // DeviceHost: the device's side.
@@ -38,7 +38,7 @@ public:
     void ClearWire() { wire_.clear(); }
     SerialDevice& Device() { return *device_; }
 
-private:
+  private:
     std::int64_t PaceUs() const;
 
     VirtualClock& clock_;

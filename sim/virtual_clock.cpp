@@ -31,12 +31,14 @@ bool VirtualClock::RunDue() {
 }
 
 std::optional<std::int64_t> VirtualClock::NextDueUs() const {
-    if (events_.empty()) return std::nullopt;
+    if (events_.empty())
+        return std::nullopt;
     return events_.begin()->first.first;
 }
 
 void VirtualClock::AdvanceToUs(std::int64_t us) {
-    if (us <= nowUs_) return;
+    if (us <= nowUs_)
+        return;
     if (us > limitUs_) {
         nowUs_ = limitUs_;
         throw VirtualTimeLimit("virtual time passed " + std::to_string(limitUs_ / 1000) + " ms");

@@ -15,16 +15,16 @@ namespace rompush::sim {
 // Thrown when a test lets virtual time run past the limit it set: a wait that never ends.
 // Not a std::exception, so that no "errors ignored" handler in the program swallows it.
 class VirtualTimeLimit {
-public:
+  public:
     explicit VirtualTimeLimit(std::string message) : message_(std::move(message)) {}
     const char* what() const noexcept { return message_.c_str(); }
 
-private:
+  private:
     std::string message_;
 };
 
 class VirtualClock : public platform::Clock {
-public:
+  public:
     using EventId = std::uint64_t;
 
     std::int64_t NowMs() const override { return nowUs_ / 1000; }
@@ -48,7 +48,7 @@ public:
     // A test's safety net: advancing beyond this raises VirtualTimeLimit.
     void SetLimitMs(std::int64_t ms) { limitUs_ = ms * 1000; }
 
-private:
+  private:
     std::int64_t nowUs_ = 0;
     std::int64_t limitUs_ = INT64_MAX;
     EventId nextId_ = 1;

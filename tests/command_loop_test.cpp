@@ -12,14 +12,15 @@ namespace {
 constexpr int kCtrl = 0x11, kT = 0x54, kF12 = 0x7B;
 
 class CommandLoopTest : public ProgramTest {
-protected:
+  protected:
     void Start() {
         StartUp();
         ASSERT_TRUE(frmUI().Visible);
     }
     int QuestionsAsked(const std::string& title) {
         int n = 0;
-        for (const auto& m : sim.dialogs.Messages()) n += m.title == title;
+        for (const auto& m : sim.dialogs.Messages())
+            n += m.title == title;
         return n;
     }
 };
@@ -80,10 +81,11 @@ TEST_F(CommandLoopTest, ButtonsPostTheirCodesAndMarkTheTrace) {
         const char* marker;
     };
     auto& f = frmUI();
-    for (const Case& c : {Case{&f.btnSCAN, 1, "-----uicmdSCAN"}, Case{&f.btnHEXFILE, 2, "-----uicmdHEXFILE"},
-                          Case{&f.btnERASE, 4, "-----uicmdERASE"}, Case{&f.btnVERIFY, 5, "-----uicmdVERIFY"},
-                          Case{&f.btnPROGRAM, 6, "-----uicmdPROGRAM"},
-                          Case{&f.btnLASTUSED, 7, "-----uicmdLASTUSED"}}) {
+    for (const Case& c :
+         {Case{&f.btnSCAN, 1, "-----uicmdSCAN"}, Case{&f.btnHEXFILE, 2, "-----uicmdHEXFILE"},
+          Case{&f.btnERASE, 4, "-----uicmdERASE"}, Case{&f.btnVERIFY, 5, "-----uicmdVERIFY"},
+          Case{&f.btnPROGRAM, 6, "-----uicmdPROGRAM"},
+          Case{&f.btnLASTUSED, 7, "-----uicmdLASTUSED"}}) {
         c.button->MouseUp();
         EXPECT_EQ(g.cmd.UiCommand, c.code);
         const auto lines = TraceLines();
@@ -218,7 +220,7 @@ TEST_F(CommandLoopTest, TraceIndentationFollowsTheNesting) {
 }
 
 class RecoveryOfferTest : public CommandLoopTest {
-protected:
+  protected:
     void SetUp() override {
         Start();
         g.result.ErrorCode = 1002;

@@ -75,7 +75,8 @@ inline std::string DevSimProgram() {
     const char* path = std::getenv("ROMPUSH_DEVSIM");
     if (path && std::filesystem::exists(path))
         return path;
-    const std::filesystem::path beside = std::filesystem::read_symlink("/proc/self/exe").parent_path() / "rompush-devsim";
+    const std::filesystem::path beside =
+        std::filesystem::read_symlink("/proc/self/exe").parent_path() / "rompush-devsim";
     return std::filesystem::exists(beside) ? beside.string() : "";
 }
 

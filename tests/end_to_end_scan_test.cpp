@@ -25,7 +25,7 @@ using namespace rompush::platform;
 
 // The real serial port, timer, clock and event loop; the operator's side stays simulated.
 class RealSerialProgram {
-public:
+  public:
     explicit RealSerialProgram(const std::string& folder)
         : serial(posix::PortMap(folder)),
           timer(clock),
@@ -70,7 +70,8 @@ std::vector<std::string> Packets(const std::string& wire) {
 
 TEST(EndToEndScanTest, ScanFindsTheReceiverOnAPseudoTerminal) {
     const std::string program = DevSimProgram();
-    if (program.empty()) GTEST_SKIP() << "rompush-devsim not built";
+    if (program.empty())
+        GTEST_SKIP() << "rompush-devsim not built";
     const std::string folder = MakeTempFolder();
     const std::string wirePath = folder + "/wire.bin";
     // One port to search, remembered as COM1.

@@ -12,13 +12,14 @@ namespace {
 // A device answer frame with a valid length byte; the two final bytes are never checked.
 std::string Frame(std::initializer_list<int> body) {
     std::string frame(1, static_cast<char>(body.size() + 3));
-    for (int b : body) frame.push_back(static_cast<char>(b));
+    for (int b : body)
+        frame.push_back(static_cast<char>(b));
     frame += Bytes({0x12, 0x34});
     return frame;
 }
 
 class IdentificationTest : public ProgramTest {
-protected:
+  protected:
     IdentificationTest() {
         device = std::make_shared<ScriptedDevice>();
         line = &sim.serial.Attach(2, device);
@@ -91,10 +92,9 @@ TEST_F(IdentificationTest, TransmitterFlagsChooseMasterOrSlave) {
         const char* name;
         const char* prefix;
     };
-    for (const Case& c : {Case{0x18, "L", "TWPx  Tx (Slave)", "S"},
-                          Case{0x10, "L", "TWPx  Tx (Slave)", "S"},
-                          Case{0x08, "M", "TWPx  Tx (Master)", "M"},
-                          Case{0x00, "H", "TWPx  Transmitter", "H"}}) {
+    for (const Case& c :
+         {Case{0x18, "L", "TWPx  Tx (Slave)", "S"}, Case{0x10, "L", "TWPx  Tx (Slave)", "S"},
+          Case{0x08, "M", "TWPx  Tx (Master)", "M"}, Case{0x00, "H", "TWPx  Transmitter", "H"}}) {
         AnswerId(1, c.flags);
         AnswerFlashMode();
         AnswerBootloader("11a");
@@ -168,8 +168,7 @@ TEST_F(IdentificationTest, WrongFlashModeAnswerIsReportedWithTheBytes) {
     EXPECT_EQ(g.result.ErrorCode, 1501);
     EXPECT_FALSE(g.dev.DeviceFound);
     EXPECT_EQ(frmUI().lblPASS.Caption, "ERROR CODE: 1501");
-    EXPECT_EQ(frmUI().lblSCAN.Caption,
-              "An error has occured obtaining device ID.\r\r 04 99 00 00");
+    EXPECT_EQ(frmUI().lblSCAN.Caption, "An error has occured obtaining device ID.\r\r 04 99 00 00");
 }
 
 TEST_F(IdentificationTest, OneByteFlashModeAnswerIsWrongNotAStrayRead) {

@@ -1,5 +1,6 @@
 // The port list: the search, the remembered port, the operator's choice, the COM PORT dialog.
 #include "commands/port_selection.h"
+
 #include "core/settings_file.h"
 #include "program_fixture.h"
 #include "scripted_device.h"
@@ -10,10 +11,11 @@ namespace rompush::testing {
 namespace {
 
 class PortSelectionTest : public ProgramTest {
-protected:
+  protected:
     PortSelectionTest() {
         ui::frmUI_Load();
-        for (int n : {1, 3}) sim.serial.Attach(n, std::make_shared<ScriptedDevice>());
+        for (int n : {1, 3})
+            sim.serial.Attach(n, std::make_shared<ScriptedDevice>());
     }
     void WriteIni(const std::string& portLine, const std::string& rest = "") {
         WriteFile(PathIn("RomPush.INI"), "ROMPUSH_INI_001\r\n25\r\n" + portLine +
@@ -26,7 +28,8 @@ TEST_F(PortSelectionTest, WithoutSettingsFileAllPortsAreTriedAndDefaultsUsed) {
     FindComPorts(true);
     const auto& attempts = sim.serial.OpenAttempts();
     ASSERT_GE(attempts.size(), 25u);
-    for (int n = 1; n <= 25; ++n) EXPECT_EQ(attempts[n - 1], n);
+    for (int n = 1; n <= 25; ++n)
+        EXPECT_EQ(attempts[n - 1], n);
     EXPECT_EQ(Entries(), (std::vector<std::string>{"1", "3", "PS/2"}));
     EXPECT_EQ(frmUI().cboPORT.ListIndex, 0);
     EXPECT_EQ(g.port.CommPortNumber, 1);

@@ -19,11 +19,11 @@
 #include <vector>
 
 #include "core/state.h"
+#include "devsim_process.h"
 #include "platform/posix/poll_loop.h"
 #include "platform/posix/port_map.h"
 #include "platform/posix/serial_port.h"
 #include "platform/posix/steady_clock.h"
-#include "devsim_process.h"
 #include "sim/bootloader_device.h"
 
 namespace {

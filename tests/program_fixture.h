@@ -24,7 +24,7 @@ inline std::string MakeTempFolder() {
 }
 
 class ProgramTest : public ::testing::Test {
-protected:
+  protected:
     ProgramTest() : folder_(MakeTempFolder()), sim(folder_, folder_) {
         ResetState();
         BuildCrcTable();
@@ -58,7 +58,8 @@ protected:
         return path;
     }
     std::vector<std::string> TraceLines() {
-        if (g.trace.File) g.trace.File->flush();
+        if (g.trace.File)
+            g.trace.File->flush();
         std::vector<std::string> lines;
         std::string content = ReadFile(PathIn("trace.txt"));
         std::size_t start = 0;
@@ -71,13 +72,14 @@ protected:
 
     // Runs command-loop passes until virtual time reaches atMs.
     void RunLoopUntil(std::int64_t atMs) {
-        while (sim.clock.NowMs() < atMs) CommandLoopPass();
+        while (sim.clock.NowMs() < atMs)
+            CommandLoopPass();
     }
 
-private:
+  private:
     std::string folder_;
 
-protected:
+  protected:
     platform::sim::SimPlatform sim;
 };
 

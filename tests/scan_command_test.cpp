@@ -7,10 +7,12 @@
 namespace rompush::testing {
 namespace {
 
-std::string IdAnswer(int type, int flags) { return Bytes({7, 0x41, type, 0, flags, 0, 0}); }
+std::string IdAnswer(int type, int flags) {
+    return Bytes({7, 0x41, type, 0, flags, 0, 0});
+}
 
 class ScanCommandTest : public ProgramTest {
-protected:
+  protected:
     ScanCommandTest() {
         device = std::make_shared<ScriptedDevice>();
         line = &sim.serial.Attach(3, device);
@@ -18,11 +20,11 @@ protected:
     }
     // A receiver that answers everything SCAN asks.
     void AnswerLikeAReceiver() {
-        device->Reply(IdAnswer(3, 0));                                  // the scan's ID packet
-        device->Reply(IdAnswer(3, 0));                                  // identification
-        device->Reply(Bytes({9, 0x43, '1', '2', 'a', 0, 0, 0, 0}));    // application revision
-        device->Reply(Bytes({4, 0x53, 0, 0}));                          // flash mode
-        device->Reply(Bytes({9, 0x43, '1', '0', 'b', 0, 0, 0, 0}));    // bootloader revision
+        device->Reply(IdAnswer(3, 0));                               // the scan's ID packet
+        device->Reply(IdAnswer(3, 0));                               // identification
+        device->Reply(Bytes({9, 0x43, '1', '2', 'a', 0, 0, 0, 0}));  // application revision
+        device->Reply(Bytes({4, 0x53, 0, 0}));                       // flash mode
+        device->Reply(Bytes({9, 0x43, '1', '0', 'b', 0, 0, 0, 0}));  // bootloader revision
     }
     void Scan() {
         frmUI().btnSCAN.MouseUp();
@@ -51,7 +53,7 @@ TEST_F(ScanCommandTest, FindsAndNamesAReceiver) {
     EXPECT_EQ(g.result.ErrorCode, 0);
     EXPECT_TRUE(F().btnSCAN.Enabled);
     EXPECT_TRUE(F().btnHEXFILE.Enabled);
-    EXPECT_TRUE(F().btnERASE.Enabled);  // a revision was read
+    EXPECT_TRUE(F().btnERASE.Enabled);     // a revision was read
     EXPECT_FALSE(F().btnPROGRAM.Enabled);  // no file yet
     EXPECT_EQ(sim.desktop.GetMousePointer(), platform::MousePointer::Default);
     // The ready byte came at 300 ms: the scan did not sit out the 3.5 s.
@@ -107,7 +109,8 @@ TEST_F(ScanCommandTest, PortTakenByAnotherProgramIsReported) {
     Scan();
     EXPECT_EQ(F().lblPASS.Caption, "TARN Product Not Found");
     bool said = false;
-    for (const auto& l : TraceLines()) said |= l.find("in use by another program") != std::string::npos;
+    for (const auto& l : TraceLines())
+        said |= l.find("in use by another program") != std::string::npos;
     EXPECT_TRUE(said);
 }
 
@@ -145,7 +148,8 @@ TEST_F(ScanCommandTest, ScanningTextIsCutToFifteenCharacters) {
     StartTrace();
     Scan();
     bool seen = false;
-    for (const auto& l : TraceLines()) seen |= l.find("ShowMsg( Scanning COM3.. )") != std::string::npos;
+    for (const auto& l : TraceLines())
+        seen |= l.find("ShowMsg( Scanning COM3.. )") != std::string::npos;
     EXPECT_TRUE(seen);
 }
 

@@ -11,7 +11,7 @@
 namespace rompush::testing {
 
 class ScriptedDevice : public sim::SerialDevice {
-public:
+  public:
     // Queues a reply to the next packet; "" answers nothing.
     void Reply(const std::string& bytes, std::int64_t delayUs = 2000) {
         replies_.push_back({bytes, delayUs});
@@ -23,17 +23,20 @@ public:
     void OnHostByte(std::uint8_t byte) override {
         current_.push_back(static_cast<char>(byte));
         const std::size_t length = static_cast<std::uint8_t>(current_[0]);
-        if (current_.size() < length && length >= 1) return;
+        if (current_.size() < length && length >= 1)
+            return;
         packets_.push_back(current_);
         current_.clear();
-        if (replies_.empty()) return;
+        if (replies_.empty())
+            return;
         auto reply = replies_.front();
         replies_.pop_front();
-        if (reply.bytes.empty()) return;
+        if (reply.bytes.empty())
+            return;
         host_->After(reply.delayUs, [this, bytes = reply.bytes] { host_->Send(bytes); });
     }
 
-private:
+  private:
     struct Canned {
         std::string bytes;
         std::int64_t delayUs;
@@ -45,7 +48,8 @@ private:
 
 inline std::string Bytes(std::initializer_list<int> values) {
     std::string out;
-    for (int v : values) out.push_back(static_cast<char>(v));
+    for (int v : values)
+        out.push_back(static_cast<char>(v));
     return out;
 }
 

@@ -8,7 +8,7 @@ namespace rompush::testing {
 namespace {
 
 class SerialLinkTest : public ProgramTest {
-protected:
+  protected:
     SerialLinkTest() {
         device = std::make_shared<ScriptedDevice>();
         line = &sim.serial.Attach(3, device);
@@ -157,7 +157,8 @@ TEST(CrcTest, TableAndCheckValue) {
     EXPECT_EQ(static_cast<std::uint16_t>(g.link.CrcTable[8]), 0x8108);
     EXPECT_EQ(static_cast<std::uint16_t>(g.link.CrcTable[255]), 0x1EF0);
     std::int32_t crc = 0;
-    for (char c : std::string("123456789")) CrcUpdate(crc, static_cast<std::uint8_t>(c));
+    for (char c : std::string("123456789"))
+        CrcUpdate(crc, static_cast<std::uint8_t>(c));
     EXPECT_EQ(crc, 0x31C3);
 }
 
@@ -191,7 +192,8 @@ TEST_F(SerialLinkTest, SendPacketTracesEveryByte) {
 void Receive(std::initializer_list<int> bytes) {
     g.link.RcvArray.fill(0);
     int i = 1;
-    for (int b : bytes) g.link.RcvArray[i++] = static_cast<std::uint8_t>(b);
+    for (int b : bytes)
+        g.link.RcvArray[i++] = static_cast<std::uint8_t>(b);
     g.link.RcvArray[0] = static_cast<std::uint8_t>(i - 1);
 }
 

@@ -1,14 +1,15 @@
 // The settings file: last-used entries per device letter, header lines, safe rewriting.
+#include "core/settings_file.h"
+
 #include <sys/stat.h>
 
-#include "core/settings_file.h"
 #include "program_fixture.h"
 
 namespace rompush::testing {
 namespace {
 
 class SettingsFileTest : public ProgramTest {
-protected:
+  protected:
     std::string Ini() { return ReadFile(PathIn("RomPush.INI")); }
     void Program(const std::string& letter, const std::string& path) {
         g.dev.DevLetter = letter;
@@ -47,7 +48,8 @@ TEST_F(SettingsFileTest, PortLineAndListPositionsFollowTheProgram) {
 
 TEST_F(SettingsFileTest, TwelfthLetterIsNotStored) {
     const std::string letters = "ABCDEFGHIJKL";
-    for (char letter : letters) Program(std::string(1, letter), "/fw/x.hex");
+    for (char letter : letters)
+        Program(std::string(1, letter), "/fw/x.hex");
     const std::string ini = Ini();
     EXPECT_NE(ini.find("K /fw/x.hex"), std::string::npos);
     EXPECT_EQ(ini.find("L /fw/x.hex"), std::string::npos);

@@ -5,10 +5,20 @@
 
 namespace rompush {
 
-void HexFileCommand() { g.cmd.UiCommand = 0; }
-void LastUsedCommand() { g.cmd.UiCommand = 0; }
-void EraseCommand() { g.cmd.UiCommand = 0; }
-void VerifyCommand() { g.cmd.UiCommand = 0; }
-void ProgramCommand() { g.cmd.UiCommand = 0; }
+void HexFileCommand() {
+    g.cmd.UiCommand = 0;
+}
+void LastUsedCommand() {
+    g.cmd.UiCommand = 0;
+}
+void EraseCommand() {
+    g.cmd.UiCommand = 0;
+}
+void VerifyCommand() {
+    g.cmd.UiCommand = 0;
+}
+void ProgramCommand() {
+    g.cmd.UiCommand = 0;
+}
 
 }  // namespace rompush

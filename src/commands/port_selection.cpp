@@ -26,7 +26,8 @@ std::string LineOr(const std::vector<std::string>& lines, std::size_t index) {
 
 // A list position from the settings file; one the list does not have leaves it unchanged.
 void SetPosition(ui::ComboBox& list, long position) {
-    if (position >= 0 && position < list.ListCount()) list.ListIndex = static_cast<int>(position);
+    if (position >= 0 && position < list.ListCount())
+        list.ListIndex = static_cast<int>(position);
 }
 
 void ClearDevicePanels() {
@@ -54,9 +55,11 @@ void ReopenAndDiscard() {
 
 void ValidateSettingsFile() {
     std::vector<std::string> lines;
-    if (!ReadIniLines(lines, 3)) return;
+    if (!ReadIniLines(lines, 3))
+        return;
     const std::string line3 = LineOr(lines, 2);
-    if (!line3.empty() && (line3[0] == 'C' || line3[0] == 'P')) return;
+    if (!line3.empty() && (line3[0] == 'C' || line3[0] == 'P'))
+        return;
     std::error_code error;
     std::filesystem::remove(IniPath(), error);
     // The file is gone before its defaults are read; a file that cannot be deleted is not
@@ -73,7 +76,8 @@ void LoadHeader() {
     std::vector<std::string> lines;
     if (ReadIniLines(lines, kHeaderLineCount)) {
         const long max = Val(LineOr(lines, 1));
-        if (max >= 0 && max <= 255) g.port.MaxComPorts = static_cast<std::uint8_t>(max);
+        if (max >= 0 && max <= 255)
+            g.port.MaxComPorts = static_cast<std::uint8_t>(max);
         dialog.txtMaxComPorts.SetText(LineOr(lines, 1));
         SetPosition(dialog.cboDataBits, Val(LineOr(lines, 3)));
         SetPosition(dialog.cboStopBits, Val(LineOr(lines, 4)));
@@ -101,9 +105,11 @@ void LoadHeader() {
 
 void RestoreRememberedPort() {
     std::vector<std::string> lines;
-    if (!ReadIniLines(lines, 3)) return;
+    if (!ReadIniLines(lines, 3))
+        return;
     std::string remembered = LineOr(lines, 2);
-    if (remembered != kPs2Entry) remembered = remembered.size() > 3 ? remembered.substr(3) : "";
+    if (remembered != kPs2Entry)
+        remembered = remembered.size() > 3 ? remembered.substr(3) : "";
     auto& list = frmUI().cboPORT;
     for (int k = 0; k < list.ListCount(); ++k) {
         if (Trim(list.Items[k]) == remembered) {
@@ -120,9 +126,11 @@ std::string DefaultHexDir() {
 void RestoreHexDir() {
     std::vector<std::string> lines;
     g.port.HexDir = DefaultHexDir();
-    if (!ReadIniLines(lines, 9)) return;
+    if (!ReadIniLines(lines, 9))
+        return;
     const std::string line9 = LineOr(lines, 8);
-    if (line9.empty() || std::string("HXDK$").find(line9[0]) == std::string::npos) return;
+    if (line9.empty() || std::string("HXDK$").find(line9[0]) == std::string::npos)
+        return;
     const std::string path = Trim(line9.size() > 2 ? line9.substr(2) : "");
     const auto cut = path.find_last_of("\\/");
     g.port.HexDir = cut == std::string::npos ? "" : path.substr(0, cut + 1);
@@ -130,7 +138,8 @@ void RestoreHexDir() {
 }  // namespace
 
 int PortNumberOfEntry(const std::string& entry) {
-    if (entry == kPs2Entry) return kPs2PortNumber;
+    if (entry == kPs2Entry)
+        return kPs2PortNumber;
     const long number = Val(Trim(entry));
     return number >= 0 && number <= 255 ? static_cast<int>(number) : 0;
 }
@@ -138,7 +147,8 @@ int PortNumberOfEntry(const std::string& entry) {
 void ReopenPortFixed() {
     auto& serial = *platform::Current().serial;
     try {
-        if (serial.PortOpen()) serial.SetPortOpen(false);
+        if (serial.PortOpen())
+            serial.SetPortOpen(false);
         serial.SetSettings("115200,N,8,1");
         serial.SetCommPort(g.port.CommPortNumber);
         serial.SetHandshaking(0);
@@ -166,7 +176,8 @@ void FindComPorts(bool atStartup) {
     g.port.CommPortNumber = 0;
     g.port.BaudSetting = "9600,";
     for (int n = 1; n <= g.port.MaxComPorts; ++n) {
-        if (SetCommPort(static_cast<std::uint8_t>(n))) list.AddItem(std::to_string(n));
+        if (SetCommPort(static_cast<std::uint8_t>(n)))
+            list.AddItem(std::to_string(n));
     }
     if (list.ListCount() > 0) {
         list.SetListIndex(0);
@@ -218,7 +229,8 @@ void cboPORT_LostFocus() {
 
 void btnCommPort_MouseUp() {
     TraceScope trace("cboPORT_Click");
-    if (g.port.CommPortNumber == 0) return;
+    if (g.port.CommPortNumber == 0)
+        return;
     auto& form = frmUI();
     const std::string entry = form.cboPORT.Text();
     if (g.cmd.MainLoopRunning) {
@@ -236,9 +248,11 @@ void btnCommPort_MouseUp() {
         ui::frmComParameters_ListValidate();
     }
     const int number = PortNumberOfEntry(entry);
-    if (number != g.port.CommPortNumber) ForgetDevice();
+    if (number != g.port.CommPortNumber)
+        ForgetDevice();
     g.port.CommPortNumber = static_cast<std::uint8_t>(number);
-    if (number != kPs2PortNumber) ReopenAndDiscard();
+    if (number != kPs2PortNumber)
+        ReopenAndDiscard();
 }
 
 }  // namespace rompush

@@ -46,10 +46,12 @@ void WaitForReadyByte() {
     auto& events = *platform::Current().events;
     StartTimer(kReadyByteWaitMs);
     for (;;) {
-        if (!g.link.DelayActive) break;
+        if (!g.link.DelayActive)
+            break;
         if (serial.InBufferCount() > 0) {
             const std::string in = serial.Input();
-            if (!in.empty() && static_cast<std::uint8_t>(in[0]) == kReadyByte) break;
+            if (!in.empty() && static_cast<std::uint8_t>(in[0]) == kReadyByte)
+                break;
             events.DoEvents();
         } else {
             events.WaitForEvents(100);
@@ -103,7 +105,8 @@ void ScanCommand() {
         ClearInBuffer();
     }
     g.cmd.UiCommand = 0;
-    if (form.btnPROGRAM.Enabled) form.SetFocus(form.btnPROGRAM);
+    if (form.btnPROGRAM.Enabled)
+        form.SetFocus(form.btnPROGRAM);
 
     if (!ps2) {
         // The probes for the serial-menu products come with their operations; the port is

@@ -26,19 +26,25 @@ constexpr int kIdleSliceMs = 50;
 // Start-up gives up after this many early errors instead of restarting for ever.
 constexpr int kMaxStartupAttempts = 5;
 
-const platform::Services& P() { return platform::Current(); }
+const platform::Services& P() {
+    return platform::Current();
+}
 
 bool OwnWindowInFront() {
     std::string title = P().desktop->ForegroundWindowTitle();
-    if (title.size() > 1024) title.resize(1024);
+    if (title.size() > 1024)
+        title.resize(1024);
     return Trim(title).substr(0, 7) == kProgramName;
 }
 
 void WaitForRelease(int key1, int key2) {
-    while (KeyIsDown(key1) && KeyIsDown(key2)) P().events->WaitForEvents(kIdleSliceMs);
+    while (KeyIsDown(key1) && KeyIsDown(key2))
+        P().events->WaitForEvents(kIdleSliceMs);
 }
 
-std::string PlainCaption() { return " RomPush Utility"; }
+std::string PlainCaption() {
+    return " RomPush Utility";
+}
 
 // Runs one start-up statement; from step 9 on a failing statement is skipped.
 template <typename Step>
@@ -79,7 +85,9 @@ void RestartMessage(const std::string& number, const std::string& description) {
 }
 }  // namespace
 
-bool KeyIsDown(std::int32_t virtualKey) { return P().desktop->AsyncKeyDown(virtualKey); }
+bool KeyIsDown(std::int32_t virtualKey) {
+    return P().desktop->AsyncKeyDown(virtualKey);
+}
 
 void cmdDetectOS() {
     TraceScope trace("cmdDetectOS()");
@@ -136,7 +144,8 @@ void StartUp() {
     form.cboPORT.Enabled = true;
     form.btnCommPort.Enabled = true;
     Skipping([] {
-        if (P().serial->PortOpen()) P().serial->SetPortOpen(false);
+        if (P().serial->PortOpen())
+            P().serial->SetPortOpen(false);
     });
     const std::string entry = form.cboPORT.Text();
     g.port.CommPortNumber = static_cast<std::uint8_t>(PortNumberOfEntry(entry));
@@ -197,12 +206,16 @@ void TraceQuestion() {
 void RecoveryOffer() {
     const int code = static_cast<std::uint8_t>(g.hex.FileProductCode);
     const std::string& id = g.dev.DevIdName;
-    if (g.result.ErrorCode != 1002) return;
-    if (id != "VLNMINI" && id != "TWPx  Tx (Master)" && id != "TWPx  Tx (Slave)") return;
+    if (g.result.ErrorCode != 1002)
+        return;
+    if (id != "VLNMINI" && id != "TWPx  Tx (Master)" && id != "TWPx  Tx (Slave)")
+        return;
     const int master = 'M' ^ 0x96;  // 0xDB
     const int slave = 'L' ^ 0x96;   // 0xDA
-    if (g.hex.FileProductCode != master && g.hex.FileProductCode != slave) return;
-    if (!OwnWindowInFront() || !KeyIsDown(kCtrl) || !KeyIsDown(kF12)) return;
+    if (g.hex.FileProductCode != master && g.hex.FileProductCode != slave)
+        return;
+    if (!OwnWindowInFront() || !KeyIsDown(kCtrl) || !KeyIsDown(kF12))
+        return;
 
     WaitForRelease(kCtrl, kF12);
     const std::string current = id == "VLNMINI" ? "TWPx  Transmitter" : id;
@@ -227,17 +240,31 @@ void CommandLoopPass() {
         TraceQuestion();
     }
     switch (g.cmd.UiCommand) {
-        case uicmdSCAN: ScanCommand(); break;
-        case uicmdHEXFILE: HexFileCommand(); break;
-        case uicmdLASTUSED: LastUsedCommand(); break;
-        case uicmdERASE: EraseCommand(); break;
-        case uicmdVERIFY: VerifyCommand(); break;
-        case uicmdPROGRAM: ProgramCommand(); break;
+        case uicmdSCAN:
+            ScanCommand();
+            break;
+        case uicmdHEXFILE:
+            HexFileCommand();
+            break;
+        case uicmdLASTUSED:
+            LastUsedCommand();
+            break;
+        case uicmdERASE:
+            EraseCommand();
+            break;
+        case uicmdVERIFY:
+            VerifyCommand();
+            break;
+        case uicmdPROGRAM:
+            ProgramCommand();
+            break;
         case uicmdNONE:
-            if (g.port.CommPortNumber != kPs2PortNumber) CheckSerialBanner();
+            if (g.port.CommPortNumber != kPs2PortNumber)
+                CheckSerialBanner();
             g.cmd.UiCommand = 0;
             break;
-        default: break;  // no button posts any other code: it is left alone
+        default:
+            break;  // no button posts any other code: it is left alone
     }
     RecoveryOffer();
     P().desktop->SetMousePointer(platform::MousePointer::Default);
@@ -247,7 +274,8 @@ void CommandLoopPass() {
 void Main() {
     WireMainWindowHandlers();
     StartUp();
-    for (;;) CommandLoopPass();
+    for (;;)
+        CommandLoopPass();
 }
 
 // ---- the operator's buttons --------------------------------------------------------------
@@ -255,16 +283,29 @@ void Main() {
 namespace {
 void Post(std::uint8_t command, const char* name) {
     g.cmd.UiCommand = command;
-    if (name) TraceCommandMarker(name);
+    if (name)
+        TraceCommandMarker(name);
 }
 }  // namespace
 
-void btnSCAN_MouseUp() { Post(uicmdSCAN, "SCAN"); }
-void btnHEXFILE_MouseUp() { Post(uicmdHEXFILE, "HEXFILE"); }
-void btnLASTUSED_MouseUp() { Post(uicmdLASTUSED, "LASTUSED"); }
-void btnERASE_MouseUp() { Post(uicmdERASE, "ERASE"); }
-void btnVERIFY_MouseUp() { Post(uicmdVERIFY, "VERIFY"); }
-void btnPROGRAM_MouseUp() { Post(uicmdPROGRAM, "PROGRAM"); }
+void btnSCAN_MouseUp() {
+    Post(uicmdSCAN, "SCAN");
+}
+void btnHEXFILE_MouseUp() {
+    Post(uicmdHEXFILE, "HEXFILE");
+}
+void btnLASTUSED_MouseUp() {
+    Post(uicmdLASTUSED, "LASTUSED");
+}
+void btnERASE_MouseUp() {
+    Post(uicmdERASE, "ERASE");
+}
+void btnVERIFY_MouseUp() {
+    Post(uicmdVERIFY, "VERIFY");
+}
+void btnPROGRAM_MouseUp() {
+    Post(uicmdPROGRAM, "PROGRAM");
+}
 
 void btnMainCpy_MouseUp() {
     g.cmd.CopyTarget = "MAIN";
@@ -319,17 +360,19 @@ void Form_Unload() {
     // The progress bar is never moved to another window here, and the keyboard controller is
     // held only while a keyboard-port operation runs, so there is nothing to give back before
     // the windows go.
-    for (ui::Form* form : {static_cast<ui::Form*>(&g.forms->frmComParameters),
-                           static_cast<ui::Form*>(&frmUI())}) {
+    for (ui::Form* form :
+         {static_cast<ui::Form*>(&g.forms->frmComParameters), static_cast<ui::Form*>(&frmUI())}) {
         form->Visible = false;
     }
     g.forms->frmComParameters.Loaded = false;
     try {
-        if (P().serial->PortOpen()) P().serial->SetPortOpen(false);
+        if (P().serial->PortOpen())
+            P().serial->SetPortOpen(false);
     } catch (const platform::PlatformError&) {
     }
     P().timer->SetEnabled(false);
-    if (g.trace.File) g.trace.File->flush();
+    if (g.trace.File)
+        g.trace.File->flush();
     P().events->RequestEnd();
 }
 

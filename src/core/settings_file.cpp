@@ -19,15 +19,21 @@ constexpr std::size_t kMaxEntrySlots = 11;
 
 // Header lines 4 to 8 carry a list position with a blank before and after it, as the
 // lenient number reading expects.
-std::string PositionLine(int position) { return " " + std::to_string(position) + " "; }
+std::string PositionLine(int position) {
+    return " " + std::to_string(position) + " ";
+}
 
 // The HEX path stored for the current device, by the serial-menu mode being served.
 std::string EntryPath() {
     const std::string& mode = g.cmd.ProductMode;
-    if (mode == "FALSE" || mode == "MAIN") return g.files.SelectedFilePath;
-    if (mode == "USB") return g.files.UsbFilePath;
-    if (mode == "QRX") return g.files.QrxFilePath;
-    if (mode == "CFX") return g.files.CfxFilePath;
+    if (mode == "FALSE" || mode == "MAIN")
+        return g.files.SelectedFilePath;
+    if (mode == "USB")
+        return g.files.UsbFilePath;
+    if (mode == "QRX")
+        return g.files.QrxFilePath;
+    if (mode == "CFX")
+        return g.files.CfxFilePath;
     return "";
 }
 
@@ -54,10 +60,12 @@ bool FExists(const std::string& path) {
 bool ReadIniLines(std::vector<std::string>& lines, std::size_t maxLines) {
     lines.clear();
     std::ifstream in(IniPath(), std::ios::binary);
-    if (!in.is_open()) return false;
+    if (!in.is_open())
+        return false;
     std::string line;
     while (lines.size() < maxLines && std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
         lines.push_back(line);
     }
     return true;
@@ -65,7 +73,8 @@ bool ReadIniLines(std::vector<std::string>& lines, std::size_t maxLines) {
 
 void CheckIniSignature() {
     std::vector<std::string> lines;
-    if (!ReadIniLines(lines, 1)) return;
+    if (!ReadIniLines(lines, 1))
+        return;
     if (lines.empty() || lines[0] != kIniSignature) {
         std::error_code error;
         std::filesystem::remove(IniPath(), error);
@@ -84,7 +93,8 @@ void CheckINI(std::string& nameOut, std::string& pathOut) {
     // Header lines 5 to 8 begin with a blank and never name a device.
     for (std::size_t k = 4; k < lines.size(); ++k) {
         const std::string& line = lines[k];
-        if (line.empty() || !EntryLetterIs(line, g.dev.DevLetter)) continue;
+        if (line.empty() || !EntryLetterIs(line, g.dev.DevLetter))
+            continue;
         pathOut = line.substr(line.find(' ') + 1);
         nameOut = FileNameOf(pathOut);
         found = !pathOut.empty() && !nameOut.empty() && FExists(pathOut);
@@ -111,18 +121,19 @@ void WriteINI() {
                 slot = entry;
                 found = true;
             }
-            if (slots.size() < kMaxEntrySlots) slots.push_back(slot);
+            if (slots.size() < kMaxEntrySlots)
+                slots.push_back(slot);
         }
-        if (!found && slots.size() < kMaxEntrySlots) slots.push_back(entry);
+        if (!found && slots.size() < kMaxEntrySlots)
+            slots.push_back(entry);
     }
 
     auto& dialog = frmComParameters();
     std::ostringstream out;
     out << kIniSignature << "\r\n";
     out << static_cast<int>(g.port.MaxComPorts) << "\r\n";
-    out << (g.port.CommPortNumber == kPs2PortNumber
-                ? std::string("PS/2")
-                : "Com" + std::to_string(g.port.CommPortNumber))
+    out << (g.port.CommPortNumber == kPs2PortNumber ? std::string("PS/2")
+                                                    : "Com" + std::to_string(g.port.CommPortNumber))
         << "\r\n";
     for (const ui::ComboBox* list : {&dialog.cboDataBits, &dialog.cboStopBits, &dialog.cboParity,
                                      &dialog.cboBaud, &dialog.cboFlowControl}) {
@@ -130,7 +141,8 @@ void WriteINI() {
     }
     if (!slots.empty()) {
         for (const std::string& slot : slots) {
-            if (slot.size() >= 5) out << slot << "\r\n";
+            if (slot.size() >= 5)
+                out << slot << "\r\n";
         }
     } else {
         out << entry << "\r\n";

@@ -4,11 +4,14 @@ namespace rompush {
 
 Globals g;
 
-void ResetState() { g = Globals{}; }
+void ResetState() {
+    g = Globals{};
+}
 
 ui::FrmComParameters& frmComParameters() {
     auto& dialog = g.forms->frmComParameters;
-    if (!dialog.Loaded) ui::frmComParameters_Load();
+    if (!dialog.Loaded)
+        ui::frmComParameters_Load();
     return dialog;
 }
 

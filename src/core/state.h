@@ -147,7 +147,9 @@ extern Globals g;
 void ResetState();
 
 // Shorthands for the two window models.
-inline ui::FrmUI& frmUI() { return g.forms->frmUI; }
+inline ui::FrmUI& frmUI() {
+    return g.forms->frmUI;
+}
 // The COM parameters dialog; like the window it models, referring to it loads it.
 ui::FrmComParameters& frmComParameters();
 

@@ -7,7 +7,8 @@ namespace rompush {
 
 long Val(const std::string& text) {
     std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+        ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
         negative = text[i] == '-';
@@ -15,22 +16,27 @@ long Val(const std::string& text) {
     }
     long value = 0;
     for (; i < text.size(); ++i) {
-        if (text[i] == ' ') continue;  // blanks inside a number are skipped too
-        if (!std::isdigit(static_cast<unsigned char>(text[i]))) break;
-        if (value < 100000000L) value = value * 10 + (text[i] - '0');
+        if (text[i] == ' ')
+            continue;  // blanks inside a number are skipped too
+        if (!std::isdigit(static_cast<unsigned char>(text[i])))
+            break;
+        if (value < 100000000L)
+            value = value * 10 + (text[i] - '0');
     }
     return negative ? -value : value;
 }
 
 std::string Trim(const std::string& text) {
     const auto first = text.find_first_not_of(' ');
-    if (first == std::string::npos) return "";
+    if (first == std::string::npos)
+        return "";
     const auto last = text.find_last_not_of(' ');
     return text.substr(first, last - first + 1);
 }
 
 std::string UpperCase(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return text;
 }
 

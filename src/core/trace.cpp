@@ -8,14 +8,16 @@ namespace {
 constexpr std::size_t kIndentStep = 8;
 
 void WriteLine(const std::string& line) {
-    if (!g.trace.TraceOn || !g.trace.File) return;
+    if (!g.trace.TraceOn || !g.trace.File)
+        return;
     *g.trace.File << line << "\r\n";
     g.trace.File->flush();  // a trace is read after things went wrong: lose no line
 }
 }  // namespace
 
 TraceScope::TraceScope(const std::string& entryText) : indented_(g.trace.TraceOn) {
-    if (!indented_) return;
+    if (!indented_)
+        return;
     g.trace.TraceIndent = std::string(kIndentStep, ' ') + g.trace.TraceIndent;
     WriteLine(g.trace.TraceIndent + entryText);
 }
@@ -29,13 +31,17 @@ TraceScope::~TraceScope() {
 }
 
 void TraceLine(const std::string& text) {
-    if (g.trace.TraceOn) WriteLine(g.trace.TraceIndent + text);
+    if (g.trace.TraceOn)
+        WriteLine(g.trace.TraceIndent + text);
 }
 
-void TraceRaw(const std::string& text) { WriteLine(text); }
+void TraceRaw(const std::string& text) {
+    WriteLine(text);
+}
 
 void TraceCommandMarker(const std::string& commandName) {
-    if (!g.trace.TraceOn) return;
+    if (!g.trace.TraceOn)
+        return;
     WriteLine("");
     WriteLine("-----uicmd" + commandName);
     WriteLine("");
@@ -43,7 +49,8 @@ void TraceCommandMarker(const std::string& commandName) {
 
 bool OpenTraceFile(const std::string& path) {
     auto file = std::make_shared<std::ofstream>(path, std::ios::binary | std::ios::trunc);
-    if (!file->is_open()) return false;
+    if (!file->is_open())
+        return false;
     g.trace.File = std::move(file);
     g.trace.FilePath = path;
     return true;

@@ -10,13 +10,13 @@ namespace rompush {
 // Entered at the top of a traced procedure: writes the entry line indented 8 blanks deeper and
 // takes the 8 blanks away again on every way out of the procedure.
 class TraceScope {
-public:
+  public:
     explicit TraceScope(const std::string& entryText);
     ~TraceScope();
     TraceScope(const TraceScope&) = delete;
     TraceScope& operator=(const TraceScope&) = delete;
 
-private:
+  private:
     bool indented_;
 };
 
@@ -28,7 +28,9 @@ void TraceRaw(const std::string& text);
 void TraceCommandMarker(const std::string& commandName);
 
 // Booleans are traced as "True" and "False".
-inline const char* BoolText(bool value) { return value ? "True" : "False"; }
+inline const char* BoolText(bool value) {
+    return value ? "True" : "False";
+}
 
 // Opens the trace file (created or truncated) as the trace channel. False, with tracing left
 // as it was, when the file cannot be opened.

@@ -9,8 +9,12 @@ Services& Installed() {
 }
 }  // namespace
 
-void Install(const Services& services) { Installed() = services; }
+void Install(const Services& services) {
+    Installed() = services;
+}
 
-const Services& Current() { return Installed(); }
+const Services& Current() {
+    return Installed();
+}
 
 }  // namespace rompush::platform

@@ -14,7 +14,7 @@ namespace rompush::platform {
 // A run-time error raised by a platform object (a port that cannot be opened, a malformed
 // settings string). Procedures that run "with errors ignored" catch it and go on.
 class PlatformError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -22,13 +22,13 @@ public:
 // program unwinds from whatever wait it was in and ends.
 // Deliberately not a std::exception, so that no "errors ignored" handler swallows it.
 class ProgramEnded {
-public:
+  public:
     const char* what() const noexcept { return "program ended"; }
 };
 
 // The one serial port object of the main window (MSComm1).
 class SerialPort {
-public:
+  public:
     virtual ~SerialPort() = default;
 
     // Port number 1..n. Changing it while the port is open raises PlatformError.
@@ -71,7 +71,7 @@ public:
 // The main window's one-shot timer (Timer1). Like the window timer it models, it keeps
 // ticking every Interval ms while enabled; its tick handler disables it.
 class OneShotTimer {
-public:
+  public:
     virtual ~OneShotTimer() = default;
     virtual void SetInterval(int ms) = 0;
     virtual int Interval() const = 0;
@@ -82,14 +82,14 @@ public:
 };
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     // Monotonic milliseconds.
     virtual std::int64_t NowMs() const = 0;
 };
 
 class EventLoop {
-public:
+  public:
     virtual ~EventLoop() = default;
     // Processes the pending window, timer and serial events and returns at once.
     virtual void DoEvents() = 0;
@@ -117,7 +117,7 @@ struct FileDialogRequest {
 };
 
 class Dialogs {
-public:
+  public:
     virtual ~Dialogs() = default;
     virtual int MsgBox(const std::string& prompt, int style, const std::string& title) = 0;
     virtual std::string ShowSave(const FileDialogRequest& request) = 0;
@@ -127,7 +127,7 @@ public:
 enum class MousePointer { Default, Hourglass };
 
 class Desktop {
-public:
+  public:
     virtual ~Desktop() = default;
     // Title of the active window, "" when none of the program's windows is active.
     virtual std::string ForegroundWindowTitle() = 0;
@@ -139,7 +139,7 @@ public:
 };
 
 class System {
-public:
+  public:
     virtual ~System() = default;
     // Folder of the settings file, port map and backups; always writable.
     virtual std::string ProgramFolder() const = 0;

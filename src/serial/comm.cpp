@@ -15,8 +15,12 @@ namespace {
 // it up earlier.
 constexpr int kWaitSliceMs = 100;
 
-platform::SerialPort& Port() { return *platform::Current().serial; }
-platform::EventLoop& Events() { return *platform::Current().events; }
+platform::SerialPort& Port() {
+    return *platform::Current().serial;
+}
+platform::EventLoop& Events() {
+    return *platform::Current().events;
+}
 
 std::uint8_t ReadByte() {
     const std::string in = Port().Input();
@@ -27,7 +31,8 @@ std::uint8_t ReadByte() {
 std::string BuildSettingsString() {
     auto& dialog = frmComParameters();
     std::string settings = g.port.BaudSetting;
-    if (settings.empty() || settings.back() != ',') settings += ",";
+    if (settings.empty() || settings.back() != ',')
+        settings += ",";
     const std::string parity = dialog.cboParity.Text();
     if (parity == "None") {
         settings += "N,";
@@ -44,7 +49,8 @@ bool SetCommPort(std::uint8_t port) {
     TraceScope trace("SetCommPort( " + std::to_string(port) + " )");
     auto& serial = Port();
     try {
-        if (serial.PortOpen()) serial.SetPortOpen(false);
+        if (serial.PortOpen())
+            serial.SetPortOpen(false);
         serial.SetCommPort(port);
         const std::string settings = BuildSettingsString();
         serial.SetSettings(settings);
@@ -70,7 +76,9 @@ void StartTimer(std::int32_t ms) {
     timer.SetEnabled(true);
 }
 
-void StopTimer() { platform::Current().timer->SetEnabled(false); }
+void StopTimer() {
+    platform::Current().timer->SetEnabled(false);
+}
 
 void Timer1_Timer() {
     TraceScope trace("Timer1_Timer()");
@@ -85,7 +93,8 @@ void RcvIn(std::int32_t timeoutMs) {
     rcv.fill(0);
     StartTimer(timeoutMs);
 
-    while (serial.InBufferCount() == 0 && g.link.DelayActive) Events().WaitForEvents(kWaitSliceMs);
+    while (serial.InBufferCount() == 0 && g.link.DelayActive)
+        Events().WaitForEvents(kWaitSliceMs);
 
     if (!g.link.DelayActive) {
         rcv[0] = 0;
@@ -134,9 +143,11 @@ void Delay(std::int16_t ms) {
     TraceScope trace("Delay( " + std::to_string(ms) + " )");
     // A timer with no interval never ticks: a wait of nothing returns at once instead of
     // waiting for ever.
-    if (ms <= 0) return;
+    if (ms <= 0)
+        return;
     StartTimer(ms);
-    while (g.link.DelayActive) Events().WaitForEvents(kWaitSliceMs);
+    while (g.link.DelayActive)
+        Events().WaitForEvents(kWaitSliceMs);
     StopTimer();
     g.link.DelayActive = false;
 }

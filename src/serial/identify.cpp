@@ -24,7 +24,9 @@ std::uint8_t Rcv(int index) {
     return index >= 0 && index < static_cast<int>(rcv.size()) ? rcv[index] : 0;
 }
 
-std::string Chr(int index) { return std::string(1, static_cast<char>(Rcv(index))); }
+std::string Chr(int index) {
+    return std::string(1, static_cast<char>(Rcv(index)));
+}
 
 std::string RevisionText(int first) {
     return Chr(first) + "." + Chr(first + 1) + UpperCase(Chr(first + 2));
@@ -96,7 +98,8 @@ bool xmitID_CMD() {
         RcvIn(3000);
         hit = Corrlator(ID_CMD);
     }
-    if (!hit) return IdentificationFailed(7002);
+    if (!hit)
+        return IdentificationFailed(7002);
 
     const int rsp = g.link.RspIndex;
     const std::uint8_t type = Rcv(rsp + 1);
@@ -111,8 +114,8 @@ bool xmitID_CMD() {
 
     // Type 1 tells its revision only when it answered behind the &HC3 prefix; type 3 unless
     // bit 0 of its flags is set.
-    const bool readRevision = (type == 1 && rsp > 3 && Rcv(rsp - 3) == 0xC3) ||
-                              (type == 3 && (flags & 1) == 0);
+    const bool readRevision =
+        (type == 1 && rsp > 3 && Rcv(rsp - 3) == 0xC3) || (type == 3 && (flags & 1) == 0);
     if (readRevision) {
         ui::ShowMsg("Getting REV...", neutral);
         ClearInBuffer();
@@ -131,7 +134,8 @@ bool xmitID_CMD() {
     RcvIn(3000);
     // The answer code sits two bytes before the end; an answer too short to hold it is wrong.
     const int count = g.link.RcvArray[0];
-    if (count < 3 || Rcv(count - 2) != 0x53) return IdentificationFailed(1501);
+    if (count < 3 || Rcv(count - 2) != 0x53)
+        return IdentificationFailed(1501);
 
     Delay(1000);
     ClearInBuffer();
@@ -142,7 +146,8 @@ bool xmitID_CMD() {
         RcvIn(3000);
         answered = g.link.RcvArray[0] != 0;
     }
-    if (!answered) return IdentificationFailed(1501);
+    if (!answered)
+        return IdentificationFailed(1501);
 
     g.dev.BslRev = "BSL " + RevisionText(3);
     ui::SetStatusPanel4(g.dev.BslRev);
@@ -168,12 +173,15 @@ void WaitForQTR() {
     auto& rcv = g.link.RcvArray;
     std::size_t i = 0;
     for (;;) {
-        if (!g.link.DelayActive) break;
+        if (!g.link.DelayActive)
+            break;
         if (serial.InBufferCount() > 0) {
             const std::string in = serial.Input();
             const std::uint8_t byte = in.empty() ? 0 : static_cast<std::uint8_t>(in[0]);
-            if (i < rcv.size()) rcv[i] = byte;  // what does not fit is read and dropped
-            if (byte == 8) break;
+            if (i < rcv.size())
+                rcv[i] = byte;  // what does not fit is read and dropped
+            if (byte == 8)
+                break;
             ++i;
             events.DoEvents();
         } else {

@@ -94,7 +94,8 @@ struct TextBox : Control {
     std::function<void()> Change;
     void SetText(const std::string& text) {
         Text = text;
-        if (Change) Change();
+        if (Change)
+            Change();
     }
 };
 
@@ -122,7 +123,8 @@ struct ComboBox : Control {
     }
     void SetListIndex(int index) {
         ListIndex = index >= 0 && index < ListCount() ? index : -1;
-        if (Click) Click();
+        if (Click)
+            Click();
     }
 };
 

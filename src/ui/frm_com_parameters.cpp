@@ -49,10 +49,9 @@ FrmComParameters::FrmComParameters() : Form("frmComParameters") {
 }
 
 std::vector<Control*> FrmComParameters::Controls() {
-    return {&lblBaud,       &cboBaud,        &lblDataBits,    &cboDataBits,
-            &lblParity,     &cboParity,      &lblStopBits,    &cboStopBits,
-            &lblFlowControl, &cboFlowControl, &lblMaxComPorts, &txtMaxComPorts,
-            &lblMaxComPortsNote, &btnDefaults, &btnOK};
+    return {&lblBaud,        &cboBaud,        &lblDataBits,        &cboDataBits,    &lblParity,
+            &cboParity,      &lblStopBits,    &cboStopBits,        &lblFlowControl, &cboFlowControl,
+            &lblMaxComPorts, &txtMaxComPorts, &lblMaxComPortsNote, &btnDefaults,    &btnOK};
 }
 
 void frmComParameters_Load() {
@@ -60,7 +59,8 @@ void frmComParameters_Load() {
     d.Loaded = true;
     auto fill = [](ComboBox& list, std::initializer_list<const char*> items, int position) {
         list.Clear();
-        for (const char* item : items) list.AddItem(item);
+        for (const char* item : items)
+            list.AddItem(item);
         list.ListIndex = position;
     };
     fill(d.cboDataBits, {"7", "8"}, kDefaultDataBitsIndex);
@@ -69,8 +69,8 @@ void frmComParameters_Load() {
     fill(d.cboBaud, {"300", "1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"},
          kDefaultBaudIndex);
     fill(d.cboFlowControl, {"Xon/Xoff", "Hardware", "None"}, kDefaultFlowIndex);
-    for (ComboBox* list : {&d.cboBaud, &d.cboDataBits, &d.cboParity, &d.cboStopBits,
-                           &d.cboFlowControl}) {
+    for (ComboBox* list :
+         {&d.cboBaud, &d.cboDataBits, &d.cboParity, &d.cboStopBits, &d.cboFlowControl}) {
         list->LostFocus = frmComParameters_ListValidate;
         list->Click = nullptr;
     }
@@ -81,7 +81,9 @@ void frmComParameters_Load() {
 }
 
 namespace {
-FrmComParameters& Dialog() { return g.forms->frmComParameters; }
+FrmComParameters& Dialog() {
+    return g.forms->frmComParameters;
+}
 
 bool AtDefaults() {
     auto& d = Dialog();
@@ -92,7 +94,9 @@ bool AtDefaults() {
            d.cboFlowControl.ListIndex == kDefaultFlowIndex;
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Closing the dialog gives the main window back to the operator.
 void CloseDialog() {
@@ -114,7 +118,9 @@ void frmComParameters_btnDefaults_Click() {
     d.btnDefaults.Enabled = false;
 }
 
-void frmComParameters_ListValidate() { Dialog().btnDefaults.Enabled = !AtDefaults(); }
+void frmComParameters_ListValidate() {
+    Dialog().btnDefaults.Enabled = !AtDefaults();
+}
 
 void frmComParameters_txtMaxComPorts_Change() {
     auto& field = Dialog().txtMaxComPorts;
@@ -126,8 +132,10 @@ void frmComParameters_txtMaxComPorts_Change() {
     }
     // At most two digits: the first (when there are two or more characters) and the last.
     std::string kept;
-    if (text.size() >= 2 && IsDigit(text.front())) kept += text.front();
-    if (IsDigit(text.back())) kept += text.back();
+    if (text.size() >= 2 && IsDigit(text.front()))
+        kept += text.front();
+    if (IsDigit(text.back()))
+        kept += text.back();
     field.Text = kept.empty() ? current : kept;
 }
 
@@ -161,6 +169,8 @@ void frmComParameters_btnOK_Click() {
     }
 }
 
-void frmComParameters_Unload() { CloseDialog(); }
+void frmComParameters_Unload() {
+    CloseDialog();
+}
 
 }  // namespace rompush::ui

@@ -6,7 +6,7 @@
 namespace rompush::platform::posix {
 
 class SteadyClock : public Clock {
-public:
+  public:
     std::int64_t NowMs() const override;
 };
 

@@ -19,28 +19,34 @@ SerialLine* SimSerialPort::Line(int number) {
 }
 
 void SimSerialPort::SetCommPort(int number) {
-    if (open_) throw PlatformError("Port already open");
-    if (number < 1 || number > 255) throw PlatformError("Invalid port number");
+    if (open_)
+        throw PlatformError("Port already open");
+    if (number < 1 || number > 255)
+        throw PlatformError("Invalid port number");
     number_ = number;
 }
 
 void SimSerialPort::SetSettings(const std::string& settings) {
-    if (rompush::sim::BaudOf(settings) <= 0) throw PlatformError("Invalid setting");
+    if (rompush::sim::BaudOf(settings) <= 0)
+        throw PlatformError("Invalid setting");
     settings_ = settings;
     if (open_) {
-        if (SerialLine* line = Line(number_)) line->HostOpened(settings_);
+        if (SerialLine* line = Line(number_))
+            line->HostOpened(settings_);
     }
 }
 
 void SimSerialPort::SetPortOpen(bool open) {
     if (!open) {
         if (open_) {
-            if (SerialLine* line = Line(number_)) line->HostClosed();
+            if (SerialLine* line = Line(number_))
+                line->HostClosed();
         }
         open_ = false;
         return;
     }
-    if (open_) throw PlatformError("Port already open");
+    if (open_)
+        throw PlatformError("Port already open");
     openAttempts_.push_back(number_);
     SerialLine* line = Line(number_);
     if (!line || line->Unplugged()) {
@@ -53,21 +59,24 @@ void SimSerialPort::SetPortOpen(bool open) {
     }
     open_ = true;
     line->SetOnHostByte([this] {
-        if (rThreshold_ > 0 && onComm_) onComm_();
+        if (rThreshold_ > 0 && onComm_)
+            onComm_();
     });
     line->HostOpened(settings_);
 }
 
 int SimSerialPort::InBufferCount() {
     SerialLine* line = open_ ? Line(number_) : nullptr;
-    if (!line || line->Unplugged()) return 0;
+    if (!line || line->Unplugged())
+        return 0;
     return static_cast<int>(line->HostReceived().size());
 }
 
 std::string SimSerialPort::Input() {
     std::string out;
     SerialLine* line = open_ ? Line(number_) : nullptr;
-    if (!line || line->Unplugged()) return out;
+    if (!line || line->Unplugged())
+        return out;
     auto& rx = line->HostReceived();
     const int limit = inputLen_ > 0 ? inputLen_ : static_cast<int>(rx.size());
     while (!rx.empty() && static_cast<int>(out.size()) < limit) {
@@ -79,7 +88,8 @@ std::string SimSerialPort::Input() {
 
 void SimSerialPort::Output(const std::string& bytes) {
     SerialLine* line = open_ ? Line(number_) : nullptr;
-    if (line) line->HostWrite(bytes);
+    if (line)
+        line->HostWrite(bytes);
 }
 
 std::string SimSerialPort::DevicePath(int number) const {
@@ -89,13 +99,17 @@ std::string SimSerialPort::DevicePath(int number) const {
 // ---- timer ------------------------------------------------------------------------------
 
 void SimTimer::Arm() {
-    if (pending_) clock_.Cancel(pending_);
+    if (pending_)
+        clock_.Cancel(pending_);
     pending_ = 0;
-    if (!enabled_ || interval_ <= 0) return;
+    if (!enabled_ || interval_ <= 0)
+        return;
     pending_ = clock_.ScheduleInUs(static_cast<std::int64_t>(interval_) * 1000, [this] {
         pending_ = 0;
-        if (tick_) tick_();
-        if (enabled_ && !pending_) Arm();  // keeps ticking until the handler disables it
+        if (tick_)
+            tick_();
+        if (enabled_ && !pending_)
+            Arm();  // keeps ticking until the handler disables it
     });
 }
 
@@ -112,7 +126,8 @@ void SimTimer::SetEnabled(bool enabled) {
 // ---- event loop -------------------------------------------------------------------------
 
 void SimEventLoop::EndIfRequested() {
-    if (endRequested_) throw ProgramEnded();
+    if (endRequested_)
+        throw ProgramEnded();
 }
 
 void SimEventLoop::DoEvents() {
@@ -127,7 +142,8 @@ void SimEventLoop::WaitForEvents(int maxMs) {
     EndIfRequested();
     if (!clock_.RunDue()) {
         std::int64_t until = clock_.NowUs() + static_cast<std::int64_t>(maxMs) * 1000;
-        if (auto next = clock_.NextDueUs(); next && *next < until) until = *next;
+        if (auto next = clock_.NextDueUs(); next && *next < until)
+            until = *next;
         clock_.AdvanceToUs(until);
         clock_.RunDue();
     }
@@ -143,9 +159,15 @@ int SimDialogs::MsgBox(const std::string& prompt, int style, const std::string& 
         answers_.pop_front();
     } else {
         switch (style & 7) {
-            case mb::kYesNo: answer = mb::kAnswerYes; break;
-            case mb::kRetryCancel: answer = mb::kAnswerRetry; break;
-            default: answer = mb::kAnswerOk; break;
+            case mb::kYesNo:
+                answer = mb::kAnswerYes;
+                break;
+            case mb::kRetryCancel:
+                answer = mb::kAnswerRetry;
+                break;
+            default:
+                answer = mb::kAnswerOk;
+                break;
         }
     }
     messages_.push_back({prompt, style, title, answer, clock_.NowMs()});
@@ -154,14 +176,19 @@ int SimDialogs::MsgBox(const std::string& prompt, int style, const std::string& 
 
 std::string SimDialogs::Choose(const FileDialogRequest& request) {
     fileDialogs_.push_back(request);
-    if (files_.empty()) return request.fileName;
+    if (files_.empty())
+        return request.fileName;
     std::string path = files_.front();
     files_.pop_front();
     return path;
 }
 
-std::string SimDialogs::ShowSave(const FileDialogRequest& request) { return Choose(request); }
-std::string SimDialogs::ShowOpen(const FileDialogRequest& request) { return Choose(request); }
+std::string SimDialogs::ShowSave(const FileDialogRequest& request) {
+    return Choose(request);
+}
+std::string SimDialogs::ShowOpen(const FileDialogRequest& request) {
+    return Choose(request);
+}
 
 // ---- desktop ----------------------------------------------------------------------------
 
@@ -170,10 +197,13 @@ void SimDesktop::Press(int virtualKey) {
     pressedSinceQuery_.insert(virtualKey);
 }
 
-void SimDesktop::Release(int virtualKey) { down_.erase(virtualKey); }
+void SimDesktop::Release(int virtualKey) {
+    down_.erase(virtualKey);
+}
 
 std::string SimDesktop::ForegroundWindowTitle() {
-    if (foreign_) return "Some Other Application";
+    if (foreign_)
+        return "Some Other Application";
     return title_ ? title_() : std::string();
 }
 
@@ -197,6 +227,8 @@ SimPlatform::SimPlatform(const std::string& programFolder, const std::string& ho
     Install(services);
 }
 
-SimPlatform::~SimPlatform() { Install(Services{}); }
+SimPlatform::~SimPlatform() {
+    Install(Services{});
+}
 
 }  // namespace rompush::platform::sim

@@ -21,7 +21,7 @@ using rompush::sim::SerialLine;
 using rompush::sim::VirtualClock;
 
 class SimSerialPort : public SerialPort {
-public:
+  public:
     explicit SimSerialPort(VirtualClock& clock) : clock_(clock) {}
 
     // Puts a simulated device on COM<number>; returns its line.
@@ -52,7 +52,7 @@ public:
     std::string DevicePath(int number) const override;
     std::string LastError() const override { return lastError_; }
 
-private:
+  private:
     VirtualClock& clock_;
     std::map<int, std::unique_ptr<SerialLine>> lines_;
     std::set<int> inUse_;
@@ -68,7 +68,7 @@ private:
 };
 
 class SimTimer : public OneShotTimer {
-public:
+  public:
     explicit SimTimer(VirtualClock& clock) : clock_(clock) {}
     void SetInterval(int ms) override;
     int Interval() const override { return interval_; }
@@ -76,7 +76,7 @@ public:
     bool Enabled() const override { return enabled_; }
     void SetTickHandler(std::function<void()> handler) override { tick_ = std::move(handler); }
 
-private:
+  private:
     void Arm();
     VirtualClock& clock_;
     int interval_ = 0;
@@ -86,7 +86,7 @@ private:
 };
 
 class SimEventLoop : public EventLoop {
-public:
+  public:
     explicit SimEventLoop(VirtualClock& clock) : clock_(clock) {}
     void DoEvents() override;
     void WaitForEvents(int maxMs) override;
@@ -95,7 +95,7 @@ public:
     // Passes of event processing so far (a test can see that a loop yields).
     std::int64_t Passes() const { return passes_; }
 
-private:
+  private:
     void EndIfRequested();
     VirtualClock& clock_;
     bool endRequested_ = false;
@@ -111,7 +111,7 @@ struct ShownMessage {
 };
 
 class SimDialogs : public Dialogs {
-public:
+  public:
     explicit SimDialogs(VirtualClock& clock) : clock_(clock) {}
     // The operator's next answers to message boxes, in order. With none queued the box is
     // answered with its first button.
@@ -125,7 +125,7 @@ public:
     std::string ShowSave(const FileDialogRequest& request) override;
     std::string ShowOpen(const FileDialogRequest& request) override;
 
-private:
+  private:
     std::string Choose(const FileDialogRequest& request);
     VirtualClock& clock_;
     std::deque<int> answers_;
@@ -135,7 +135,7 @@ private:
 };
 
 class SimDesktop : public Desktop {
-public:
+  public:
     // Whose window is in front: by default the program's main window.
     void SetForeignWindowActive(bool foreign) { foreign_ = foreign; }
     void SetTitleSource(std::function<std::string()> source) { title_ = std::move(source); }
@@ -147,7 +147,7 @@ public:
     void SetMousePointer(MousePointer pointer) override { pointer_ = pointer; }
     MousePointer GetMousePointer() const override { return pointer_; }
 
-private:
+  private:
     bool foreign_ = false;
     std::function<std::string()> title_;
     std::set<int> down_;
@@ -156,7 +156,7 @@ private:
 };
 
 class SimSystem : public System {
-public:
+  public:
     SimSystem(std::string programFolder, std::string homeFolder)
         : programFolder_(std::move(programFolder)), homeFolder_(std::move(homeFolder)) {}
     std::string ProgramFolder() const override { return programFolder_; }
@@ -172,7 +172,7 @@ public:
     // The next n attempts to create a mutex fail (an early start-up error).
     void FailNextMutexes(int n) { mutexFailures_ = n; }
 
-private:
+  private:
     std::string programFolder_;
     std::string homeFolder_;
     std::vector<std::string> mutexes_;
@@ -181,7 +181,7 @@ private:
 
 // The whole simulated platform, installed as the current one while it lives.
 class SimPlatform {
-public:
+  public:
     SimPlatform(const std::string& programFolder, const std::string& homeFolder);
     ~SimPlatform();
 
