@@ -32,15 +32,13 @@ class RealSerialProgram {
           events(timer, &serial),
           dialogs(virtualClock),
           system(folder, folder) {
-        Services services;
-        services.serial = &serial;
-        services.timer = &timer;
-        services.clock = &clock;
-        services.events = &events;
-        services.dialogs = &dialogs;
-        services.desktop = &desktop;
-        services.system = &system;
-        Install(services);
+        Install({.serial = &serial,
+                 .timer = &timer,
+                 .clock = &clock,
+                 .events = &events,
+                 .dialogs = &dialogs,
+                 .desktop = &desktop,
+                 .system = &system});
     }
     ~RealSerialProgram() { Install(Services{}); }
 

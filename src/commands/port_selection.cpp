@@ -87,20 +87,12 @@ void LoadHeader() {
     } else {
         g.port.MaxComPorts = 25;
         dialog.txtMaxComPorts.SetText("25");
-        dialog.cboDataBits.ListIndex = ui::kDefaultDataBitsIndex;
-        dialog.cboStopBits.ListIndex = ui::kDefaultStopBitsIndex;
-        dialog.cboParity.ListIndex = ui::kDefaultParityIndex;
-        dialog.cboBaud.ListIndex = ui::kDefaultBaudIndex;
-        dialog.cboFlowControl.ListIndex = ui::kDefaultFlowIndex;
+        ui::SelectDefaultPositions();
     }
     // The commands put the dialog's lists back at the saved positions before they open the
     // port, so the stored parameters become the saved ones; otherwise they would be lost at
     // the first SCAN.
-    g.port.SavedDataBitsIndex = static_cast<std::uint8_t>(dialog.cboDataBits.ListIndex);
-    g.port.SavedStopBitsIndex = static_cast<std::uint8_t>(dialog.cboStopBits.ListIndex);
-    g.port.SavedParityIndex = static_cast<std::uint8_t>(dialog.cboParity.ListIndex);
-    g.port.SavedBaudIndex = static_cast<std::uint8_t>(dialog.cboBaud.ListIndex);
-    g.port.SavedFlowIndex = static_cast<std::uint8_t>(dialog.cboFlowControl.ListIndex);
+    ui::SaveListPositions();
 }
 
 void RestoreRememberedPort() {
@@ -236,11 +228,7 @@ void btnCommPort_MouseUp() {
     if (g.cmd.MainLoopRunning) {
         auto& dialog = frmComParameters();
         dialog.Caption = "Parameters for all COM ports";
-        dialog.cboBaud.ListIndex = g.port.SavedBaudIndex;
-        dialog.cboDataBits.ListIndex = g.port.SavedDataBitsIndex;
-        dialog.cboFlowControl.ListIndex = g.port.SavedFlowIndex;
-        dialog.cboParity.ListIndex = g.port.SavedParityIndex;
-        dialog.cboStopBits.ListIndex = g.port.SavedStopBitsIndex;
+        ui::SelectSavedPositions();
         form.Enabled = false;
         dialog.txtMaxComPorts.Text = std::to_string(g.port.MaxComPorts);
         dialog.Visible = true;

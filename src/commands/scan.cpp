@@ -31,13 +31,8 @@ void ClearPortPanels() {
 
 // The COM parameters dialog's lists go back to the positions the operator saved.
 void RestoreSavedParameters() {
-    auto& dialog = frmComParameters();
-    dialog.cboBaud.ListIndex = g.port.SavedBaudIndex;
-    dialog.cboDataBits.ListIndex = g.port.SavedDataBitsIndex;
-    dialog.cboFlowControl.ListIndex = g.port.SavedFlowIndex;
-    dialog.cboParity.ListIndex = g.port.SavedParityIndex;
-    dialog.cboStopBits.ListIndex = g.port.SavedStopBitsIndex;
-    g.port.BaudSetting = dialog.cboBaud.Text() + ",";
+    ui::SelectSavedPositions();
+    g.port.BaudSetting = frmComParameters().cboBaud.Text() + ",";
 }
 
 // Waits up to 3500 ms for the bootloader's ready byte.

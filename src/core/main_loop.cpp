@@ -127,11 +127,11 @@ void StartUp() {
         Delay(1000);
     });
     g.cmd.CurrentCommand = 0;
-    g.port.SavedBaudIndex = 6;
-    g.port.SavedDataBitsIndex = 1;
-    g.port.SavedFlowIndex = 2;
-    g.port.SavedParityIndex = 2;
-    g.port.SavedStopBitsIndex = 0;
+    g.port.SavedBaudIndex = ui::kDefaultBaudIndex;
+    g.port.SavedDataBitsIndex = ui::kDefaultDataBitsIndex;
+    g.port.SavedFlowIndex = ui::kDefaultFlowIndex;
+    g.port.SavedParityIndex = ui::kDefaultParityIndex;
+    g.port.SavedStopBitsIndex = ui::kDefaultStopBitsIndex;
     Skipping([] {
         P().serial->SetSThreshold(0);
         P().serial->SetRThreshold(0);

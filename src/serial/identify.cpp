@@ -32,49 +32,52 @@ std::string RevisionText(int first) {
     return Chr(first) + "." + Chr(first + 1) + UpperCase(Chr(first + 2));
 }
 
+// One row of the device table; a null prefix keeps the one of an earlier identification.
+struct DeviceKind {
+    const char* letter;
+    const char* idName;
+    const char* displayName;
+    const char* revPrefix;
+};
+
+constexpr DeviceKind kTransmitter{"H", "VLNMINI", "TWPx  Transmitter", "H"};
+constexpr DeviceKind kMaster{"M", "TWPx  Tx (Master)", "TWPx  Tx (Master)", "M"};
+constexpr DeviceKind kSlave{"L", "TWPx  Tx (Slave)", "TWPx  Tx (Slave)", "S"};
+constexpr DeviceKind kTransmitterType2{"H", "VLNMINI", "TWPx  Transmitter", nullptr};
+constexpr DeviceKind kReceiver{"D", "QTRUSB", "TWPx  Receiver", "D"};
+constexpr DeviceKind kMonolink{"D", "QTRUSB", "Monolink", nullptr};
+
+// Type 1 is refined by flag bits 3 and 4, bit 4 winning when both are set.
+const DeviceKind* KindOf(std::uint8_t type, std::uint8_t flags) {
+    switch (type) {
+        case 1:
+            return (flags & 16) ? &kSlave : (flags & 8) ? &kMaster : &kTransmitter;
+        case 2:
+            return &kTransmitterType2;
+        case 3:
+            return &kReceiver;
+        case 4:
+            return &kMonolink;
+        default:
+            return nullptr;
+    }
+}
+
 void FillDeviceRecord(std::uint8_t type, std::uint8_t flags) {
     auto& dev = g.dev;
     dev.DevTypeCode = type;
-    switch (type) {
-        case 1:
-            if (flags & 16) {
-                dev.DevLetter = "L";
-                dev.DevIdName = "TWPx  Tx (Slave)";
-                dev.DevDisplayName = "TWPx  Tx (Slave)";
-                dev.DevRevPrefix = "S";
-            } else if (flags & 8) {
-                dev.DevLetter = "M";
-                dev.DevIdName = "TWPx  Tx (Master)";
-                dev.DevDisplayName = "TWPx  Tx (Master)";
-                dev.DevRevPrefix = "M";
-            } else {
-                dev.DevLetter = "H";
-                dev.DevIdName = "VLNMINI";
-                dev.DevDisplayName = "TWPx  Transmitter";
-                dev.DevRevPrefix = "H";
-            }
-            break;
-        case 2:
-            dev.DevLetter = "H";
-            dev.DevIdName = "VLNMINI";
-            dev.DevDisplayName = "TWPx  Transmitter";
-            break;
-        case 3:
-            dev.DevLetter = "D";
-            dev.DevIdName = "QTRUSB";
-            dev.DevDisplayName = "TWPx  Receiver";
-            dev.DevRevPrefix = "D";
-            break;
-        case 4:
-            dev.DevLetter = "D";
-            dev.DevIdName = "QTRUSB";
-            dev.DevDisplayName = "Monolink";
-            break;
-        default:
-            dev.DevIdName = "";
-            dev.DevDisplayName = "";
-            break;
+    const DeviceKind* kind = KindOf(type, flags);
+    if (!kind) {
+        // An unknown type keeps its letter but has no names.
+        dev.DevIdName = "";
+        dev.DevDisplayName = "";
+        return;
     }
+    dev.DevLetter = kind->letter;
+    dev.DevIdName = kind->idName;
+    dev.DevDisplayName = kind->displayName;
+    if (kind->revPrefix)
+        dev.DevRevPrefix = kind->revPrefix;
 }
 
 bool IdentificationFailed(std::int16_t code) {

@@ -108,14 +108,36 @@ void CloseDialog() {
 }
 }  // namespace
 
-void frmComParameters_btnDefaults_Click() {
-    auto& d = Dialog();
+void SelectDefaultPositions() {
+    auto& d = frmComParameters();
     d.cboDataBits.ListIndex = kDefaultDataBitsIndex;
     d.cboStopBits.ListIndex = kDefaultStopBitsIndex;
     d.cboParity.ListIndex = kDefaultParityIndex;
     d.cboBaud.ListIndex = kDefaultBaudIndex;
     d.cboFlowControl.ListIndex = kDefaultFlowIndex;
-    d.btnDefaults.Enabled = false;
+}
+
+void SelectSavedPositions() {
+    auto& d = frmComParameters();
+    d.cboBaud.ListIndex = g.port.SavedBaudIndex;
+    d.cboDataBits.ListIndex = g.port.SavedDataBitsIndex;
+    d.cboFlowControl.ListIndex = g.port.SavedFlowIndex;
+    d.cboParity.ListIndex = g.port.SavedParityIndex;
+    d.cboStopBits.ListIndex = g.port.SavedStopBitsIndex;
+}
+
+void SaveListPositions() {
+    auto& d = frmComParameters();
+    g.port.SavedBaudIndex = static_cast<std::uint8_t>(d.cboBaud.ListIndex);
+    g.port.SavedDataBitsIndex = static_cast<std::uint8_t>(d.cboDataBits.ListIndex);
+    g.port.SavedFlowIndex = static_cast<std::uint8_t>(d.cboFlowControl.ListIndex);
+    g.port.SavedParityIndex = static_cast<std::uint8_t>(d.cboParity.ListIndex);
+    g.port.SavedStopBitsIndex = static_cast<std::uint8_t>(d.cboStopBits.ListIndex);
+}
+
+void frmComParameters_btnDefaults_Click() {
+    SelectDefaultPositions();
+    Dialog().btnDefaults.Enabled = false;
 }
 
 void frmComParameters_ListValidate() {
@@ -150,11 +172,7 @@ void frmComParameters_btnOK_Click() {
         portSetChanged = true;
     }
     if (ports.ListIndex != ports.ListCount() - 1) {
-        g.port.SavedBaudIndex = static_cast<std::uint8_t>(d.cboBaud.ListIndex);
-        g.port.SavedDataBitsIndex = static_cast<std::uint8_t>(d.cboDataBits.ListIndex);
-        g.port.SavedFlowIndex = static_cast<std::uint8_t>(d.cboFlowControl.ListIndex);
-        g.port.SavedParityIndex = static_cast<std::uint8_t>(d.cboParity.ListIndex);
-        g.port.SavedStopBitsIndex = static_cast<std::uint8_t>(d.cboStopBits.ListIndex);
+        SaveListPositions();
         SetCommPort(g.port.CommPortNumber);
     } else {
         g.port.CommPortNumber = kPs2PortNumber;

@@ -37,6 +37,13 @@ constexpr int kDefaultFlowIndex = 2;
 constexpr int kDefaultParityIndex = 2;
 constexpr int kDefaultStopBitsIndex = 0;
 
+// The dialog's lists at their default positions.
+void SelectDefaultPositions();
+// The dialog's lists back at the positions the operator saved (SavedBaudIndex, ...).
+void SelectSavedPositions();
+// The dialog's list positions become the saved ones.
+void SaveListPositions();
+
 // Handlers of the dialog.
 void frmComParameters_Load();  // fills the lists (the dialog's lists exist from then on)
 void frmComParameters_btnOK_Click();

@@ -41,15 +41,13 @@ int main(int argc, char** argv) {
     renderer.AddForm([]() -> rompush::ui::Form* { return &rompush::g.forms->frmComParameters; });
     events.SetRenderer([&renderer] { renderer.Sync(); });
 
-    platform::Services services;
-    services.serial = &serial;
-    services.timer = &timer;
-    services.clock = &clock;
-    services.events = &events;
-    services.dialogs = &dialogs;
-    services.desktop = &desktop;
-    services.system = &system;
-    platform::Install(services);
+    platform::Install({.serial = &serial,
+                       .timer = &timer,
+                       .clock = &clock,
+                       .events = &events,
+                       .dialogs = &dialogs,
+                       .desktop = &desktop,
+                       .system = &system});
 
     try {
         rompush::Main();

@@ -216,15 +216,13 @@ bool SimDesktop::AsyncKeyDown(int virtualKey) {
 
 SimPlatform::SimPlatform(const std::string& programFolder, const std::string& homeFolder)
     : system(programFolder, homeFolder) {
-    Services services;
-    services.serial = &serial;
-    services.timer = &timer;
-    services.clock = &clock;
-    services.events = &events;
-    services.dialogs = &dialogs;
-    services.desktop = &desktop;
-    services.system = &system;
-    Install(services);
+    Install({.serial = &serial,
+             .timer = &timer,
+             .clock = &clock,
+             .events = &events,
+             .dialogs = &dialogs,
+             .desktop = &desktop,
+             .system = &system});
 }
 
 SimPlatform::~SimPlatform() {
