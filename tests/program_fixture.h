@@ -67,6 +67,7 @@ class ProgramTest : public ::testing::Test {
              start = end + 2) {
             lines.push_back(content.substr(start, end - start));
         }
+        EXPECT_EQ(start, content.size()) << "every trace line ends with CR LF";
         return lines;
     }
 

@@ -12,6 +12,7 @@
 
 #include "core/state.h"
 #include "platform/sim/sim_platform.h"
+#include "program_fixture.h"
 #include "ui/main_window.h"
 
 namespace rompush {
@@ -29,46 +30,8 @@ const std::string kEraseText = "Delete the application firmware in the Tarn prod
 const std::string kConfigureText =
     "View and modify the configuration settings of the attached device";
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public testing::ProgramTest {
   protected:
-    void SetUp() override {
-        ResetState();
-        char pattern[] = "/tmp/rompush_ui_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder_ = pattern;
-        platform_ = std::make_unique<platform::sim::SimPlatform>(folder_, folder_);
-    }
-    void TearDown() override {
-        g.trace.File.reset();
-        g.trace.TraceOn = false;
-        platform_.reset();
-        ResetState();
-        std::error_code ignored;
-        fs::remove_all(folder_, ignored);
-    }
-
-    void StartTrace() {
-        tracePath_ = folder_ + "/trace.txt";
-        g.trace.File = std::make_shared<std::ofstream>(tracePath_, std::ios::binary);
-        g.trace.TraceOn = true;
-    }
-    std::vector<std::string> TraceLines() {
-        g.trace.File->flush();
-        std::ifstream in(tracePath_, std::ios::binary);
-        std::stringstream all;
-        all << in.rdbuf();
-        std::vector<std::string> lines;
-        std::string text = all.str();
-        std::size_t start = 0;
-        for (auto end = text.find("\r\n"); end != std::string::npos;
-             end = text.find("\r\n", start)) {
-            lines.push_back(text.substr(start, end - start));
-            start = end + 2;
-        }
-        EXPECT_EQ(start, text.size()) << "every trace line ends with CR LF";
-        return lines;
-    }
-
     // A device that answered and a chosen file: the state after a good SCAN and HEXFILE.
     void ReadyDevice(const std::string& letter) {
         g.dev.DevLetter = letter;
@@ -79,7 +42,7 @@ class MainWindowTest : public ::testing::Test {
     }
 
     void WriteIni(const std::vector<std::string>& entries) {
-        std::ofstream ini(folder_ + "/RomPush.INI", std::ios::binary);
+        std::ofstream ini(Folder() + "/RomPush.INI", std::ios::binary);
         for (const char* line :
              {"ROMPUSH_INI_001", "25", "Com1", " 1 ", " 0 ", " 2 ", " 6 ", " 2 "}) {
             ini << line << "\r\n";
@@ -87,10 +50,6 @@ class MainWindowTest : public ::testing::Test {
         for (const auto& entry : entries)
             ini << entry << "\r\n";
     }
-
-    std::string folder_;
-    std::string tracePath_;
-    std::unique_ptr<platform::sim::SimPlatform> platform_;
 };
 
 // ---- the banner ------------------------------------------------------------------------
@@ -795,7 +754,7 @@ TEST_F(MainWindowTest, MeridanMainLooksUpItsLastUsedFile) {
     EXPECT_EQ(g.files.LastUsedPath, "");
     EXPECT_FALSE(frmUI().btnLASTUSED.Enabled);
 
-    const std::string last = folder_ + "/main_last.hex";
+    const std::string last = Folder() + "/main_last.hex";
     std::ofstream(last) << ":00000001FF\n";
     WriteIni({"D /somewhere/else.hex", "X " + last});
     ButtonEnabler();
@@ -877,7 +836,7 @@ TEST_F(MainWindowTest, CrossfieldOpensItsCopyAndSetupButtons) {
     EXPECT_FALSE(f.optMAIN.Enabled);
 
     // The Crossfield's last-used file comes from the settings file.
-    const std::string last = folder_ + "/cfx_last.hex";
+    const std::string last = Folder() + "/cfx_last.hex";
     std::ofstream(last) << ":00000001FF\n";
     WriteIni({"U " + last});
     ButtonEnabler();
