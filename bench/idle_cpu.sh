@@ -19,7 +19,7 @@ fi
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-cp "$build/rompush" "$work/"
+cp "$build/rompush" "$build/tarn-logo.png" "$work/"
 
 cat >"$work/measure.sh" <<'INNER'
 #!/usr/bin/env bash

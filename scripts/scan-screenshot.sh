@@ -18,7 +18,7 @@ done
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-cp "$build/rompush" "$build/rompush-devsim" "$work/"
+cp "$build/rompush" "$build/rompush-devsim" "$build/tarn-logo.png" "$work/"
 printf 'ROMPUSH_INI_001\r\n1\r\nCom1\r\n 1 \r\n 0 \r\n 2 \r\n 6 \r\n 2 \r\n' >"$work/RomPush.INI"
 mkdir -p "$(dirname "$out")"
 

@@ -27,7 +27,7 @@ fi
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-cp "$build/rompush" "$work/"
+cp "$build/rompush" "$build/tarn-logo.png" "$work/"
 mkdir -p "$(dirname "$out")"
 
 # The inner script runs on the virtual display: start the program, wait for start-up to

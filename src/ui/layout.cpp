@@ -114,6 +114,7 @@ void frmUI_Load() {
     f.StatusBar1.Visible = true;
 
     Place(f.picLogo, 0, 5, 6480, 1050);
+    f.picLogo.Picture = "tarn-logo.png";
     f.picLogo.Visible = true;
     ShowFrame(f.fraSCAN, 90, 1000, 6255, 1095);
     ShowFrame(f.fraHEXFILE, 90, 2100, 6255, 975);
