@@ -62,6 +62,13 @@ struct Control {
     Colour BackColor = colour::kButtonFace;
     FontSpec Font;
     std::string ToolTipText;
+
+    void Move(int left, int top, int width, int height) {
+        Left = left;
+        Top = top;
+        Width = width;
+        Height = height;
+    }
 };
 
 struct CommandButton : Control {

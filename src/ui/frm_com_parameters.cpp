@@ -12,12 +12,6 @@ FrmComParameters::FrmComParameters() : Form("frmComParameters") {
     Caption = "Parameters for all COM ports";
     Width = 4500;
     Height = 3900;
-    auto place = [](Control& c, int left, int top, int width, int height) {
-        c.Left = left;
-        c.Top = top;
-        c.Width = width;
-        c.Height = height;
-    };
     struct Row {
         Label& label;
         ComboBox& list;
@@ -32,20 +26,20 @@ FrmComParameters::FrmComParameters() : Form("frmComParameters") {
     for (const Row& row : rows) {
         row.label.Caption = row.caption;
         row.label.Alignment = 1;
-        place(row.label, 240, top + 45, 1500, 255);
-        place(row.list, 1860, top, 1455, 315);
+        row.label.Move(240, top + 45, 1500, 255);
+        row.list.Move(1860, top, 1455, 315);
         top += 420;
     }
     lblMaxComPorts.Caption = "MAX COM PORTS:";
     lblMaxComPorts.Alignment = 1;
-    place(lblMaxComPorts, 240, top + 45, 1500, 255);
-    place(txtMaxComPorts, 1860, top, 495, 315);
+    lblMaxComPorts.Move(240, top + 45, 1500, 255);
+    txtMaxComPorts.Move(1860, top, 495, 315);
     lblMaxComPortsNote.Caption = "(Number of serial COM ports to search at startup.)";
-    place(lblMaxComPortsNote, 240, top + 360, 3960, 255);
+    lblMaxComPortsNote.Move(240, top + 360, 3960, 255);
     btnDefaults.Caption = "Defaults";
-    place(btnDefaults, 3480, 240, 855, 375);
+    btnDefaults.Move(3480, 240, 855, 375);
     btnOK.Caption = "OK";
-    place(btnOK, 3480, 3000, 855, 375);
+    btnOK.Move(3480, 3000, 855, 375);
 }
 
 std::vector<Control*> FrmComParameters::Controls() {

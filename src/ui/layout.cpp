@@ -10,21 +10,14 @@ namespace rompush::ui {
 
 namespace {
 
-void Place(Control& control, int left, int top, int width, int height) {
-    control.Left = left;
-    control.Top = top;
-    control.Width = width;
-    control.Height = height;
-}
-
 void ShowFrame(Frame& frame, int left, int top, int width, int height) {
-    Place(frame, left, top, width, height);
+    frame.Move(left, top, width, height);
     frame.BackColor = colour::kNavy;
     frame.Visible = true;
 }
 
 void ShowLabel(Label& label, int left, int top, int width, int height) {
-    Place(label, left, top, width, height);
+    label.Move(left, top, width, height);
     label.ForeColor = colour::kWhite;
     label.BackColor = colour::kNavy;
     label.Visible = true;
@@ -95,12 +88,12 @@ void PlaceInStatusBar() {
             i < bar.Panels.size() && bar.Panels[i].Width > 0 ? bar.Panels[i].Width : kLoadWidths[i];
     }
     const int panel1Width = bar.Width - (widths[1] + widths[2] + widths[3] + widths[4]);
-    Place(f.ProgressBar1, panel1Width + widths[1] + 30, 30, widths[2] + widths[3] - 60, 270);
+    f.ProgressBar1.Move(panel1Width + widths[1] + 30, 30, widths[2] + widths[3] - 60, 270);
     f.ProgressBar1.Visible = false;
 
     // The banner sits over panel 1, at the left end of the status bar.
-    Place(f.frmPASS, 30, 30, 2350, 270);
-    Place(f.lblPASS, 60, 40, 2100, 200);
+    f.frmPASS.Move(30, 30, 2350, 270);
+    f.lblPASS.Move(60, 40, 2100, 200);
 }
 
 void frmUI_Load() {
@@ -113,7 +106,7 @@ void frmUI_Load() {
         control->Visible = false;
     f.StatusBar1.Visible = true;
 
-    Place(f.picLogo, 0, 5, 6480, 1050);
+    f.picLogo.Move(0, 5, 6480, 1050);
     f.picLogo.Picture = "tarn-logo.png";
     f.picLogo.Visible = true;
     ShowFrame(f.fraSCAN, 90, 1000, 6255, 1095);
@@ -128,19 +121,19 @@ void frmUI_Load() {
     ShowRowLine(f.linSCAN);
     ShowRowLine(f.linHEXFILE);
     // VERIFY and PROGRAM descriptions sit where ERASE's does; the error display shows them.
-    Place(f.lblVERIFY, 2880, 240, 3240, 435);
-    Place(f.lblPROGRAM, 2880, 240, 3240, 435);
+    f.lblVERIFY.Move(2880, 240, 3240, 435);
+    f.lblPROGRAM.Move(2880, 240, 3240, 435);
 
     DefaultUI();
-    Place(f.btnSCAN, 240, 1240, 2655, 375);
-    Place(f.btnCommPort, 720, 660, 1215, 330);
+    f.btnSCAN.Move(240, 1240, 2655, 375);
+    f.btnCommPort.Move(720, 660, 1215, 330);
     f.cboPORT.Left = 1920;
     f.cboPORT.Top = 645;
     f.cboPORT.Width = 800;
-    Place(f.btnHEXFILE, 240, 2340, 2055, 615);
-    Place(f.btnERASE, 240, 3320, 2655, 495);
-    Place(f.btnVERIFY, 240, 4150, 2655, 495);
-    Place(f.btnPROGRAM, 240, 5010, 2655, 495);
+    f.btnHEXFILE.Move(240, 2340, 2055, 615);
+    f.btnERASE.Move(240, 3320, 2655, 495);
+    f.btnVERIFY.Move(240, 4150, 2655, 495);
+    f.btnPROGRAM.Move(240, 5010, 2655, 495);
 
     HideMenuControls();
     SetUpStatusPanels();
@@ -161,7 +154,7 @@ void frmUI_Load() {
     DefaultUI();
     // The title-bar button: an ordinary button at the right end of the logo strip.
     f.btnTitleBar.Caption = "Help|About";
-    Place(f.btnTitleBar, FrmUI::kClientWidth - 1095 - 60, 60, 1095, 285);
+    f.btnTitleBar.Move(FrmUI::kClientWidth - 1095 - 60, 60, 1095, 285);
     f.btnTitleBar.Visible = true;
     f.txtSerialDisplay.Visible = false;
 }
