@@ -25,26 +25,15 @@ FrmUI::FrmUI() : Form("frmUI") {
         c->Container = &fraSCAN;
     }
 
-    // Step rows: navy frames with white descriptions. Positions are those of the loaded
-    // window; frmUI_Load sets them again.
+    // Step rows: navy frames with white descriptions; frmUI_Load places them.
     for (Frame* frame : {&fraSCAN, &fraHEXFILE, &fraERASE, &fraVERIFY, &fraPROGRAM}) {
         frame->BackColor = colour::kNavy;
         frame->ForeColor = colour::kWhite;
     }
-    fraSCAN.Move(90, 1000, 6255, 1095);
-    fraHEXFILE.Move(90, 2100, 6255, 975);
-    fraERASE.Move(90, 3070, 6250, 855);
-    fraVERIFY.Move(90, 3910, 6255, 855);
-    fraPROGRAM.Move(90, 4770, 6255, 855);
     for (Label* label : {&lblSCAN, &lblHEXFILE, &lblERASE, &lblVERIFY, &lblPROGRAM}) {
         label->ForeColor = colour::kWhite;
         label->BackColor = colour::kNavy;
     }
-    lblSCAN.Move(2880, 180, 3240, 800);
-    lblHEXFILE.Move(2880, 180, 3240, 650);
-    lblERASE.Move(2880, 240, 3240, 435);
-    lblVERIFY.Move(2880, 240, 3240, 435);
-    lblPROGRAM.Move(2880, 240, 3240, 435);
     for (Line* line : {&linSCAN, &linHEXFILE, &linPROGRAM}) {
         line->X1 = 2880;
         line->X2 = 5520;
@@ -54,21 +43,14 @@ FrmUI::FrmUI() : Form("frmUI") {
     }
 
     btnSCAN.Caption = "SCAN";
-    btnSCAN.Move(240, 1240, 2655, 375);
     btnCommPort.Caption = "COM PORT:";
-    btnCommPort.Move(720, 660, 1215, 330);
-    cboPORT.Move(1920, 645, 800, 315);
     btnHEXFILE.Caption = "SELECT HEX FILE";
-    btnHEXFILE.Move(240, 2340, 2055, 615);
     btnLASTUSED.Caption = "Get Last Used";
     btnLASTUSED.Font.Size = 6.75;
     btnLASTUSED.Move(2160, 240, 650, 615);
     btnERASE.Caption = "ERASE";
-    btnERASE.Move(240, 3320, 2655, 495);
     btnVERIFY.Caption = "VERIFY";
-    btnVERIFY.Move(240, 4150, 2655, 495);
     btnPROGRAM.Caption = "PROGRAM";
-    btnPROGRAM.Move(240, 5010, 2655, 495);
     for (CommandButton* step : {&btnSCAN, &btnHEXFILE, &btnERASE, &btnVERIFY, &btnPROGRAM}) {
         step->Font.Bold = true;
     }
@@ -120,7 +102,6 @@ FrmUI::FrmUI() : Form("frmUI") {
     btnShowHelp.Move(kClientWidth - 1095 - 60, 405, 1095, 285);
 
     // Logo strip with the "Help|About" button at its right end.
-    picLogo.Move(0, 5, 6480, 1050);
     btnTitleBar.Caption = "Help|About";
     btnTitleBar.Move(kClientWidth - 1095 - 60, 60, 1095, 285);
     cmdTitleBarButton.Caption = "Fake Command Button";
