@@ -204,7 +204,7 @@ void TraceQuestion() {
 }
 
 void RecoveryOffer() {
-    const int code = static_cast<std::uint8_t>(g.hex.FileProductCode);
+    const int code = g.hex.FileProductCode;
     const std::string& id = g.dev.DevIdName;
     if (g.result.ErrorCode != 1002)
         return;
