@@ -212,7 +212,7 @@ void RecoveryOffer() {
         return;
     const int master = 'M' ^ 0x96;  // 0xDB
     const int slave = 'L' ^ 0x96;   // 0xDA
-    if (g.hex.FileProductCode != master && g.hex.FileProductCode != slave)
+    if (code != master && code != slave)
         return;
     if (!OwnWindowInFront() || !KeyIsDown(kCtrl) || !KeyIsDown(kF12))
         return;
