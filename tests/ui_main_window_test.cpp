@@ -30,6 +30,14 @@ const std::string kEraseText = "Delete the application firmware in the Tarn prod
 const std::string kConfigureText =
     "View and modify the configuration settings of the attached device";
 
+// A control's position and size in twips.
+void ExpectAt(const Control& c, int left, int top, int width, int height) {
+    EXPECT_EQ(c.Left, left) << c.Name;
+    EXPECT_EQ(c.Top, top) << c.Name;
+    EXPECT_EQ(c.Width, width) << c.Name;
+    EXPECT_EQ(c.Height, height) << c.Name;
+}
+
 class MainWindowTest : public testing::ProgramTest {
   protected:
     // A device that answered and a chosen file: the state after a good SCAN and HEXFILE.
@@ -890,10 +898,7 @@ TEST_F(MainWindowTest, DefaultUIRestoresTheNormalButtons) {
     EXPECT_TRUE(f.btnSCAN.Enabled);
     EXPECT_EQ(f.btnSCAN.Caption, "SCAN");
     EXPECT_TRUE(f.btnSCAN.Font.Bold);
-    EXPECT_EQ(f.btnSCAN.Left, 240);
-    EXPECT_EQ(f.btnSCAN.Top, 1240);
-    EXPECT_EQ(f.btnSCAN.Width, 2655);
-    EXPECT_EQ(f.btnSCAN.Height, 375);
+    ExpectAt(f.btnSCAN, 240, 1240, 2655, 375);
     EXPECT_TRUE(f.btnCommPort.Visible);
     EXPECT_TRUE(f.cboPORT.Visible);
     for (Control* c : {static_cast<Control*>(&f.optMAIN), static_cast<Control*>(&f.optUSB),
@@ -906,16 +911,10 @@ TEST_F(MainWindowTest, DefaultUIRestoresTheNormalButtons) {
     EXPECT_TRUE(f.btnHEXFILE.Visible);
     EXPECT_EQ(f.btnHEXFILE.Caption, "SELECT HEX FILE");
     EXPECT_TRUE(f.btnHEXFILE.Font.Bold);
-    EXPECT_EQ(f.btnHEXFILE.Left, 240);
-    EXPECT_EQ(f.btnHEXFILE.Top, 2340);
-    EXPECT_EQ(f.btnHEXFILE.Width, 2055);
-    EXPECT_EQ(f.btnHEXFILE.Height, 615);
+    ExpectAt(f.btnHEXFILE, 240, 2340, 2055, 615);
     EXPECT_FALSE(f.btnLASTUSED.Enabled);
     EXPECT_TRUE(f.btnLASTUSED.Visible);
-    EXPECT_EQ(f.btnLASTUSED.Left, 2160);
-    EXPECT_EQ(f.btnLASTUSED.Top, 240);
-    EXPECT_EQ(f.btnLASTUSED.Width, 650);
-    EXPECT_EQ(f.btnLASTUSED.Height, 615);
+    ExpectAt(f.btnLASTUSED, 2160, 240, 650, 615);
     EXPECT_EQ(f.fraHEXFILE.Height, 975);
     EXPECT_TRUE(f.btnERASE.Visible);
     EXPECT_EQ(f.btnERASE.Top, 3320);

@@ -110,24 +110,27 @@ void EnableButtonsMain() {
     f.SetFocus(f.optMAIN);
 }
 
-void EnableButtonsUsb() {
+namespace {
+// The USB and QRX targets of a Meridan differ only in the file they send.
+void EnableMeridanTargetButtons(const std::string& fileName, const std::string& filePath,
+                                const std::string& lastUsedPath) {
     FrmUI& f = frmUI();
-    const auto& files = g.files;
-    EnableModeFileButtons(files.UsbFileName, files.UsbFilePath, files.UsbLastUsedPath);
+    EnableModeFileButtons(fileName, filePath, lastUsedPath);
     f.btnShowDiagnostic.Enabled = true;
     f.optMAIN.Enabled = true;
     f.optUSB.Enabled = true;
     f.optQRX.Enabled = g.meridan.QrxPresent;
 }
+}  // namespace
+
+void EnableButtonsUsb() {
+    const auto& files = g.files;
+    EnableMeridanTargetButtons(files.UsbFileName, files.UsbFilePath, files.UsbLastUsedPath);
+}
 
 void EnableButtonsQrx() {
-    FrmUI& f = frmUI();
     const auto& files = g.files;
-    EnableModeFileButtons(files.QrxFileName, files.QrxFilePath, files.QrxLastUsedPath);
-    f.btnShowDiagnostic.Enabled = true;
-    f.optMAIN.Enabled = true;
-    f.optUSB.Enabled = true;
-    f.optQRX.Enabled = g.meridan.QrxPresent;
+    EnableMeridanTargetButtons(files.QrxFileName, files.QrxFilePath, files.QrxLastUsedPath);
 }
 
 void EnableButtonsCfx() {
