@@ -84,14 +84,15 @@ struct DeviceRecord {
     bool DeviceFound = false;
 };
 
+// The HEX file slots: the selected and the last-used file of each product mode.
 struct FileState {
     std::string SelectedFileName, SelectedFilePath;
     std::string LastUsedName, LastUsedPath;
-    std::string UsbFileName, UsbLastUsedPath;
-    std::string QrxFileName, QrxLastUsedPath;
-    std::string CfxFileName, CfxLastUsedPath;
-    std::string UsbFilePath, QrxFilePath, CfxFilePath;
-    std::string KvtFileName, KvtFilePath;
+    std::string UsbFileName, UsbFilePath, UsbLastUsedName, UsbLastUsedPath;
+    std::string QrxFileName, QrxFilePath, QrxLastUsedName, QrxLastUsedPath;
+    std::string CfxFileName, CfxFilePath, CfxLastUsedName, CfxLastUsedPath;
+    std::string KvtFileName, KvtFilePath, KvtLastUsedName, KvtLastUsedPath;
+    bool HexFileRead = false;  // the last checked file could be read
 };
 
 struct HexState {

@@ -1,9 +1,340 @@
 #include "hexfile/hex_validation.h"
 
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <system_error>
+#include <vector>
+
 #include "core/state.h"
+#include "core/text.h"
 #include "core/trace.h"
+#include "platform/platform.h"
+#include "serial/comm.h"
+#include "ui/main_window.h"
 
 namespace rompush {
+
+namespace {
+
+const std::string CRLF = "\r\n";
+
+// The largest image a device takes is 32 KB, about 90 KB of HEX text; a file many times that
+// size is not a firmware file, and reading it whole would only eat memory.
+constexpr std::uintmax_t kLargestHexFile = 16u * 1024u * 1024u;
+
+// "KVT Rev " written as hex digits: the mark of a KVT firmware file.
+const std::string kKvtSignature = "4B56542052657620";
+
+constexpr int kImageCells = 32785;
+
+// The lines of a text file, read as the program reads text: a line ends at CR, LF or CR LF, and
+// the end of the file does not add an empty line.
+class LineReader {
+  public:
+    explicit LineReader(std::string content) : content_(std::move(content)) {}
+    bool AtEnd() const { return pos_ >= content_.size(); }
+    // A file written with bare LF line ends: its first line, read up to the first CR as a
+    // DOS text line ends, holds LFs.
+    bool HasUnixLineEnds() const {
+        const std::size_t lf = content_.find('\n');
+        return lf != std::string::npos && lf < content_.find('\r');
+    }
+    // The next line; "" when the file is at its end.
+    std::string Next() {
+        if (AtEnd())
+            return "";
+        const std::size_t end = content_.find_first_of("\r\n", pos_);
+        if (end == std::string::npos) {
+            std::string line = content_.substr(pos_);
+            pos_ = content_.size();
+            return line;
+        }
+        std::string line = content_.substr(pos_, end - pos_);
+        pos_ = end + 1;
+        if (content_[end] == '\r' && pos_ < content_.size() && content_[pos_] == '\n')
+            ++pos_;
+        return line;
+    }
+    void Rewind() { pos_ = 0; }
+
+  private:
+    std::string content_;
+    std::size_t pos_ = 0;
+};
+
+bool ReadWholeFile(const std::string& path, std::string& content) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    if (error || size > kLargestHexFile || std::filesystem::is_directory(path, error))
+        return false;
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+// Writes bytes to a file and reads them back: True only when the file now holds exactly them.
+bool WriteAndCheck(const std::string& path, const std::string& bytes) {
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        if (!out)
+            return false;
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        out.flush();
+        if (!out)
+            return false;
+    }
+    std::string back;
+    return ReadWholeFile(path, back) && back == bytes;
+}
+
+// The two hex digits at 1-based position pos of a line, as a byte; false when the line is too
+// short there or the characters are not hex digits.
+bool HexByteAt(const std::string& line, std::size_t pos, int& value) {
+    if (pos < 1 || pos + 1 > line.size())
+        return false;
+    const char hi = line[pos - 1];
+    const char lo = line[pos];
+    if (!std::isxdigit(static_cast<unsigned char>(hi)) ||
+        !std::isxdigit(static_cast<unsigned char>(lo)))
+        return false;
+    value = static_cast<int>(HexToInt(std::string{hi, lo}));
+    return true;
+}
+
+// Characters pos..pos+length-1 (1-based), as much of them as the line has.
+std::string Mid(const std::string& line, std::size_t pos, std::size_t length) {
+    if (pos < 1 || pos > line.size())
+        return "";
+    return line.substr(pos - 1, length);
+}
+
+// The data field of a record: from position 10 up to its checksum.
+std::string DataField(const std::string& line) {
+    return line.size() > 11 ? line.substr(9, line.size() - 11) : "";
+}
+
+// One middle record: stores its data in HexData relative to base and tells whether its
+// checksum holds. A record that is short, holds characters other than hex digits or claims
+// more bytes than it carries is bad; nothing of it is read beyond the line.
+bool StoreRecord(const std::string& line, long& base) {
+    int count = 0, addressHigh = 0, addressLow = 0, type = 0, checksum = 0;
+    if (!HexByteAt(line, 2, count) || !HexByteAt(line, 4, addressHigh) ||
+        !HexByteAt(line, 6, addressLow) || !HexByteAt(line, 8, type))
+        return false;
+    const std::size_t checksumPos = 2 * static_cast<std::size_t>(count) + 10;
+    if (!HexByteAt(line, checksumPos, checksum))
+        return false;
+    const long address = addressHigh * 256L + addressLow;
+    if (base == 99)
+        base = address;
+    int sum = count + addressHigh + addressLow + type + checksum;
+    long index = address - base;
+    auto& image = g.hex.HexData;
+    for (int j = 0; j < count; ++j, ++index) {
+        int byte = 0;
+        if (!HexByteAt(line, 10 + 2 * static_cast<std::size_t>(j), byte))
+            return false;
+        // Data that would land outside the image is not stored and not summed, so such a
+        // record fails its checksum.
+        if (index >= 0 && index < kImageCells) {
+            image[static_cast<std::size_t>(index)] = static_cast<std::int16_t>(byte);
+            sum += byte;
+        }
+    }
+    return (sum & 0xFF) == 0;
+}
+
+class HexFileCheck {
+  public:
+    explicit HexFileCheck(std::string filePath) : path_(std::move(filePath)) {}
+    bool Run();
+
+  private:
+    void Fail(std::int16_t code) {
+        failed_ = true;
+        g.result.ErrorCode = code;
+        ui::DisplayError();
+        if (code == 1007)
+            TraceLine("ErrorCode = " + std::to_string(code));
+        else
+            TraceLine("-- ErrorCode = " + std::to_string(code));
+    }
+    bool Open(LineReader& reader);
+    bool CheckHeader(const std::string& first);
+    void StoreMiddleRecords(LineReader& reader, int lineCount);
+    void CheckEndRecord(LineReader& reader);
+    void CheckKvtSignature(LineReader& reader, const std::string& first);
+
+    std::string path_;
+    bool failed_ = false;
+};
+
+bool HexFileCheck::Open(LineReader& reader) {
+    std::string content;
+    if (!ReadWholeFile(path_, content))
+        return false;
+    reader = LineReader(std::move(content));
+    return true;
+}
+
+// The first record names the product: byte count 06, data byte 1 = 01, data byte 4 = code.
+// False when the file is not a product file (a KVT file is told by its byte count).
+bool HexFileCheck::CheckHeader(const std::string& first) {
+    int productCode = 0;
+    if (Mid(first, 10, 2) != "01" || !HexByteAt(first, 16, productCode)) {
+        Fail(1007);
+        return false;
+    }
+    g.hex.FileProductCode = static_cast<std::int16_t>(productCode);
+    if (g.dev.DeviceFound) {
+        const int letter =
+            g.dev.DevLetter.empty() ? 0 : static_cast<unsigned char>(g.dev.DevLetter[0]);
+        if (g.hex.FileProductCode != (letter ^ 0x96)) {
+            Fail(1002);
+            return false;
+        }
+    }
+    return true;
+}
+
+void HexFileCheck::StoreMiddleRecords(LineReader& reader, int lineCount) {
+    auto& progress = frmUI().ProgressBar1;
+    auto& events = *platform::Current().events;
+    progress.Min = 0;
+    progress.Max = lineCount;
+    // Cells the file does not cover hold the erased value, never bytes of an earlier file.
+    std::fill(g.hex.HexData.begin(), g.hex.HexData.end(), static_cast<std::int16_t>(0xFF));
+    long base = 99;
+    for (int i = 1; i <= lineCount - 2; ++i) {
+        progress.Value = i;
+        // The window shows the bar moving while a large file is read.
+        events.DoEvents();
+        g.hex.CurLine = reader.Next();
+        TraceLine("-- (3) " + g.hex.CurLine);
+        if (!StoreRecord(g.hex.CurLine, base))
+            Fail(1003);  // reported for this record; the next one is still read
+    }
+}
+
+void HexFileCheck::CheckEndRecord(LineReader& reader) {
+    g.hex.CurLine = reader.Next();
+    const std::string& last = g.hex.CurLine;
+    TraceLine("-- (4) " + last);
+    if (last.empty() || last[0] != ':') {
+        Fail(1004);
+    } else if (Mid(last, 2, 2) != "00") {
+        Fail(1005);
+    } else if (Mid(last, 8, 2) != "01") {
+        Fail(1006);
+    }
+}
+
+// A KVT file has no product header; it carries "KVT Rev " in the data of two consecutive
+// records (the text may run across the boundary between them).
+void HexFileCheck::CheckKvtSignature(LineReader& reader, const std::string& first) {
+    std::string d1 = DataField(first);
+    g.hex.CurLine = reader.Next();
+    std::string d2 = DataField(g.hex.CurLine);
+    while ((d1 + d2).find(kKvtSignature) == std::string::npos && !reader.AtEnd()) {
+        d1 = d2;
+        g.hex.CurLine = reader.Next();
+        d2 = DataField(g.hex.CurLine);
+    }
+    if (reader.AtEnd()) {
+        Fail(1008);
+        return;
+    }
+    g.files.KvtFileName = g.files.SelectedFileName;
+    g.files.KvtFilePath = g.files.SelectedFilePath;
+}
+
+bool HexFileCheck::Run() {
+    auto& progress = frmUI().ProgressBar1;
+    auto& files = g.files;
+    files.HexFileRead = false;
+    progress.Visible = true;
+    Delay(100);
+    ui::ShowMsg("Validating Hex File...", ui::colour::kButtonFace);
+    Delay(100);
+
+    LineReader reader("");
+    if (!Open(reader)) {
+        Fail(1001);
+        files.SelectedFileName = "";
+        progress.Visible = false;
+        return false;
+    }
+    std::string first;
+    if (reader.HasUnixLineEnds()) {
+        const std::string name = FileNameOf(path_);
+        const std::string folder = platform::Current().system->ProgramFolder();
+        platform::Current().dialogs->MsgBox("'" + name + "' will be converted to DOS format." +
+                                                CRLF + CRLF + "( Orginal file will be copied to " +
+                                                folder + "/" + name + " )",
+                                            platform::mb::kExclamation, kProgramName);
+        const bool converted = ConvertToDosFormat(path_);
+        Delay(1000);
+        if (!converted || !Open(reader)) {
+            Fail(1001);
+            files.SelectedFileName = "";
+            progress.Visible = false;
+            return false;
+        }
+    }
+    files.HexFileRead = true;
+
+    int lineCount = 1;
+    reader.Next();
+    while (!reader.AtEnd()) {
+        TraceLine("-- (1) " + reader.Next());
+        ++lineCount;
+    }
+    reader.Rewind();
+    first = reader.Next();
+    g.hex.CurLine = first;
+    TraceLine("-- (2) " + first);
+
+    if (first.empty() || first[0] != ':') {
+        Fail(1009);
+    } else if (Mid(first, 2, 2) != "06") {
+        CheckKvtSignature(reader, first);
+    } else if (CheckHeader(first)) {
+        StoreMiddleRecords(reader, lineCount);
+        CheckEndRecord(reader);
+    }
+
+    progress.Value = 0;
+    bool valid = false;
+    if (!failed_) {
+        g.result.ErrorCode = 0;
+        ui::ShowMsg("", ui::colour::kButtonFace);
+        valid = true;
+    }
+    progress.Visible = false;
+    return valid;
+}
+
+}  // namespace
+
+long HexToInt(const std::string& text) {
+    long value = 0;
+    long weight = 1;
+    for (auto it = text.rbegin(); it != text.rend(); ++it) {
+        const int code = std::toupper(static_cast<unsigned char>(*it));
+        const int digit = code >= 65 ? code - 55 : code - 48;
+        value += digit * weight;
+        if (weight > 0x1000000L)
+            break;  // more digits than any field of a HEX line has; the value stays bounded
+        weight *= 16;
+    }
+    return value;
+}
 
 bool ValidateHexFile(const std::string& fileName, const std::string& filePath) {
     TraceScope trace("ValidateHexFile()");
@@ -16,11 +347,75 @@ bool ValidateHexFile(const std::string& fileName, const std::string& filePath) {
     return CkHexFile(filePath);
 }
 
-// Reading and checking the records arrives with the HEX file commands; until then no file can
-// be chosen, so no file is ever taken as valid.
 bool CkHexFile(const std::string& filePath) {
     TraceScope trace("CkHexFile( " + filePath + " )");
-    return false;
+    return HexFileCheck(filePath).Run();
+}
+
+bool ConvertToDosFormat(const std::string& filePath) {
+    namespace fs = std::filesystem;
+    const std::string name = FileNameOf(filePath);
+    std::string content;
+    if (name.empty() || !ReadWholeFile(filePath, content))
+        return false;
+
+    // The file as it was is kept in the program folder before the file itself is touched.
+    std::string backup = platform::Current().system->ProgramFolder() + "/" + name;
+    std::error_code error;
+    if (fs::exists(backup, error) && fs::equivalent(backup, filePath, error))
+        backup += ".orig";  // the file lives in the program folder: keep it beside itself
+    if (!WriteAndCheck(backup, content))
+        return false;
+
+    std::string converted;
+    converted.reserve(content.size() + content.size() / 32);
+    for (std::size_t i = 0; i < content.size(); ++i) {
+        if (content[i] == '\n' && (i == 0 || content[i - 1] != '\r'))
+            converted += '\r';
+        converted += content[i];
+    }
+
+    // The new text goes to a file beside the original and replaces it in one step, so the
+    // operator's file is never left half written.
+    const std::string fresh = filePath + ".rompush-new";
+    if (!WriteAndCheck(fresh, converted)) {
+        fs::remove(fresh, error);
+        return false;
+    }
+    fs::rename(fresh, filePath, error);
+    if (error) {
+        fs::remove(fresh, error);
+        return false;
+    }
+    return true;
+}
+
+bool CkForNonFlashFW() {
+    TraceScope trace("CkForNonFlashFW()");
+    const std::string& fileName = g.files.SelectedFileName;
+    const std::string base =
+        fileName.size() > 4 ? fileName.substr(0, fileName.size() - 4) : std::string();
+    if (base.empty() || base.back() != 'N')
+        return true;
+    const bool digitBefore =
+        base.size() >= 2 && std::isdigit(static_cast<unsigned char>(base[base.size() - 2]));
+    if (digitBefore)
+        return true;
+    const std::string text = "               WARNING! " + CRLF + CRLF + base +
+                             " is non-flashable firmware. " + CRLF +
+                             "If you continue, the Tarn device will " + CRLF +
+                             "be programmed with " + base + " and " + CRLF +
+                             "cannot be reprogrammed.  No changes " + CRLF +
+                             "to the firmware will then be possible." + CRLF + CRLF +
+                             "CONTINUE WITH PROGRAMMING?";
+    const int answer = platform::Current().dialogs->MsgBox(
+        text, platform::mb::kYesNo | platform::mb::kExclamation,
+        std::string(kProgramName) + " Utility");
+    if (answer != platform::mb::kAnswerYes) {
+        ui::ButtonEnabler();
+        return false;
+    }
+    return true;
 }
 
 }  // namespace rompush
