@@ -166,6 +166,14 @@ class HexFileCheck {
             TraceLine("-- ErrorCode = " + std::to_string(code));
     }
     bool Open(LineReader& reader);
+    // The file cannot be read: it is no longer the selected file. A last-used file that has
+    // gone leaves the operator's selection alone.
+    void Unreadable() {
+        Fail(1001);
+        if (path_ == g.files.SelectedFilePath)
+            g.files.SelectedFileName = "";
+        frmUI().ProgressBar1.Visible = false;
+    }
     bool CheckHeader(const std::string& first);
     void StoreMiddleRecords(LineReader& reader, int lineCount);
     void CheckEndRecord(LineReader& reader);
@@ -265,9 +273,7 @@ bool HexFileCheck::Run() {
 
     LineReader reader("");
     if (!Open(reader)) {
-        Fail(1001);
-        files.SelectedFileName = "";
-        progress.Visible = false;
+        Unreadable();
         return false;
     }
     std::string first;
@@ -281,9 +287,7 @@ bool HexFileCheck::Run() {
         const bool converted = ConvertToDosFormat(path_);
         Delay(1000);
         if (!converted || !Open(reader)) {
-            Fail(1001);
-            files.SelectedFileName = "";
-            progress.Visible = false;
+            Unreadable();
             return false;
         }
     }
@@ -401,16 +405,14 @@ bool CkForNonFlashFW() {
         base.size() >= 2 && std::isdigit(static_cast<unsigned char>(base[base.size() - 2]));
     if (digitBefore)
         return true;
-    const std::string text = "               WARNING! " + CRLF + CRLF + base +
-                             " is non-flashable firmware. " + CRLF +
-                             "If you continue, the Tarn device will " + CRLF +
-                             "be programmed with " + base + " and " + CRLF +
-                             "cannot be reprogrammed.  No changes " + CRLF +
-                             "to the firmware will then be possible." + CRLF + CRLF +
-                             "CONTINUE WITH PROGRAMMING?";
-    const int answer = platform::Current().dialogs->MsgBox(
-        text, platform::mb::kYesNo | platform::mb::kExclamation,
-        std::string(kProgramName) + " Utility");
+    const std::string text =
+        "               WARNING! " + CRLF + CRLF + base + " is non-flashable firmware. " + CRLF +
+        "If you continue, the Tarn device will " + CRLF + "be programmed with " + base + " and " +
+        CRLF + "cannot be reprogrammed.  No changes " + CRLF +
+        "to the firmware will then be possible." + CRLF + CRLF + "CONTINUE WITH PROGRAMMING?";
+    const int answer =
+        platform::Current().dialogs->MsgBox(text, platform::mb::kYesNo | platform::mb::kExclamation,
+                                            std::string(kProgramName) + " Utility");
     if (answer != platform::mb::kAnswerYes) {
         ui::ButtonEnabler();
         return false;
