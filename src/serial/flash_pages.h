@@ -1,0 +1,27 @@
+// What erase, program and verify share about flash pages: the image bytes, the CRC of a page
+// of the image, the device's CRC answer and the progress bar.
+#pragma once
+
+#include <cstdint>
+
+namespace rompush::flash {
+
+// The image cell as the byte the device holds; a cell past the image reads as erased (&HFF).
+std::uint8_t ImageByte(std::int32_t index);
+// CRC-16 of count image cells from first on, each taken as a byte, starting from 0.
+std::int32_t ImageCrc(std::int32_t first, int count);
+// True when the last answer is a CRC_PAGE answer (&H5D at index 2) whose CRC differs from crc.
+// Any other answer says nothing about the page and is passed over.
+bool DeviceCrcDiffers(std::int32_t crc);
+// The answer code two bytes before the end of the last answer equals code. An answer too short
+// to hold a code there is not that answer.
+bool AnswerCodeBeforeEndIs(std::uint8_t code);
+// Shows the progress bar from 0 up to max.
+void StartProgress(int max);
+// One step further, never past the bar's maximum.
+void StepProgress();
+void HideProgress();
+// Lets the window handle its events between pages.
+void YieldToEvents();
+
+}  // namespace rompush::flash

@@ -1,0 +1,139 @@
+#include "serial/flash_verify.h"
+
+#include "core/state.h"
+#include "core/trace.h"
+#include "hexfile/hex_validation.h"
+#include "serial/comm.h"
+#include "serial/flash_pages.h"
+#include "serial/packets.h"
+#include "ui/main_window.h"
+
+namespace rompush {
+
+namespace {
+
+constexpr int kQtrPageSize = 128;
+constexpr int kQtrLastVerifiedPage = 99;
+constexpr std::int32_t kQtrAnswerMs = 3000;
+constexpr int kVlnPageSize = 512;
+constexpr int kVlnFirstPage = 4;
+constexpr int kVlnLastPage = 28;
+constexpr std::int32_t kVlnAnswerMs = 10000;
+constexpr std::int32_t kVlnImageOffset = 0x800;
+constexpr int kVlnFlashModeAttempts = 2;
+
+void Fail(std::int16_t code) {
+    g.result.ErrorCode = code;
+    ui::DisplayError();
+}
+
+// Reads the file into the image again. A file that fails its check has shown its own error;
+// the device is then left alone, so a page compare cannot put another error over it.
+bool FileStillGood() {
+    ValidateHexFile(g.files.SelectedFileName, g.files.SelectedFilePath);
+    return g.result.ErrorCode == 0;
+}
+
+bool EnterFlashMode(std::int32_t answerMs, int attempts) {
+    bool hit = false;
+    for (int attempt = 0; attempt < attempts && !hit; ++attempt) {
+        ClearInBuffer();
+        send_packet(4, FLASH_CMD);
+        Delay(50);
+        RcvIn(answerMs);
+        hit = Corrlator(FLASH_CMD);
+    }
+    return hit;
+}
+
+// Asks the device for the CRC of the page and compares it with the image's; a page that is
+// not answered is passed over.
+bool PageDiffers(int page, std::int32_t firstIndex, int pageSize, std::int32_t answerMs) {
+    g.link.PayloadBuf[0] = static_cast<std::uint8_t>(page);
+    send_packet(5, SET_PAGE_CMD);
+    Delay(1);
+    const std::int32_t crc = flash::ImageCrc(firstIndex, pageSize);
+    send_packet(4, CRC_PAGE_CMD);
+    Delay(50);
+    RcvIn(answerMs);
+    return flash::DeviceCrcDiffers(crc);
+}
+
+void ShowVerifying() {
+    ui::ShowMsg("Verifying " + g.dev.DevDisplayName + "...", ui::colour::kButtonFace);
+}
+
+void ShowComplete() {
+    frmUI().ProgressBar1.Value = 0;
+    ui::ShowMsg("Verify complete", ui::colour::kButtonFace);
+}
+
+}  // namespace
+
+void VerifyQTR() {
+    TraceScope trace("VerifyQTR()");
+    auto& f = frmUI();
+    if (!FileStillGood())
+        return;
+
+    flash::StartProgress(200);
+    f.btnSCAN.Enabled = false;
+    f.btnHEXFILE.Enabled = false;
+    f.btnERASE.Enabled = false;
+    f.btnVERIFY.Enabled = false;
+    f.btnPROGRAM.Enabled = false;
+
+    if (!EnterFlashMode(kQtrAnswerMs, 1)) {
+        Fail(1302);
+        flash::HideProgress();
+        return;
+    }
+    ShowVerifying();
+
+    // Only the first 100 pages hold application code worth comparing.
+    for (int page = 0; page <= kQtrLastVerifiedPage; ++page) {
+        if (PageDiffers(page, page * kQtrPageSize, kQtrPageSize, kQtrAnswerMs))
+            Fail(1301);
+        flash::StepProgress();
+        flash::YieldToEvents();
+        if (g.result.ErrorCode != 0)
+            break;
+    }
+
+    if (g.result.ErrorCode == 0)
+        ShowComplete();
+    flash::HideProgress();
+}
+
+void VerifyVLN() {
+    TraceScope trace("VerifyVLN()");
+    // Right after a PROGRAM the image is the one just written; the file is not read again.
+    if (!g.result.ProgramVerifyOk && !FileStillGood())
+        return;
+
+    ui::DisableAllButtons();
+    flash::StartProgress(400);
+
+    if (!EnterFlashMode(kVlnAnswerMs, kVlnFlashModeAttempts)) {
+        Fail(1402);
+        flash::HideProgress();
+        return;
+    }
+    ShowVerifying();
+
+    for (int page = kVlnFirstPage; page <= kVlnLastPage; ++page) {
+        const std::int32_t first = page * kVlnPageSize - kVlnImageOffset;
+        if (PageDiffers(page, first, kVlnPageSize, kVlnAnswerMs))
+            Fail(1401);
+        flash::YieldToEvents();
+        if (g.result.ErrorCode != 0)
+            break;
+    }
+
+    frmUI().ProgressBar1.Value = 0;
+    if (g.result.ErrorCode == 0)
+        ShowComplete();
+    flash::HideProgress();
+}
+
+}  // namespace rompush
