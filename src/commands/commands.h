@@ -1,6 +1,8 @@
 // The command procedures the command loop runs for the operator's buttons.
 #pragma once
 
+#include <cstdint>
+
 namespace rompush {
 
 void ScanCommand();
@@ -10,5 +12,16 @@ void LastUsedCommand();
 void EraseCommand();
 void VerifyCommand();
 void ProgramCommand();
+
+// Whether a command's start empties the receive buffer: SCAN listens at once for the
+// device's ready byte and keeps what came; the flash commands start from an empty buffer.
+enum class PreambleInput { Keep, Clear };
+// The start of SCAN, ERASE, PROGRAM and VERIFY: on a COM port the saved COM parameters and
+// the port reopened with them; hourglass, all buttons locked, ErrorCode 0 and its display.
+void CommandPreamble(PreambleInput input);
+// The port list's entry "PS/2" is selected.
+bool KeyboardPortSelected();
+// The port number of the selected entry of the port list (99 for "PS/2").
+std::uint8_t SelectedPortNumber();
 
 }  // namespace rompush

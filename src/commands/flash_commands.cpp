@@ -1,18 +1,174 @@
-// The program, verify and erase commands arrive with the flash routines. Until then each ends
-// at once, as every command does, with UiCommand = 0.
+// ERASE, PROGRAM and VERIFY: the flash routines of the identified device's bootloader family,
+// then the device's application started again and identified, so the status panels show the
+// new revision. A good PROGRAM records its file as the device's last used one and runs VERIFY.
+#include <string>
+
 #include "commands/commands.h"
+#include "core/settings_file.h"
 #include "core/state.h"
+#include "core/trace.h"
+#include "serial/comm.h"
+#include "serial/flash_program.h"
+#include "serial/flash_verify.h"
+#include "serial/identify.h"
+#include "serial/packets.h"
+#include "ui/main_window.h"
 
 namespace rompush {
 
+namespace {
+
+bool IsVln(const std::string& letter) {
+    return letter == "H" || letter == "M" || letter == "L";
+}
+
+bool IsQtr(const std::string& letter) {
+    return letter == "D";
+}
+
+void ReopenAt115200() {
+    g.port.BaudSetting = "115200";
+    SetCommPort(SelectedPortNumber());
+}
+
+// After an erase or a program: the application runs again and is asked who it is.
+void RestartAndIdentify() {
+    ClearInBuffer();
+    send_packet(4, GO_CMD);
+    if (IsQtr(g.dev.DevLetter)) {
+        WaitForQTR();
+    } else {
+        Delay(1000);
+    }
+    ClearInBuffer();
+    xmitID_CMD();
+    ui::ButtonEnabler();
+}
+
+}  // namespace
+
 void EraseCommand() {
+    // "V", "B" and "T" open the device configuration here; it arrives with the keyboard port.
+    CommandPreamble(PreambleInput::Clear);
+    g.cmd.CurrentCommand = uicmdERASE;
+    g.result.ProgramMode = false;
+
+    WaitForQTR();
+    ClearInBuffer();
+    const std::string letter = g.dev.DevLetter;
+    if (IsVln(letter)) {
+        EraseProgramVLN();
+    } else if (IsQtr(letter)) {
+        EraseProgramQTR();
+    }
+
+    if (g.result.ErrorCode == 0) {
+        RestartAndIdentify();
+        if (g.result.ErrorCode == 0) {
+            ui::DisplayError();
+            ui::ShowMsg("ERASE OK", ui::colour::kGreen);
+            Delay(1000);
+            ui::ShowMsg("", ui::colour::kButtonFace);
+        }
+    }
+    ui::ButtonEnabler();
     g.cmd.UiCommand = 0;
+    ReopenAt115200();
 }
-void VerifyCommand() {
-    g.cmd.UiCommand = 0;
-}
+
 void ProgramCommand() {
-    g.cmd.UiCommand = 0;
+    CommandPreamble(PreambleInput::Clear);
+    g.cmd.CurrentCommand = uicmdPROGRAM;
+    g.result.ProgramMode = true;
+    ClearInBuffer();
+
+    const std::string letter = g.dev.DevLetter;
+    if (IsVln(letter) || IsQtr(letter)) {
+        WaitForQTR();
+        if (IsVln(letter)) {
+            EraseProgramVLN();
+        } else {
+            EraseProgramQTR();
+        }
+    }
+    // "K", "B", "V" and "T" are programmed over the keyboard port; that path arrives with it.
+
+    auto& files = g.files;
+    if (g.result.ErrorCode == 0) {
+        RestartAndIdentify();
+        if (g.result.ErrorCode == 0) {
+            files.LastUsedName = files.SelectedFileName;
+            files.LastUsedPath = files.SelectedFilePath;
+            frmUI().btnLASTUSED.Enabled = false;  // the file now is the last used one
+            WriteINI();
+            ui::DisplayError();
+            ui::ShowMsg("Program OK", ui::colour::kButtonFace);
+            Delay(1000);
+            ui::ShowMsg("", ui::colour::kButtonFace);
+        }
+    } else {
+        CheckINI(files.LastUsedName, files.LastUsedPath);
+        ui::ButtonEnabler();
+    }
+
+    if (g.result.ErrorCode == 0) {
+        g.cmd.UiCommand = uicmdVERIFY;
+        g.result.ProgramVerifyOk = true;
+    } else {
+        g.cmd.UiCommand = 0;
+    }
+    if (!KeyboardPortSelected() && !g.result.ProgramVerifyOk)
+        ReopenAt115200();
+}
+
+void VerifyCommand() {
+    CommandPreamble(PreambleInput::Clear);
+    g.cmd.CurrentCommand = uicmdVERIFY;
+
+    const std::string letter = g.dev.DevLetter;
+    if (letter == "H" || letter == "L") {
+        VerifyVLN();
+    } else if (letter == "M") {
+        Delay(3000);  // the master transmitter takes its time to restart
+        VerifyVLN();
+    } else if (IsQtr(letter)) {
+        WaitForQTR();
+        VerifyQTR();
+    }
+
+    if (letter != "K") {
+        xmitGO_CMD();
+        if (g.result.ErrorCode == 0) {
+            if (IsQtr(letter))
+                WaitForQTR();
+            xmitID_CMD();
+        }
+    }
+    ui::ButtonEnabler();
+
+    auto& f = frmUI();
+    if (g.result.ErrorCode == 0) {
+        ui::DisplayError();
+        g.cmd.UiCommand = 0;
+        ui::ShowMsg(g.result.ProgramVerifyOk ? "Program and Verify OK" : "Verify OK",
+                    ui::colour::kGreen);
+        g.result.ProgramVerifyOk = false;
+        Delay(3000);
+        ClearInBuffer();
+        Delay(1000);
+    } else {
+        ClearInBuffer();
+        g.cmd.UiCommand = 0;
+        // The failure is on the screen, in the PROGRAM row when a PROGRAM came before; the
+        // program was not verified, so no later SCAN may report it as verified.
+        g.result.ProgramVerifyOk = false;
+    }
+    if (f.btnPROGRAM.Enabled)
+        f.SetFocus(f.btnPROGRAM);
+    if (!KeyboardPortSelected() && !g.result.ProgramVerifyOk) {
+        ReopenAt115200();
+        g.cmd.UiCommand = 0;
+    }
 }
 
 }  // namespace rompush

@@ -29,12 +29,6 @@ void ClearPortPanels() {
     ui::SetStatusPanel4("");
 }
 
-// The COM parameters dialog's lists go back to the positions the operator saved.
-void RestoreSavedParameters() {
-    ui::SelectSavedPositions();
-    g.port.BaudSetting = frmComParameters().cboBaud.Text() + ",";
-}
-
 // Waits up to 3500 ms for the bootloader's ready byte.
 void WaitForReadyByte() {
     auto& serial = *platform::Current().serial;
@@ -64,18 +58,9 @@ void ScanCommand() {
         g.result.ErrorCode = 0;
         return;
     }
-    const std::string entry = form.cboPORT.Text();
-    const bool ps2 = entry == "PS/2";
-    const int number = PortNumberOfEntry(entry);
-    if (!ps2) {
-        RestoreSavedParameters();
-        SetCommPort(static_cast<std::uint8_t>(number));
-    }
-
-    SetPointer(platform::MousePointer::Hourglass);
-    ui::DisableAllButtons();
-    g.result.ErrorCode = 0;
-    ui::DisplayError();
+    const bool ps2 = KeyboardPortSelected();
+    const int number = SelectedPortNumber();
+    CommandPreamble(PreambleInput::Keep);
     g.cmd.CurrentCommand = uicmdSCAN;
 
     g.port.CommPortNumber = static_cast<std::uint8_t>(number);
