@@ -295,6 +295,7 @@ const char* kUsage =
     "  --fault FAULT        kind[,cmd=C][,skip=N][,times=N][,bytes=N][,delay=MS][,code=N]\n"
     "                       kinds: silence wrong short late cut unplug (repeatable)\n"
     "  --wire FILE          write every byte received from the PC to FILE\n"
+    "  --flash-out FILE     write the flash (address 0 up) to FILE after every GO and at exit\n"
     "  --quiet              no packet log on stderr\n";
 
 std::optional<long> ParseNumber(const char* text) {
@@ -355,6 +356,7 @@ int main(int argc, char** argv) {
     std::vector<rompush::sim::Fault> faults;
     bool quiet = false;
     std::string wirePath;
+    std::string flashPath;
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -410,6 +412,8 @@ int main(int argc, char** argv) {
             faults.push_back(*fault);
         } else if (arg == "--wire") {
             wirePath = value();
+        } else if (arg == "--flash-out") {
+            flashPath = value();
         } else if (arg == "--quiet") {
             quiet = true;
         } else if (arg == "--help" || arg == "-h") {
@@ -548,9 +552,29 @@ int main(int argc, char** argv) {
                 DeviceName(config).c_str());
     std::fflush(stdout);
 
+    // The flash as it stands once the application was started again, and at the end, so a
+    // test can compare it with the image it programmed.
+    int gosSaved = 0;
+    auto saveFlash = [&] {
+        if (flashPath.empty())
+            return;
+        const std::string fresh = flashPath + ".new";
+        if (std::FILE* out = std::fopen(fresh.c_str(), "wb")) {
+            const auto& flash = device->Flash();
+            const bool written = std::fwrite(flash.data(), 1, flash.size(), out) == flash.size();
+            if (std::fclose(out) == 0 && written)
+                fs::rename(fresh, flashPath, ec);
+        }
+    };
+    saveFlash();
+
     std::size_t logged = 0;
     while (!gStop && !unplugged) {
         host.RunOnce(*device);
+        if (const int gos = device->CountOf(0x5E); gos != gosSaved) {
+            gosSaved = gos;
+            saveFlash();
+        }
         if (!quiet) {
             const auto& packets = device->Packets();
             for (; logged < packets.size(); ++logged) {
@@ -564,6 +588,7 @@ int main(int argc, char** argv) {
     }
     if (unplugged && !quiet)
         std::fprintf(stderr, "rompush-devsim: unplugged\n");
+    saveFlash();
 
     // Leave no stale map entry behind (only our own: someone may have replaced it).
     if (fs::is_symlink(fs::symlink_status(link, ec)) && fs::read_symlink(link, ec) == slavePath) {

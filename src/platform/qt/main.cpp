@@ -3,6 +3,7 @@
 // main window is closed.
 #include <QApplication>
 #include <QStyleFactory>
+#include <cstdlib>
 
 #include "core/main_loop.h"
 #include "core/state.h"
@@ -12,6 +13,7 @@
 #include "platform/posix/steady_clock.h"
 #include "platform/qt/form_renderer.h"
 #include "platform/qt/qt_platform.h"
+#include "platform/qt/window_log.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -39,7 +41,18 @@ int main(int argc, char** argv) {
     platform::qt::FormRenderer renderer(events);
     renderer.AddForm([] { return &rompush::frmUI(); });
     renderer.AddForm([]() -> rompush::ui::Form* { return &rompush::g.forms->frmComParameters; });
-    events.SetRenderer([&renderer] { renderer.Sync(); });
+    // ROMPUSH_WINDOW_LOG names a file that records every change the windows show, for
+    // scripts that drive the program through its real window.
+    platform::qt::WindowLog windowLog;
+    const char* windowLogPath = std::getenv("ROMPUSH_WINDOW_LOG");
+    const bool logging = windowLogPath && *windowLogPath && windowLog.Open(windowLogPath);
+    events.SetRenderer([&renderer, &windowLog, logging] {
+        renderer.Sync();
+        if (logging) {
+            windowLog.Record(rompush::frmUI());
+            windowLog.Record(rompush::g.forms->frmComParameters);
+        }
+    });
 
     platform::Install({.serial = &serial,
                        .timer = &timer,
