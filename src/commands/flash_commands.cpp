@@ -159,8 +159,10 @@ void VerifyCommand() {
     } else {
         ClearInBuffer();
         g.cmd.UiCommand = 0;
-        // The failure is on the screen, in the PROGRAM row when a PROGRAM came before; the
-        // program was not verified, so no later SCAN may report it as verified.
+        // The button rules have just put the VERIFY row's description back; the error is shown
+        // again so its text stands, in the PROGRAM row when a PROGRAM came before. After that
+        // the program counts as not verified, so no later SCAN reports it as verified.
+        ui::DisplayError();
         g.result.ProgramVerifyOk = false;
     }
     if (f.btnPROGRAM.Enabled)
