@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -246,6 +247,10 @@ struct VerifyFailure {
     bool noFlashMode;  // else a page differs
     int code;
 };
+
+void PrintTo(const VerifyFailure& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class VerifyFailureTest : public FlashCommandTest,
                           public ::testing::WithParamInterface<VerifyFailure> {};

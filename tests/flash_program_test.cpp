@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -301,6 +302,11 @@ struct FailureCase {
     int code;
     const char* heading;
 };
+
+// Test names and failure messages show the case by its name.
+void PrintTo(const FailureCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class FlashFailureTest : public FlashRoutineTest,
                          public ::testing::WithParamInterface<FailureCase> {};
