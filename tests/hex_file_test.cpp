@@ -3,13 +3,13 @@
 // USED commands.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "commands/commands.h"
 #include "core/state.h"
+#include "hex_file_writer.h"
 #include "hexfile/hex_validation.h"
 #include "program_fixture.h"
 #include "ui/main_window.h"
@@ -19,24 +19,14 @@ namespace {
 
 using testing::ProgramTest;
 
-// One Intel HEX record with its checksum, "XX" upper-case digits.
 std::string Record(int address, int type, const std::vector<int>& data) {
-    char text[16];
-    int sum = static_cast<int>(data.size()) + (address >> 8) + (address & 0xFF) + type;
-    std::snprintf(text, sizeof text, ":%02X%04X%02X", static_cast<unsigned>(data.size() & 0xFF),
-                  static_cast<unsigned>(address & 0xFFFF), static_cast<unsigned>(type & 0xFF));
-    std::string line = text;
-    for (int byte : data) {
-        std::snprintf(text, sizeof text, "%02X", static_cast<unsigned>(byte & 0xFF));
-        line += text;
-        sum += byte;
-    }
-    std::snprintf(text, sizeof text, "%02X", static_cast<unsigned>((0x100 - (sum & 0xFF)) & 0xFF));
-    return line + text;
+    std::vector<std::uint8_t> bytes(data.begin(), data.end());
+    return testing::HexRecord(static_cast<std::uint16_t>(address & 0xFFFF),
+                              static_cast<std::uint8_t>(type), bytes);
 }
 
 std::string Header(int productCode) {
-    return Record(0, 0, {0x01, 0x00, 0x00, productCode, 0x00, 0x00});
+    return testing::HeaderRecord(static_cast<std::uint8_t>(productCode));
 }
 
 const std::string kEnd = ":00000001FF";
