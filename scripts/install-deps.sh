@@ -4,9 +4,10 @@
 set -euo pipefail
 
 # srecord: srec_cat writes the HEX files the tests read. clang with libclang-rt-dev (its
-# libFuzzer and sanitizer runtimes): the fuzz build of the HEX reader.
+# libFuzzer and sanitizer runtimes): the fuzz build of the HEX reader. xvfb, xdotool,
+# imagemagick and python3: the test that drives the real window and checks the device's flash.
 packages=(build-essential cmake pkg-config qt6-base-dev libgl1-mesa-dev libgtest-dev
-          xvfb xauth x11-apps x11-utils xdotool imagemagick srecord clang libclang-rt-dev)
+          xvfb xauth x11-apps x11-utils xdotool imagemagick python3 srecord clang libclang-rt-dev)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -37,6 +37,10 @@ void WindowLog::Record(ui::Form& form) {
         Note(key + ".Caption", control->Caption);
         Note(key + ".Enabled", control->Enabled ? "True" : "False");
         Note(key + ".Visible", control->Visible ? "True" : "False");
+        // A place is measured in the frame or picture the control sits in; the container's
+        // name lets a script add up the places to where the control is in the window.
+        if (control->Container)
+            Note(key + ".Container", control->Container->Name);
         Note(key + ".Place", std::to_string(control->Left) + " " + std::to_string(control->Top) +
                                  " " + std::to_string(control->Width) + " " +
                                  std::to_string(control->Height));

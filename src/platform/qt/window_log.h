@@ -3,6 +3,7 @@
 //   frmUI.lblPASS.Caption = TARN Product Found
 //   frmUI.btnPROGRAM.Enabled = True
 //   frmUI.btnSCAN.Place = 240 1240 2655 375        (left top width height, twips)
+//   frmUI.btnLASTUSED.Container = fraHEXFILE       (the place is measured inside it)
 // so a script can wait for a text on the screen and click a button where it really is.
 #pragma once
 

@@ -1,0 +1,306 @@
+#!/usr/bin/env bash
+# End to end through the real window: rompush on a virtual X display, a simulated TWPx
+# Receiver (rompush-devsim) on COM1 behind a pseudo-terminal. The operator's clicks go to the
+# real buttons: SCAN, Get Last Used (the settings file names the sample HEX file) and PROGRAM;
+# the run must end with "Program and Verify OK" in the banner, and the device's flash must
+# then hold exactly the file's image. The finished window is saved as a picture.
+#
+#   tests/gui/program_verify_gui.sh BUILD-DIR OUTPUT.png
+#
+# Every wait watches the window log (ROMPUSH_WINDOW_LOG) with a time-out, so a slow machine
+# only makes the run longer. Exit 0 only when everything held. Set PROGRAM_VERIFY_KEEP=1 to
+# keep the work folder (logs, flash, picture) for a look afterwards.
+set -uo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+repo="$(cd "$here/../.." && pwd)"
+
+# Time-outs, seconds: start-up, SCAN and the file check take a few seconds; PROGRAM erases and
+# writes 256 pages and then reads them all back.
+readonly kStartSeconds=60
+readonly kStepSeconds=60
+readonly kProgramSeconds=180
+# How long a click may take to show (the buttons disabled) before it counts as dropped.
+readonly kTakenSeconds=3
+readonly kReceiverType=3 # TWPx Receiver: QTR bootloader, letter "D"
+readonly kGreen="0,192,0" # the banner's colour for a good result (&H00C000)
+
+now() { date +%s.%N; }
+seconds_since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.1f", b - a }'; }
+
+# ---------------------------------------------------------------------------------------
+# On the virtual display: drive the window. Arguments: work folder, picture path.
+# ---------------------------------------------------------------------------------------
+# shellcheck disable=SC2317 # the helpers are called through wait_for, press and the trap
+on_display() {
+    local work="$1" shot="$2"
+    log="$work/window.log"
+    devsim=""
+    program=""
+    window=""
+    cd "$work" || return 1
+
+    cleanup() {
+        [[ -n "$program" ]] && kill "$program" 2>/dev/null
+        [[ -n "$devsim" ]] && kill "$devsim" 2>/dev/null
+        wait 2>/dev/null
+    }
+    trap cleanup EXIT
+
+    fail() {
+        echo "FAILED: $*" >&2
+        return 1
+    }
+
+    alive() {
+        kill -0 "$devsim" 2>/dev/null || { echo "rompush-devsim has ended" >&2; return 1; }
+        if [[ -n "$program" ]]; then
+            kill -0 "$program" 2>/dev/null || { echo "rompush has ended" >&2; return 1; }
+        fi
+    }
+    # The display went away under rompush: not the program's fault, the run is made again.
+    lost_display() {
+        grep -q "could not connect to display" "$work/rompush.out" 2>/dev/null
+    }
+
+    # wait_for SECONDS WHAT COMMAND...: polls COMMAND until it succeeds.
+    wait_for() {
+        local seconds="$1" what="$2"
+        shift 2
+        local deadline=$((SECONDS + seconds))
+        until "$@"; do
+            alive || return 1
+            ((SECONDS < deadline)) || { fail "no $what within $seconds s"; return 1; }
+            sleep 0.1
+        done
+    }
+
+    # What the window shows now for KEY (the last change logged).
+    shown() {
+        awk -v key="$1 = " 'index($0, key) == 1 { value = substr($0, length(key) + 1) }
+                            END { print value }' "$log" 2>/dev/null
+    }
+    shows() { [[ "$(shown "$1")" == "$2" ]]; }
+    lines_logged() { if [[ -f "$log" ]]; then wc -l <"$log"; else echo 0; fi; }
+    # True when KEY changed to VALUE after line FROM of the log.
+    shown_since() {
+        tail -n "+$(($1 + 1))" "$log" 2>/dev/null | grep -qxF -- "$2 = $3"
+    }
+
+    # The control's place in the window, in pixels: "left top width height". Places are
+    # measured inside the control's container, so the containers' places are added.
+    place_of() {
+        local name="$1" left=0 top=0 width="" height="" l t w h
+        while [[ -n "$name" ]]; do
+            read -r l t w h <<<"$(shown "frmUI.$name.Place")"
+            [[ -n "$h" ]] || return 1
+            left=$((left + l))
+            top=$((top + t))
+            [[ -n "$width" ]] || { width=$w; height=$h; }
+            name="$(shown "frmUI.$name.Container")"
+        done
+        echo "$((left / 15)) $((top / 15)) $((width / 15)) $((height / 15))"
+    }
+
+    click() {
+        local l t w h
+        read -r l t w h <<<"$(place_of "$1")" || true
+        [[ -n "${h:-}" ]] || { fail "no place logged for $1"; return 1; }
+        xdotool mousemove --window "$window" $((l + w / 2)) $((t + h / 2)) click 1
+    }
+
+    # press NAME: clicks the button until the program takes the click. Every command begins
+    # by disabling the buttons; a click that shows no such sign was dropped: a command that
+    # enables its buttons and then pauses (Get Last Used shows "HEX FILE OK" for a second)
+    # clears the command posted meanwhile when it ends, as it does for an operator. The sign
+    # is looked for from the first click on, so a slow answer to one click never brings a
+    # second command.
+    press() {
+        local name="$1" attempt from
+        wait_for "$kStepSeconds" "$name enabled" shows "frmUI.$name.Enabled" True || return 1
+        from="$(lines_logged)"
+        for attempt in 1 2 3 4 5; do
+            click "$name" || return 1
+            if wait_quietly "$kTakenSeconds" shown_since "$from" "frmUI.$name.Enabled" False; then
+                ((attempt == 1)) || echo "$name: click $attempt taken"
+                return 0
+            fi
+            alive || return 1
+            echo "$name: click $attempt not taken; clicking again"
+        done
+        fail "the program took none of 5 clicks on $name"
+    }
+    wait_quietly() {
+        local seconds="$1"
+        shift
+        local deadline=$((SECONDS + seconds))
+        until "$@"; do
+            ((SECONDS < deadline)) || return 1
+            sleep 0.1
+        done
+    }
+
+    find_window() {
+        window="$(xdotool search --onlyvisible --name '^RomPush' 2>/dev/null | head -n1)"
+        [[ -n "$window" ]]
+    }
+
+    # The colour most of the banner's pixels have in the picture, as "r,g,b".
+    banner_colour() {
+        local l t w h
+        read -r l t w h <<<"$(place_of lblPASS)"
+        convert "$shot" -crop "${w}x${h}+${l}+${t}" +repage -depth 8 -format %c histogram:info:- \
+            2>/dev/null | sort -rn | head -n1 |
+            sed -nE 's/^ *[0-9]+: *\( *([0-9]+), *([0-9]+), *([0-9]+).*/\1,\2,\3/p'
+    }
+    shot_shows_green_banner() {
+        import -window "$window" "$shot" 2>/dev/null && [[ "$(banner_colour)" == "$kGreen" ]]
+    }
+
+    local started mark step
+    started="$(now)"
+    wait_quietly 10 xdotool getdisplaygeometry >/dev/null || return 3
+    ./rompush-devsim --folder "$work" --com 1 --type "$kReceiverType" \
+        --flash-out "$work/flash.bin" >"$work/devsim.out" 2>"$work/devsim.err" &
+    devsim=$!
+    wait_for "$kStartSeconds" "port map entry ports/COM1" test -L "$work/ports/COM1" || return 1
+
+    ROMPUSH_WINDOW_LOG="$log" ./rompush >"$work/rompush.out" 2>&1 &
+    program=$!
+    wait_for "$kStartSeconds" "RomPush window" find_window || { lost_display && return 3; return 1; }
+    # Start-up has ended when SCAN can be pressed.
+    wait_for "$kStartSeconds" "SCAN enabled" shows frmUI.btnSCAN.Enabled True || return 1
+    echo "start-up: $(seconds_since "$started") s"
+
+    step="$(now)"
+    mark="$(lines_logged)"
+    press btnSCAN || return 1
+    wait_for "$kStepSeconds" '"TARN Product Found" after SCAN' \
+        shown_since "$mark" frmUI.lblPASS.Caption "TARN Product Found" || return 1
+    wait_for "$kStepSeconds" "Get Last Used enabled" shows frmUI.btnLASTUSED.Enabled True || return 1
+    echo "SCAN: $(seconds_since "$step") s"
+
+    step="$(now)"
+    mark="$(lines_logged)"
+    press btnLASTUSED || return 1
+    wait_for "$kStepSeconds" '"HEX FILE OK" after Get Last Used' \
+        shown_since "$mark" frmUI.lblPASS.Caption "HEX FILE OK" || return 1
+    wait_for "$kStepSeconds" "PROGRAM enabled" shows frmUI.btnPROGRAM.Enabled True || return 1
+    echo "Get Last Used: $(seconds_since "$step") s"
+
+    step="$(now)"
+    mark="$(lines_logged)"
+    press btnPROGRAM || return 1
+    # The run ends with the good banner or with an error code; a page whose CRC differed
+    # after writing only shows a message and the run goes on, so that one fails it too.
+    banners_since_program() {
+        tail -n "+$((mark + 1))" "$log" | grep -E '^frmUI\.lblPASS\.Caption = '
+    }
+    program_ended() {
+        banners_since_program | grep -qE ' = (Program and Verify OK|ERROR)'
+    }
+    wait_for "$kProgramSeconds" '"Program and Verify OK" after PROGRAM' program_ended || return 1
+    echo "PROGRAM and VERIFY: $(seconds_since "$step") s"
+    local shownErrors
+    shownErrors="$(banners_since_program | grep -E ' = (ERROR|flash on chip)')"
+    [[ -z "$shownErrors" ]] || { fail "the banner showed: $shownErrors"; return 1; }
+
+    # The pointer off the buttons, and the picture taken once the banner is drawn green.
+    xdotool mousemove --window "$window" 0 0
+    wait_for 20 "green banner in the picture" shot_shows_green_banner || {
+        echo "banner colour in the picture: $(banner_colour), expected $kGreen" >&2
+        return 1
+    }
+    shows frmUI.lblPASS.Caption "Program and Verify OK" ||
+        { fail "the banner changed to \"$(shown frmUI.lblPASS.Caption)\""; return 1; }
+    echo "whole run: $(seconds_since "$started") s"
+
+    # The simulator saves its flash when it ends as well as after every GO.
+    kill "$program"
+    wait "$program" 2>/dev/null
+    program=""
+    kill "$devsim"
+    local deadline=$((SECONDS + 20))
+    while kill -0 "$devsim" 2>/dev/null && ((SECONDS < deadline)); do sleep 0.1; done
+    kill -0 "$devsim" 2>/dev/null && { fail "rompush-devsim did not end"; return 1; }
+    wait "$devsim"
+    local status=$?
+    devsim=""
+    ((status == 0)) || fail "rompush-devsim ended with status $status"
+}
+
+# Status: 0 all held, 3 the virtual display could not be reached, else a failure.
+if [[ "${1:-}" == "--on-display" ]]; then
+    on_display "$2" "$3"
+    exit $?
+fi
+
+# ---------------------------------------------------------------------------------------
+# Set-up, the run under Xvfb, and the flash check.
+# ---------------------------------------------------------------------------------------
+if (($# != 2)); then
+    echo "usage: $0 BUILD-DIR OUTPUT.png" >&2
+    exit 2
+fi
+build="$(cd "$1" && pwd)" || exit 2
+out="$2"
+[[ "$out" == /* ]] || out="$PWD/$out"
+for file in rompush rompush-devsim tarn-logo.png; do
+    [[ -f "$build/$file" ]] || { echo "no $file in $build: build with -DROMPUSH_GUI=ON" >&2; exit 2; }
+done
+for tool in xvfb-run xdotool import convert python3 awk; do
+    command -v "$tool" >/dev/null || { echo "missing $tool: run scripts/install-deps.sh" >&2; exit 2; }
+done
+
+work="$(mktemp -d "${TMPDIR:-/tmp}/rompush-program-verify.XXXXXX")"
+finish() {
+    if [[ -n "${PROGRAM_VERIFY_KEEP:-}" ]]; then
+        echo "work folder kept: $work"
+    else
+        rm -rf "$work"
+    fi
+}
+trap finish EXIT
+
+# The program folder: the programs, the logo, the HEX file and a settings file whose entry for
+# letter "D" names that file, so Get Last Used finds it.
+cp "$build/rompush" "$build/rompush-devsim" "$build/tarn-logo.png" "$work/"
+hex="$work/TWPx-Receiver-sample.hex"
+cp "$repo/samples/TWPx-Receiver-sample.hex" "$hex"
+printf 'ROMPUSH_INI_001\r\n1\r\nCom1\r\n 1 \r\n 0 \r\n 2 \r\n 6 \r\n 2 \r\nD %s\r\n' "$hex" \
+    >"$work/RomPush.INI"
+mkdir -p "$(dirname "$out")"
+rm -f "$out"
+
+# xvfb-run keeps its display's key in a folder of its own, made here beside the run's files.
+# Two xvfb-run -a started at the same moment elsewhere on the machine can pick the same display
+# number; a run that could not reach its display says so (status 3) and is made again.
+for attempt in 1 2 3; do
+    rm -rf "$work/ports" "$work/window.log" "$work/flash.bin" "$work/program-verify.png"
+    TMPDIR="$work" xvfb-run -a -s "-screen 0 640x480x24" \
+        bash "$here/program_verify_gui.sh" --on-display "$work" "$work/program-verify.png"
+    status=$?
+    ((status == 3)) || break
+    echo "no virtual display reached (attempt $attempt)" >&2
+    sleep 1
+done
+if ((status == 0)); then
+    python3 "$here/flash_matches_hex.py" "$hex" "$work/flash.bin"
+    status=$?
+fi
+if [[ -f "$work/program-verify.png" ]]; then
+    cp "$work/program-verify.png" "$out"
+    echo "picture: $out"
+fi
+if ((status != 0)); then
+    echo "---- window log (last 40 lines)" >&2
+    tail -n 40 "$work/window.log" >&2 2>/dev/null
+    echo "---- rompush output" >&2
+    tail -n 20 "$work/rompush.out" >&2 2>/dev/null
+    echo "---- rompush-devsim (last 40 lines)" >&2
+    cat "$work/devsim.out" >&2 2>/dev/null
+    tail -n 40 "$work/devsim.err" >&2 2>/dev/null
+    echo "program and verify through the window: FAILED" >&2
+    exit 1
+fi
+echo "program and verify through the window: passed"
