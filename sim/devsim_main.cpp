@@ -7,7 +7,9 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/inotify.h>
+#include <sys/prctl.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -80,12 +82,35 @@ class PtyHost : public rompush::sim::DeviceHost {
         if (!slaveOpen_ || master_ < 0)
             return;
         const std::int64_t pace = PaceUs();
+        if (timing_) {
+            // What made the device answer, how long it took and what it said; the bytes
+            // themselves follow as "dev" lines once they have crossed the wire.
+            std::fprintf(timing_, "answer %s %lld %lld %lld %llu ",
+                         answerCause_.empty() ? "-" : answerCause_.c_str(),
+                         static_cast<long long>(answerDelayUs_),
+                         static_cast<long long>(answerAskedUs_), static_cast<long long>(NowUs()),
+                         static_cast<unsigned long long>(devSeq_));
+            for (unsigned char byte : bytes)
+                std::fprintf(timing_, "%02X", byte);
+            std::fputc('\n', timing_);
+        }
         for (unsigned char byte : bytes) {
             outFreeUs_ = std::max(outFreeUs_, NowUs()) + pace;
-            out_.emplace_back(outFreeUs_, byte);
+            out_.push_back({outFreeUs_, byte, devSeq_++});
         }
     }
     void After(std::int64_t delayUs, std::function<void()> fn) override {
+        if (timing_) {
+            // Whatever the device sends from this timer is its answer to the packet (or the
+            // power-up) being handled now, after the time it asked for.
+            fn = [this, cause = cause_, delayUs, asked = NowUs(), fn = std::move(fn)] {
+                answerCause_ = cause;
+                answerDelayUs_ = delayUs;
+                answerAskedUs_ = asked;
+                fn();
+                answerCause_.clear();
+            };
+        }
         timers_.emplace(std::make_pair(NowUs() + std::max<std::int64_t>(delayUs, 0), seq_++),
                         std::move(fn));
     }
@@ -137,6 +162,26 @@ class PtyHost : public rompush::sim::DeviceHost {
     bool Plugged() const { return master_ >= 0; }
     // Every byte from the PC is also written to this file, so a test can read the wire.
     void SetWireFile(std::FILE* file) { wire_ = file; }
+    // When every byte crossed the wire each way, and what the device answered to what and
+    // after how long, for a benchmark to work out the least time an exchange can take.
+    void SetTimingFile(std::FILE* file) {
+        timing_ = file;
+        if (timing_) {
+            std::fprintf(timing_,
+                         "# rompush-devsim timing log; times in microseconds, monotonic clock\n"
+                         "# pc SEQ READ START END XX       byte SEQ from the PC, read from the "
+                         "terminal at READ, on the wire START..END\n"
+                         "# lost SEQ AT XX                 byte from the PC dropped at a close\n"
+                         "# packet SEQ AT CC               a whole packet (command CC) ended "
+                         "with byte SEQ, handled at AT\n"
+                         "# answer CAUSE DELAY ASKED AT SEQ XX...  the device answers pc:SEQ or "
+                         "open:N, DELAY after ASKED, queued at AT; its bytes are dev SEQ on\n"
+                         "# dev SEQ START END WRITTEN XX   byte SEQ from the device on the wire "
+                         "START..END, handed to the PC at WRITTEN\n"
+                         "# open N AT / close AT           the PC opened or closed its port\n");
+            std::fflush(timing_);
+        }
+    }
 
     void RunOnce(BootloaderDevice& device) {
         std::int64_t now = NowUs();
@@ -146,20 +191,37 @@ class PtyHost : public rompush::sim::DeviceHost {
             fn();
             now = NowUs();
         }
-        while (!out_.empty() && out_.front().first <= now && master_ >= 0) {
-            const std::uint8_t byte = out_.front().second;
+        while (!out_.empty() && out_.front().dueUs <= now && master_ >= 0) {
+            const Timed timed = out_.front();
             out_.pop_front();
-            if (::write(master_, &byte, 1) != 1)
+            if (::write(master_, &timed.byte, 1) != 1)
                 break;
+            if (timing_) {
+                std::fprintf(timing_, "dev %llu %lld %lld %lld %02X\n",
+                             static_cast<unsigned long long>(timed.seq),
+                             static_cast<long long>(timed.dueUs - PaceUs()),
+                             static_cast<long long>(timed.dueUs), static_cast<long long>(NowUs()),
+                             timed.byte);
+            }
         }
-        while (!in_.empty() && in_.front().first <= now) {
-            const std::uint8_t byte = in_.front().second;
+        while (!in_.empty() && in_.front().dueUs <= now) {
+            const Timed timed = in_.front();
             in_.pop_front();
             if (wire_) {
-                std::fputc(byte, wire_);
+                std::fputc(timed.byte, wire_);
                 std::fflush(wire_);
             }
-            device.OnHostByte(byte);
+            const std::size_t packets = device.Packets().size();
+            if (timing_)
+                cause_ = "pc:" + std::to_string(timed.seq);
+            device.OnHostByte(timed.byte);
+            cause_.clear();
+            if (timing_ && device.Packets().size() > packets) {
+                const auto& packet = device.Packets().back();
+                std::fprintf(timing_, "packet %llu %lld %02X\n",
+                             static_cast<unsigned long long>(timed.seq),
+                             static_cast<long long>(packet.atUs), packet.command);
+            }
         }
         if (master_ < 0) {
             Wait(false, now, -1);
@@ -190,9 +252,20 @@ class PtyHost : public rompush::sim::DeviceHost {
             // the wire is lost.
             if (!openNow) {
                 std::uint8_t junk[256];
-                while (::read(master_, junk, sizeof junk) > 0) {
+                ssize_t n;
+                while ((n = ::read(master_, junk, sizeof junk)) > 0) {
+                    for (ssize_t i = 0; i < n; ++i) {
+                        if (timing_) {
+                            std::fprintf(timing_, "lost %llu %lld %02X\n",
+                                         static_cast<unsigned long long>(pcSeq_),
+                                         static_cast<long long>(NowUs()), junk[i]);
+                        }
+                        ++pcSeq_;
+                    }
                 }
             }
+            if (timing_)
+                std::fprintf(timing_, "close %lld\n", static_cast<long long>(NowUs()));
             slaveOpen_ = false;
             out_.clear();
             in_.clear();
@@ -201,22 +274,52 @@ class PtyHost : public rompush::sim::DeviceHost {
         if (!slaveOpen_ && openNow) {
             slaveOpen_ = true;
             outFreeUs_ = inFreeUs_ = NowUs();
+            if (timing_) {
+                std::fprintf(timing_, "open %d %lld\n", opens_, static_cast<long long>(NowUs()));
+                cause_ = "open:" + std::to_string(opens_);
+            }
+            ++opens_;
             device.OnHostOpened();
+            cause_.clear();
         }
         if (slaveOpen_ && (probe.revents & POLLIN)) {
             std::uint8_t chunk[256];
             const ssize_t n = ::read(master_, chunk, sizeof chunk);
             const std::int64_t pace = PaceUs();
+            const std::int64_t readUs = NowUs();
             for (ssize_t i = 0; i < n; ++i) {
                 // Each byte reaches the device when it has fully crossed the wire.
-                inFreeUs_ = std::max(inFreeUs_, NowUs()) + pace;
-                in_.emplace_back(inFreeUs_, chunk[i]);
+                inFreeUs_ = std::max(inFreeUs_, readUs) + pace;
+                in_.push_back({inFreeUs_, chunk[i], pcSeq_});
+                if (timing_) {
+                    std::fprintf(timing_, "pc %llu %lld %lld %lld %02X\n",
+                                 static_cast<unsigned long long>(pcSeq_),
+                                 static_cast<long long>(readUs),
+                                 static_cast<long long>(inFreeUs_ - pace),
+                                 static_cast<long long>(inFreeUs_), chunk[i]);
+                }
+                ++pcSeq_;
             }
         }
     }
 
   private:
+    // A byte on its way across the wire: due when it has fully crossed.
+    struct Timed {
+        std::int64_t dueUs;
+        std::uint8_t byte;
+        std::uint64_t seq;  // the how-manieth byte this way since the start
+    };
+
     std::FILE* wire_ = nullptr;
+    std::FILE* timing_ = nullptr;
+    std::uint64_t pcSeq_ = 0;
+    std::uint64_t devSeq_ = 0;
+    int opens_ = 0;
+    std::string cause_;  // what the device is handling now: "pc:SEQ" or "open:N"
+    std::string answerCause_;
+    std::int64_t answerDelayUs_ = 0;
+    std::int64_t answerAskedUs_ = 0;
     std::int64_t PaceUs() const {
         const std::int64_t t = rompush::sim::ByteTimeUs(HostSettings());
         return t > 0 ? t : 87;
@@ -237,14 +340,18 @@ class PtyHost : public rompush::sim::DeviceHost {
         if (!timers_.empty())
             consider(timers_.begin()->first.first);
         if (!out_.empty())
-            consider(out_.front().first);
+            consider(out_.front().dueUs);
         if (!in_.empty())
-            consider(in_.front().first);
-        int timeoutMs = 1000;  // a signal also ends the sleep
+            consider(in_.front().dueUs);
+        // To the microsecond: a byte takes 87 us at 115200 baud, so sleeping in whole
+        // milliseconds would hand every answer over up to a millisecond late.
+        std::int64_t timeoutUs = 1000000;  // a signal also ends the sleep
         if (next)
-            timeoutMs = static_cast<int>(std::max<std::int64_t>(*next - now + 999, 0) / 1000);
-        if (capMs >= 0 && capMs < timeoutMs)
-            timeoutMs = capMs;
+            timeoutUs = std::max<std::int64_t>(*next - now, 0);
+        if (capMs >= 0 && static_cast<std::int64_t>(capMs) * 1000 < timeoutUs)
+            timeoutUs = static_cast<std::int64_t>(capMs) * 1000;
+        const timespec timeout{static_cast<time_t>(timeoutUs / 1000000),
+                               static_cast<long>(timeoutUs % 1000000) * 1000};
         pollfd fds[2];
         nfds_t count = 0;
         int masterIndex = -1;
@@ -258,7 +365,7 @@ class PtyHost : public rompush::sim::DeviceHost {
             fds[count++] = pollfd{notify_, POLLIN, 0};
         }
         Woken woken;
-        if (::poll(fds, count, timeoutMs) <= 0)
+        if (::ppoll(fds, count, &timeout, nullptr) <= 0)
             return woken;
         woken.master = masterIndex >= 0 && fds[masterIndex].revents != 0;
         woken.notify = notifyIndex >= 0 && fds[notifyIndex].revents != 0;
@@ -271,8 +378,8 @@ class PtyHost : public rompush::sim::DeviceHost {
     bool slaveOpen_ = false;
     std::int64_t outFreeUs_ = 0;
     std::int64_t inFreeUs_ = 0;
-    std::deque<std::pair<std::int64_t, std::uint8_t>> out_;
-    std::deque<std::pair<std::int64_t, std::uint8_t>> in_;
+    std::deque<Timed> out_;
+    std::deque<Timed> in_;
     std::uint64_t seq_ = 0;
     std::map<std::pair<std::int64_t, std::uint64_t>, std::function<void()>> timers_;
 };
@@ -296,6 +403,8 @@ const char* kUsage =
     "                       kinds: silence wrong short late cut unplug (repeatable)\n"
     "  --wire FILE          write every byte received from the PC to FILE\n"
     "  --flash-out FILE     write the flash (address 0 up) to FILE after every GO and at exit\n"
+    "  --timing FILE        log when each byte crossed the wire, each way, and what the device\n"
+    "                       answered to what after how long (see the file's header)\n"
     "  --quiet              no packet log on stderr\n";
 
 std::optional<long> ParseNumber(const char* text) {
@@ -357,6 +466,7 @@ int main(int argc, char** argv) {
     bool quiet = false;
     std::string wirePath;
     std::string flashPath;
+    std::string timingPath;
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -414,6 +524,8 @@ int main(int argc, char** argv) {
             wirePath = value();
         } else if (arg == "--flash-out") {
             flashPath = value();
+        } else if (arg == "--timing") {
+            timingPath = value();
         } else if (arg == "--quiet") {
             quiet = true;
         } else if (arg == "--help" || arg == "-h") {
@@ -528,6 +640,10 @@ int main(int argc, char** argv) {
     ::sigaction(SIGHUP, &action, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 
+    // Wake-ups on time to a microsecond rather than the default 50 us slack: bytes are paced
+    // 87 us apart at 115200 baud.
+    ::prctl(PR_SET_TIMERSLACK, 1000UL, 0UL, 0UL, 0UL);
+
     auto device = std::make_shared<BootloaderDevice>(config);
     PtyHost host(master, slavePath);
     device->AttachHost(&host);
@@ -546,6 +662,16 @@ int main(int argc, char** argv) {
             return 1;
         }
         host.SetWireFile(wire);
+    }
+    std::FILE* timing = nullptr;
+    if (!timingPath.empty()) {
+        timing = std::fopen(timingPath.c_str(), "w");
+        if (!timing) {
+            std::fprintf(stderr, "rompush-devsim: cannot write %s\n", timingPath.c_str());
+            fs::remove(link, ec);
+            return 1;
+        }
+        host.SetTimingFile(timing);
     }
 
     std::printf("rompush-devsim: COM%d -> %s (%s)\n", com, slavePath.c_str(),
@@ -596,5 +722,7 @@ int main(int argc, char** argv) {
     }
     if (host.Plugged())
         host.Unplug();
+    if (timing)
+        std::fclose(timing);
     return 0;
 }
