@@ -432,6 +432,26 @@ TEST_F(FileCommandTest, LastUsedWithNoEntryLoadsNothing) {
     EXPECT_EQ(g.cmd.UiCommand, 0);
 }
 
+TEST_F(FileCommandTest, ButtonPressedWhileOkIsShownIsNotLost) {
+    WriteFile(PathIn("rx.hex"), Lines(ReceiverFile(32)));
+    g.files.LastUsedName = "rx.hex";
+    g.files.LastUsedPath = PathIn("rx.hex");
+    // PROGRAM is usable while "HEX FILE OK" stays up for a second; the operator presses it.
+    sim.At(sim.clock.NowMs() + 700, [] {
+        ASSERT_TRUE(frmUI().btnPROGRAM.Enabled);
+        frmUI().btnPROGRAM.MouseUp();
+    });
+    g.cmd.UiCommand = uicmdLASTUSED;
+    LastUsedCommand();
+    EXPECT_EQ(g.cmd.UiCommand, uicmdPROGRAM);
+
+    sim.dialogs.ChooseNextFile(PathIn("rx.hex"));
+    sim.At(sim.clock.NowMs() + 700, [] { frmUI().btnSCAN.MouseUp(); });
+    g.cmd.UiCommand = uicmdHEXFILE;
+    HexFileCommand();
+    EXPECT_EQ(g.cmd.UiCommand, uicmdSCAN);
+}
+
 TEST_F(FileCommandTest, LastUsedLoadsTheRememberedFile) {
     std::filesystem::create_directory(PathIn("old"));
     WriteFile(PathIn("old/rx.hex"), Lines(ReceiverFile(32)));

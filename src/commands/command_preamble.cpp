@@ -1,5 +1,6 @@
 // How SCAN, ERASE, PROGRAM and VERIFY begin: the port reopened with the operator's saved COM
-// parameters, the window locked and the previous error taken off the screen.
+// parameters, the window locked and the previous error taken off the screen; and how a
+// command hands the loop back.
 #include <string>
 
 #include "commands/commands.h"
@@ -33,6 +34,11 @@ void CommandPreamble(PreambleInput input) {
         ClearInBuffer();
     g.result.ErrorCode = 0;
     ui::DisplayError();
+}
+
+void EndCommand(std::uint8_t code) {
+    if (g.cmd.UiCommand == code)
+        g.cmd.UiCommand = 0;
 }
 
 }  // namespace rompush

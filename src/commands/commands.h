@@ -19,6 +19,10 @@ enum class PreambleInput { Keep, Clear };
 // The start of SCAN, ERASE, PROGRAM and VERIFY: on a COM port the saved COM parameters and
 // the port reopened with them; hourglass, all buttons locked, ErrorCode 0 and its display.
 void CommandPreamble(PreambleInput input);
+// The command that ran for `code` is over: UiCommand goes back to 0, unless the operator
+// pressed another command button while the command waited with the buttons usable again; that
+// command then runs next instead of being lost.
+void EndCommand(std::uint8_t code);
 // The port list's entry "PS/2" is selected.
 bool KeyboardPortSelected();
 // The port number of the selected entry of the port list (99 for "PS/2").

@@ -47,7 +47,7 @@ void HexFileCommand() {
     } else {
         ui::ButtonEnabler();  // the previous selection stays
     }
-    g.cmd.UiCommand = 0;
+    EndCommand(uicmdHEXFILE);
 }
 
 void LastUsedCommand() {
@@ -71,7 +71,7 @@ void LastUsedCommand() {
         if (files.LastUsedPath.size() >= nameLength)
             g.port.HexDir = files.LastUsedPath.substr(0, files.LastUsedPath.size() - nameLength);
     }
-    g.cmd.UiCommand = 0;
+    EndCommand(uicmdLASTUSED);
     auto& form = frmUI();
     if (form.btnPROGRAM.Enabled)
         form.SetFocus(form.btnPROGRAM);

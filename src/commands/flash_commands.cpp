@@ -169,7 +169,7 @@ void VerifyCommand() {
         f.SetFocus(f.btnPROGRAM);
     if (!KeyboardPortSelected() && !g.result.ProgramVerifyOk) {
         ReopenAt115200();
-        g.cmd.UiCommand = 0;
+        EndCommand(uicmdVERIFY);  // a button pressed during the pauses above still runs
     }
 }
 
