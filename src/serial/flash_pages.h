@@ -16,6 +16,8 @@ bool DeviceCrcDiffers(std::int32_t crc);
 // The answer code two bytes before the end of the last answer equals code. An answer too short
 // to hold a code there is not that answer.
 bool AnswerCodeBeforeEndIs(std::uint8_t code);
+// Locks SCAN, the HEX file button, ERASE, VERIFY and PROGRAM while the flash is worked on.
+void LockCommandButtons();
 // Shows the progress bar from 0 up to max.
 void StartProgress(int max);
 // One step further, never past the bar's maximum.

@@ -45,6 +45,15 @@ bool AnswerCodeBeforeEndIs(std::uint8_t code) {
     return rcv[count - 2] == code;
 }
 
+void LockCommandButtons() {
+    auto& f = frmUI();
+    f.btnSCAN.Enabled = false;
+    f.btnHEXFILE.Enabled = false;
+    f.btnERASE.Enabled = false;
+    f.btnVERIFY.Enabled = false;
+    f.btnPROGRAM.Enabled = false;
+}
+
 void StartProgress(int max) {
     auto& bar = frmUI().ProgressBar1;
     bar.Visible = true;
@@ -147,7 +156,6 @@ std::int16_t UnsignedToInteger(std::int32_t value) {
 
 void EraseProgramQTR() {
     TraceScope trace("EraseProgramQTR()");
-    auto& f = frmUI();
     const bool program = g.result.ProgramMode;
 
     if (g.cmd.CurrentCommand == uicmdPROGRAM) {
@@ -163,12 +171,8 @@ void EraseProgramQTR() {
     }
 
     flash::StartProgress(256);
-    f.btnSCAN.Enabled = false;
-    f.btnHEXFILE.Enabled = false;
-    f.btnERASE.Enabled = false;
-    f.btnVERIFY.Enabled = false;
-    f.btnPROGRAM.Enabled = false;
-    f.btnLASTUSED.Enabled = false;
+    flash::LockCommandButtons();
+    frmUI().btnLASTUSED.Enabled = false;
 
     WaitForQTR();
     ClearInBuffer();
@@ -227,7 +231,6 @@ void EraseProgramQTR() {
 
 void EraseProgramVLN() {
     TraceScope trace("EraseProgramVLN()");
-    auto& f = frmUI();
     const bool program = g.result.ProgramMode;
 
     if (g.cmd.CurrentCommand == uicmdPROGRAM) {
@@ -238,12 +241,8 @@ void EraseProgramVLN() {
             return;
     }
 
-    f.btnSCAN.Enabled = false;
-    f.btnHEXFILE.Enabled = false;
-    f.btnLASTUSED.Enabled = false;
-    f.btnERASE.Enabled = false;
-    f.btnVERIFY.Enabled = false;
-    f.btnPROGRAM.Enabled = false;
+    flash::LockCommandButtons();
+    frmUI().btnLASTUSED.Enabled = false;
     // Programming steps once per block (16 per page), erasing once per page.
     flash::StartProgress(program ? 400 : 25);
 

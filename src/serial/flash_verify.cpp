@@ -72,16 +72,11 @@ void ShowComplete() {
 
 void VerifyQTR() {
     TraceScope trace("VerifyQTR()");
-    auto& f = frmUI();
     if (!FileStillGood())
         return;
 
     flash::StartProgress(200);
-    f.btnSCAN.Enabled = false;
-    f.btnHEXFILE.Enabled = false;
-    f.btnERASE.Enabled = false;
-    f.btnVERIFY.Enabled = false;
-    f.btnPROGRAM.Enabled = false;
+    flash::LockCommandButtons();
 
     if (!EnterFlashMode(kQtrAnswerMs, 1)) {
         Fail(1302);
