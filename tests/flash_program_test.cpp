@@ -209,6 +209,18 @@ TEST_F(FlashRoutineTest, QtrFileForAnotherDeviceIsNotProgrammed) {
     EXPECT_FALSE(F().ProgressBar1.Visible);
 }
 
+TEST_F(FlashRoutineTest, NoFileSelectedIsNotProgrammedWithAnOldImage) {
+    for (const bool qtr : {true, false}) {
+        qtr ? AttachQtr() : AttachVln();
+        g.files.SelectedFileName = "";
+        g.files.SelectedFilePath = "";
+        As(uicmdPROGRAM);
+        qtr ? EraseProgramQTR() : EraseProgramVLN();
+        EXPECT_EQ(g.result.ErrorCode, 1001) << (qtr ? "QTR" : "VLN");
+        EXPECT_EQ(device->CountOf(ERASE_PAGE_CMD), 0);
+    }
+}
+
 // ---- VLN ----------------------------------------------------------------------------------
 
 TEST_F(FlashRoutineTest, VlnWritesEveryBlockAtImageIndexPlus800) {

@@ -16,6 +16,10 @@ bool DeviceCrcDiffers(std::int32_t crc);
 // The answer code two bytes before the end of the last answer equals code. An answer too short
 // to hold a code there is not that answer.
 bool AnswerCodeBeforeEndIs(std::uint8_t code);
+// Reads the selected HEX file into the image again; True when it is good for the device. A
+// file that fails shows its own error. With no file selected there is no image to write or
+// compare, which is reported as a file that cannot be read (1001), never passed over.
+bool LoadSelectedFile();
 // Locks SCAN, the HEX file button, ERASE, VERIFY and PROGRAM while the flash is worked on.
 void LockCommandButtons();
 // Shows the progress bar from 0 up to max.

@@ -45,6 +45,16 @@ bool AnswerCodeBeforeEndIs(std::uint8_t code) {
     return rcv[count - 2] == code;
 }
 
+bool LoadSelectedFile() {
+    const auto& files = g.files;
+    if (!ValidateHexFile(files.SelectedFileName, files.SelectedFilePath) &&
+        g.result.ErrorCode == 0) {
+        g.result.ErrorCode = 1001;
+        ui::DisplayError();
+    }
+    return g.result.ErrorCode == 0;
+}
+
 void LockCommandButtons() {
     auto& f = frmUI();
     f.btnSCAN.Enabled = false;
@@ -163,8 +173,7 @@ void EraseProgramQTR() {
         // wipe out its failure, and with no device found the file is not matched against it.
         if (!xmitID_CMD())
             return;
-        ValidateHexFile(g.files.SelectedFileName, g.files.SelectedFilePath);
-        if (g.result.ErrorCode != 0) {
+        if (!flash::LoadSelectedFile()) {
             flash::HideProgress();
             return;
         }
@@ -234,8 +243,7 @@ void EraseProgramVLN() {
     const bool program = g.result.ProgramMode;
 
     if (g.cmd.CurrentCommand == uicmdPROGRAM) {
-        ValidateHexFile(g.files.SelectedFileName, g.files.SelectedFilePath);
-        if (g.result.ErrorCode != 0)
+        if (!flash::LoadSelectedFile())
             return;
         if (!xmitID_CMD())
             return;

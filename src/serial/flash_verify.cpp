@@ -2,7 +2,6 @@
 
 #include "core/state.h"
 #include "core/trace.h"
-#include "hexfile/hex_validation.h"
 #include "serial/comm.h"
 #include "serial/flash_pages.h"
 #include "serial/packets.h"
@@ -25,13 +24,6 @@ constexpr int kVlnFlashModeAttempts = 2;
 void Fail(std::int16_t code) {
     g.result.ErrorCode = code;
     ui::DisplayError();
-}
-
-// Reads the file into the image again. A file that fails its check has shown its own error;
-// the device is then left alone, so a page compare cannot put another error over it.
-bool FileStillGood() {
-    ValidateHexFile(g.files.SelectedFileName, g.files.SelectedFilePath);
-    return g.result.ErrorCode == 0;
 }
 
 bool EnterFlashMode(std::int32_t answerMs, int attempts) {
@@ -72,7 +64,9 @@ void ShowComplete() {
 
 void VerifyQTR() {
     TraceScope trace("VerifyQTR()");
-    if (!FileStillGood())
+    // A file that fails its check leaves the device alone, so a page compare cannot put
+    // another error over the file's own.
+    if (!flash::LoadSelectedFile())
         return;
 
     flash::StartProgress(200);
@@ -103,7 +97,7 @@ void VerifyQTR() {
 void VerifyVLN() {
     TraceScope trace("VerifyVLN()");
     // Right after a PROGRAM the image is the one just written; the file is not read again.
-    if (!g.result.ProgramVerifyOk && !FileStillGood())
+    if (!g.result.ProgramVerifyOk && !flash::LoadSelectedFile())
         return;
 
     ui::DisableAllButtons();
