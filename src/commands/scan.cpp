@@ -100,7 +100,7 @@ void ScanCommand() {
             g.result.ErrorCode = 0;
         }
     }
-    g.cmd.UiCommand = 0;
+    EndCommand(uicmdSCAN);  // a button pressed once the buttons were usable again still runs
     g.result.ErrorCode = 0;
 }
 
