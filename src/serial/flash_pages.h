@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace rompush::flash {
 
@@ -27,7 +28,10 @@ void StartProgress(int max);
 // One step further, never past the bar's maximum.
 void StepProgress();
 void HideProgress();
-// Lets the window handle its events between pages.
-void YieldToEvents();
+// Lets the window handle its events between pages; True when the pages may go on (no error).
+bool NextPageAllowed();
+// The end of a run over the pages: on success the bar goes back to 0 and the banner shows
+// doneText; the bar is hidden either way.
+void FinishPages(const std::string& doneText);
 
 }  // namespace rompush::flash

@@ -82,8 +82,17 @@ void HideProgress() {
     frmUI().ProgressBar1.Visible = false;
 }
 
-void YieldToEvents() {
+bool NextPageAllowed() {
     platform::Current().events->DoEvents();
+    return g.result.ErrorCode == 0;
+}
+
+void FinishPages(const std::string& doneText) {
+    if (g.result.ErrorCode == 0) {
+        frmUI().ProgressBar1.Value = 0;
+        ui::ShowMsg(doneText, ui::colour::kButtonFace);
+    }
+    HideProgress();
 }
 
 }  // namespace flash
@@ -126,11 +135,6 @@ void FillWriteBlock(std::uint8_t addressHigh, std::uint8_t addressLow, std::int3
 void ShowStarting(bool program) {
     ui::ShowMsg((program ? "Flashing " : "Erasing ") + g.dev.DevDisplayName + "...",
                 ui::colour::kButtonFace);
-}
-
-void ShowComplete(bool program) {
-    frmUI().ProgressBar1.Value = 0;
-    ui::ShowMsg(program ? "Flash complete" : "Erase complete", ui::colour::kButtonFace);
 }
 
 // Compares the device's CRC of the page just written with the image; a difference is shown
@@ -228,14 +232,10 @@ void EraseProgramQTR() {
             CheckPageCrc(page * kQtrPageSize, kQtrPageSize, kQtrAnswerMs);
         if (!program)
             flash::StepProgress();
-        flash::YieldToEvents();
-        if (g.result.ErrorCode != 0)
+        if (!flash::NextPageAllowed())
             break;
     }
-
-    if (g.result.ErrorCode == 0)
-        ShowComplete(program);
-    flash::HideProgress();
+    flash::FinishPages(program ? "Flash complete" : "Erase complete");
 }
 
 void EraseProgramVLN() {
@@ -316,14 +316,10 @@ void EraseProgramVLN() {
         } else {
             flash::StepProgress();
         }
-        flash::YieldToEvents();
-        if (g.result.ErrorCode != 0)
+        if (!flash::NextPageAllowed())
             break;
     }
-
-    if (g.result.ErrorCode == 0)
-        ShowComplete(program);
-    flash::HideProgress();
+    flash::FinishPages(program ? "Flash complete" : "Erase complete");
 }
 
 }  // namespace rompush

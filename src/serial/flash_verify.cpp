@@ -55,11 +55,6 @@ void ShowVerifying() {
     ui::ShowMsg("Verifying " + g.dev.DevDisplayName + "...", ui::colour::kButtonFace);
 }
 
-void ShowComplete() {
-    frmUI().ProgressBar1.Value = 0;
-    ui::ShowMsg("Verify complete", ui::colour::kButtonFace);
-}
-
 }  // namespace
 
 void VerifyQTR() {
@@ -84,14 +79,10 @@ void VerifyQTR() {
         if (PageDiffers(page, page * kQtrPageSize, kQtrPageSize, kQtrAnswerMs))
             Fail(1301);
         flash::StepProgress();
-        flash::YieldToEvents();
-        if (g.result.ErrorCode != 0)
+        if (!flash::NextPageAllowed())
             break;
     }
-
-    if (g.result.ErrorCode == 0)
-        ShowComplete();
-    flash::HideProgress();
+    flash::FinishPages("Verify complete");
 }
 
 void VerifyVLN() {
@@ -114,15 +105,11 @@ void VerifyVLN() {
         const std::int32_t first = page * kVlnPageSize - kVlnImageOffset;
         if (PageDiffers(page, first, kVlnPageSize, kVlnAnswerMs))
             Fail(1401);
-        flash::YieldToEvents();
-        if (g.result.ErrorCode != 0)
+        if (!flash::NextPageAllowed())
             break;
     }
-
-    frmUI().ProgressBar1.Value = 0;
-    if (g.result.ErrorCode == 0)
-        ShowComplete();
-    flash::HideProgress();
+    frmUI().ProgressBar1.Value = 0;  // this bar never moved; it is reset whatever the result
+    flash::FinishPages("Verify complete");
 }
 
 }  // namespace rompush
