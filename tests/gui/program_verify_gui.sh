@@ -172,21 +172,20 @@ on_display() {
     wait_for "$kStartSeconds" "SCAN enabled" shows frmUI.btnSCAN.Enabled True || return 1
     echo "start-up: $(seconds_since "$started") s"
 
-    step="$(now)"
-    mark="$(lines_logged)"
-    press btnSCAN || return 1
-    wait_for "$kStepSeconds" '"TARN Product Found" after SCAN' \
-        shown_since "$mark" frmUI.lblPASS.Caption "TARN Product Found" || return 1
-    wait_for "$kStepSeconds" "Get Last Used enabled" shows frmUI.btnLASTUSED.Enabled True || return 1
-    echo "SCAN: $(seconds_since "$step") s"
-
-    step="$(now)"
-    mark="$(lines_logged)"
-    press btnLASTUSED || return 1
-    wait_for "$kStepSeconds" '"HEX FILE OK" after Get Last Used' \
-        shown_since "$mark" frmUI.lblPASS.Caption "HEX FILE OK" || return 1
-    wait_for "$kStepSeconds" "PROGRAM enabled" shows frmUI.btnPROGRAM.Enabled True || return 1
-    echo "Get Last Used: $(seconds_since "$step") s"
+    # click_step NAME BUTTON BANNER NEXT: presses BUTTON, waits for BANNER in the banner and
+    # for the NEXT button to be usable.
+    click_step() {
+        local name="$1" button="$2" banner="$3" next="$4"
+        step="$(now)"
+        mark="$(lines_logged)"
+        press "$button" || return 1
+        wait_for "$kStepSeconds" "\"$banner\" after $name" \
+            shown_since "$mark" frmUI.lblPASS.Caption "$banner" || return 1
+        wait_for "$kStepSeconds" "$next enabled" shows "frmUI.$next.Enabled" True || return 1
+        echo "$name: $(seconds_since "$step") s"
+    }
+    click_step SCAN btnSCAN "TARN Product Found" btnLASTUSED || return 1
+    click_step "Get Last Used" btnLASTUSED "HEX FILE OK" btnPROGRAM || return 1
 
     step="$(now)"
     mark="$(lines_logged)"
