@@ -1,6 +1,5 @@
 #include "core/settings_file.h"
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -9,6 +8,7 @@
 #include "core/state.h"
 #include "core/text.h"
 #include "core/trace.h"
+#include "core/whole_files.h"
 #include "platform/platform.h"
 
 namespace rompush {
@@ -151,27 +151,18 @@ void WriteINI() {
     // The new file is written beside the old one and then put in its place, so a failed or
     // interrupted write never loses the settings already there.
     const std::string path = IniPath();
-    const std::string fresh = path + ".new";
-    {
-        std::ofstream file(fresh, std::ios::binary | std::ios::trunc);
-        if (!file.is_open()) {
-            TraceLine("--    WriteINI = cannot create " + fresh);
-            return;
-        }
-        file << out.str();
-        file.flush();
-        if (!file.good()) {
-            file.close();
-            std::remove(fresh.c_str());
-            TraceLine("--    WriteINI = cannot write " + fresh);
-            return;
-        }
-    }
-    std::error_code error;
-    std::filesystem::rename(fresh, path, error);
-    if (error) {
-        std::filesystem::remove(fresh, error);
-        TraceLine("--    WriteINI = cannot replace " + path);
+    switch (ReplaceFile(path, out.str(), ".new")) {
+        case Replaced::Done:
+            break;
+        case Replaced::CannotCreate:
+            TraceLine("--    WriteINI = cannot create " + path + ".new");
+            break;
+        case Replaced::CannotWrite:
+            TraceLine("--    WriteINI = cannot write " + path + ".new");
+            break;
+        case Replaced::CannotReplace:
+            TraceLine("--    WriteINI = cannot replace " + path);
+            break;
     }
 }
 

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -12,6 +10,7 @@
 #include "core/state.h"
 #include "core/text.h"
 #include "core/trace.h"
+#include "core/whole_files.h"
 #include "platform/platform.h"
 #include "serial/comm.h"
 #include "ui/main_window.h"
@@ -67,33 +66,6 @@ class LineReader {
     std::string content_;
     std::size_t pos_ = 0;
 };
-
-bool ReadWholeFile(const std::string& path, std::string& content) {
-    std::error_code error;
-    const auto size = std::filesystem::file_size(path, error);
-    if (error || size > kLargestHexFile || std::filesystem::is_directory(path, error))
-        return false;
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
-}
-
-// Writes bytes to a file and reads them back: True only when the file now holds exactly them.
-bool WriteAndCheck(const std::string& path, const std::string& bytes) {
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        if (!out)
-            return false;
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.flush();
-        if (!out)
-            return false;
-    }
-    std::string back;
-    return ReadWholeFile(path, back) && back == bytes;
-}
 
 // The two hex digits at 1-based position pos of a line, as a byte; false when the line is too
 // short there or the characters are not hex digits.
@@ -187,7 +159,7 @@ class HexFileCheck {
 
 bool HexFileCheck::Open(LineReader& reader) {
     std::string content;
-    if (!ReadWholeFile(path_, content))
+    if (!ReadWholeFile(path_, content, kLargestHexFile))
         return false;
     reader = LineReader(std::move(content));
     return true;
@@ -364,7 +336,7 @@ bool ConvertToDosFormat(const std::string& filePath) {
     namespace fs = std::filesystem;
     const std::string name = FileNameOf(filePath);
     std::string content;
-    if (name.empty() || !ReadWholeFile(filePath, content))
+    if (name.empty() || !ReadWholeFile(filePath, content, kLargestHexFile))
         return false;
 
     // The file as it was is kept in the program folder before the file itself is touched.
@@ -383,19 +355,9 @@ bool ConvertToDosFormat(const std::string& filePath) {
         converted += content[i];
     }
 
-    // The new text goes to a file beside the original and replaces it in one step, so the
-    // operator's file is never left half written.
-    const std::string fresh = filePath + ".rompush-new";
-    if (!WriteAndCheck(fresh, converted)) {
-        fs::remove(fresh, error);
-        return false;
-    }
-    fs::rename(fresh, filePath, error);
-    if (error) {
-        fs::remove(fresh, error);
-        return false;
-    }
-    return true;
+    // The new text replaces the file in one step, so the operator's file is never left half
+    // written.
+    return ReplaceFile(filePath, converted, ".rompush-new") == Replaced::Done;
 }
 
 bool CkForNonFlashFW() {
