@@ -195,6 +195,7 @@ class RecordingPort : public SerialPort {
             log_.Add({Event::Write, at, static_cast<std::uint8_t>(c)});
         port_.Output(bytes);
     }
+    bool DeviceLost() const override { return port_.DeviceLost(); }
     void SetRThreshold(int characters) override { port_.SetRThreshold(characters); }
     void SetSThreshold(int characters) override { port_.SetSThreshold(characters); }
     void SetOnComm(std::function<void()> handler) override { port_.SetOnComm(std::move(handler)); }

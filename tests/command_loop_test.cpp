@@ -321,5 +321,38 @@ TEST_F(CommandLoopTest, CancelLeavesTheSerialMenuView) {
     EXPECT_TRUE(f.btnShowDiagnostic.Visible);
 }
 
+// The hidden shortcuts need both keys down together in a RomPush window: keys pressed one
+// after the other, or together in another program's window, ask nothing.
+TEST_F(CommandLoopTest, ShortcutsNeedBothKeysTogetherInTheProgramsWindow) {
+    Start();
+    g.result.ErrorCode = 1002;  // the recovery offer's conditions hold throughout
+    g.dev.DevIdName = "VLNMINI";
+    g.hex.FileProductCode = 0xDB;
+    g.cmd.UiCommand = 3;  // no command runs
+    auto tap = [&](std::initializer_list<int> keys) {
+        for (int key : keys)
+            sim.desktop.Press(key);
+        for (int key : keys)
+            sim.desktop.Release(key);
+        RunLoopUntil(sim.clock.NowMs() + 200);
+    };
+    for (int second : {kT, kF12}) {
+        tap({second});  // alone
+        tap({kCtrl});   // alone, later
+        sim.desktop.SetForeignWindowActive(true);
+        tap({kCtrl, second});  // together, in another program's window
+        sim.desktop.SetForeignWindowActive(false);
+        RunLoopUntil(sim.clock.NowMs() + 200);
+    }
+    EXPECT_TRUE(sim.dialogs.Messages().empty());
+
+    sim.dialogs.AnswerNext(platform::mb::kAnswerNo);
+    sim.dialogs.AnswerNext(platform::mb::kAnswerCancel);
+    tap({kCtrl, kT});
+    tap({kCtrl, kF12});
+    EXPECT_EQ(QuestionsAsked("RomPush Utility"), 1);
+    EXPECT_EQ(QuestionsAsked("QRX-MP2 Firmware Recovery"), 1);
+}
+
 }  // namespace
 }  // namespace rompush::testing

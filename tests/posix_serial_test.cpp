@@ -585,4 +585,19 @@ TEST_F(PosixSerialTest, DevsimUnplugFaultMakesThePortVanish) {
     port.Output("x");
 }
 
+// The port tells the program that its device has gone, so no wait for an answer runs on.
+TEST_F(PosixSerialTest, VanishedDeviceIsReportedAsLost) {
+    auto pty = std::make_unique<Pty>();
+    MapPort(1, pty->Slave());
+    PosixSerialPort posixPort(Map());
+    rompush::platform::SerialPort& port = posixPort;
+    port.SetPortOpen(true);
+    EXPECT_FALSE(port.DeviceLost());
+    pty->Close();  // the adapter is pulled out
+    port.InBufferCount();
+    EXPECT_TRUE(port.DeviceLost());
+    port.SetPortOpen(false);
+    EXPECT_FALSE(port.DeviceLost());
+}
+
 }  // namespace

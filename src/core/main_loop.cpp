@@ -37,8 +37,15 @@ bool OwnWindowInFront() {
     return Trim(title).substr(0, 7) == kProgramName;
 }
 
+// Both keys of a shortcut held together in one of the program's windows. Each key's own
+// "pressed since" memory is no help here: a T pressed alone long ago and a Ctrl pressed alone
+// now would read as Ctrl+T.
+bool ShortcutDown(int key1, int key2) {
+    return P().desktop->KeysDownTogether(key1, key2);
+}
+
 void WaitForRelease(int key1, int key2) {
-    while (KeyIsDown(key1) && KeyIsDown(key2))
+    while (ShortcutDown(key1, key2))
         P().events->WaitForEvents(kIdleSliceMs);
 }
 
@@ -204,6 +211,9 @@ void TraceQuestion() {
 }
 
 void RecoveryOffer() {
+    // Asked on every pass, so a Ctrl+F12 pressed while the offer could not be made is not
+    // kept for a later pass.
+    const bool keys = ShortcutDown(kCtrl, kF12);
     const int code = g.hex.FileProductCode;
     const std::string& id = g.dev.DevIdName;
     if (g.result.ErrorCode != 1002)
@@ -214,7 +224,7 @@ void RecoveryOffer() {
     const int slave = 'L' ^ 0x96;   // 0xDA
     if (code != master && code != slave)
         return;
-    if (!OwnWindowInFront() || !KeyIsDown(kCtrl) || !KeyIsDown(kF12))
+    if (!OwnWindowInFront() || !keys)
         return;
 
     WaitForRelease(kCtrl, kF12);
@@ -235,7 +245,8 @@ void RecoveryOffer() {
 
 void CommandLoopPass() {
     g.cmd.MainLoopRunning = true;
-    if (OwnWindowInFront() && KeyIsDown(kCtrl) && KeyIsDown(kKeyT)) {
+    const bool traceKeys = ShortcutDown(kCtrl, kKeyT);
+    if (traceKeys && OwnWindowInFront()) {
         WaitForRelease(kCtrl, kKeyT);
         TraceQuestion();
     }

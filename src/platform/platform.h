@@ -55,6 +55,9 @@ class SerialPort {
     virtual std::string Input() = 0;
     // Writes the bytes; ignored when the port is closed or has vanished.
     virtual void Output(const std::string& bytes) = 0;
+    // True while the port is open but its device has gone (a USB adapter pulled out): nothing
+    // will arrive any more, so no wait for an answer needs to run to its end.
+    virtual bool DeviceLost() const = 0;
 
     // Receive event: with a threshold of 1 the handler runs (from event processing) for
     // every character received. 0 raises no events.
@@ -134,6 +137,10 @@ class Desktop {
     // Non-zero answer of the asynchronous key state: down now, or pressed since the
     // previous query. Key codes: 0x11 Ctrl, 0x54 T, 0x7B F12.
     virtual bool AsyncKeyDown(int virtualKey) = 0;
+    // True when both keys are down now, or were down at the same moment since the previous
+    // call for the same pair while one of the program's windows was active. Keys pressed one
+    // after the other, or in another program's window, never make a pair.
+    virtual bool KeysDownTogether(int key1, int key2) = 0;
     virtual void SetMousePointer(MousePointer pointer) = 0;
     virtual MousePointer GetMousePointer() const = 0;
 };

@@ -40,6 +40,7 @@ class PosixSerialPort : public SerialPort {
     int InBufferCount() override;
     std::string Input() override;
     void Output(const std::string& bytes) override;
+    bool DeviceLost() const override { return open_ && lost_; }
 
     void SetRThreshold(int characters) override { rThreshold_ = characters; }
     void SetSThreshold(int characters) override { sThreshold_ = characters; }

@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QStringList>
 #include <QWidget>
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -335,6 +336,10 @@ bool QtDesktop::eventFilter(QObject* watched, QEvent* event) {
             const int vk = VirtualKeyOf(key->key());
             if (vk != 0 && !key->isAutoRepeat()) {
                 if (event->type() == QEvent::KeyPress) {
+                    // Key events reach the program only while one of its windows is active,
+                    // so a pair recorded here was pressed in a RomPush window.
+                    for (int other : down_)
+                        pairsSinceQuery_.insert(std::minmax(other, vk));
                     down_.insert(vk);
                     pressedSinceQuery_.insert(vk);
                 } else {
@@ -361,6 +366,11 @@ std::string QtDesktop::ForegroundWindowTitle() {
 bool QtDesktop::AsyncKeyDown(int virtualKey) {
     const bool pressedSince = pressedSinceQuery_.erase(virtualKey) > 0;
     return pressedSince || down_.count(virtualKey) > 0;
+}
+
+bool QtDesktop::KeysDownTogether(int key1, int key2) {
+    const bool paired = pairsSinceQuery_.erase(std::minmax(key1, key2)) > 0;
+    return paired || (down_.count(key1) > 0 && down_.count(key2) > 0);
 }
 
 void QtDesktop::SetMousePointer(MousePointer pointer) {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "platform/platform.h"
 
@@ -99,6 +100,7 @@ class QtDesktop : public Desktop, public QObject {
     ~QtDesktop() override;
     std::string ForegroundWindowTitle() override;
     bool AsyncKeyDown(int virtualKey) override;
+    bool KeysDownTogether(int key1, int key2) override;
     void SetMousePointer(MousePointer pointer) override;
     MousePointer GetMousePointer() const override { return pointer_; }
 
@@ -108,6 +110,8 @@ class QtDesktop : public Desktop, public QObject {
   private:
     std::set<int> down_;
     std::set<int> pressedSinceQuery_;
+    // Pairs of keys that were down at the same moment since they were last asked about.
+    std::set<std::pair<int, int>> pairsSinceQuery_;
     MousePointer pointer_ = MousePointer::Default;
 };
 

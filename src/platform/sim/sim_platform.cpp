@@ -1,5 +1,7 @@
 #include "platform/sim/sim_platform.h"
 
+#include <algorithm>
+
 #include "sim/device_host.h"
 
 namespace rompush::platform::sim {
@@ -90,6 +92,11 @@ void SimSerialPort::Output(const std::string& bytes) {
     SerialLine* line = open_ ? Line(number_) : nullptr;
     if (line)
         line->HostWrite(bytes);
+}
+
+bool SimSerialPort::DeviceLost() const {
+    const auto it = lines_.find(number_);
+    return open_ && it != lines_.end() && it->second->Unplugged();
 }
 
 std::string SimSerialPort::DevicePath(int number) const {
@@ -193,6 +200,11 @@ std::string SimDialogs::ShowOpen(const FileDialogRequest& request) {
 // ---- desktop ----------------------------------------------------------------------------
 
 void SimDesktop::Press(int virtualKey) {
+    // A key pressed in another program's window goes to that program: it pairs with nothing.
+    if (!foreign_) {
+        for (int other : down_)
+            pairsSinceQuery_.insert(std::minmax(other, virtualKey));
+    }
     down_.insert(virtualKey);
     pressedSinceQuery_.insert(virtualKey);
 }
@@ -210,6 +222,11 @@ std::string SimDesktop::ForegroundWindowTitle() {
 bool SimDesktop::AsyncKeyDown(int virtualKey) {
     const bool latched = pressedSinceQuery_.erase(virtualKey) > 0;
     return down_.count(virtualKey) > 0 || latched;
+}
+
+bool SimDesktop::KeysDownTogether(int key1, int key2) {
+    const bool paired = pairsSinceQuery_.erase(std::minmax(key1, key2)) > 0;
+    return paired || (down_.count(key1) > 0 && down_.count(key2) > 0);
 }
 
 // ---- the whole platform -----------------------------------------------------------------

@@ -8,6 +8,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -46,6 +47,7 @@ class SimSerialPort : public SerialPort {
     int InBufferCount() override;
     std::string Input() override;
     void Output(const std::string& bytes) override;
+    bool DeviceLost() const override;
     void SetRThreshold(int characters) override { rThreshold_ = characters; }
     void SetSThreshold(int) override {}
     void SetOnComm(std::function<void()> handler) override { onComm_ = std::move(handler); }
@@ -144,6 +146,7 @@ class SimDesktop : public Desktop {
 
     std::string ForegroundWindowTitle() override;
     bool AsyncKeyDown(int virtualKey) override;
+    bool KeysDownTogether(int key1, int key2) override;
     void SetMousePointer(MousePointer pointer) override { pointer_ = pointer; }
     MousePointer GetMousePointer() const override { return pointer_; }
 
@@ -152,6 +155,7 @@ class SimDesktop : public Desktop {
     std::function<std::string()> title_;
     std::set<int> down_;
     std::set<int> pressedSinceQuery_;
+    std::set<std::pair<int, int>> pairsSinceQuery_;
     MousePointer pointer_ = MousePointer::Default;
 };
 
