@@ -130,6 +130,8 @@ std::optional<Fault> ParseFault(const std::string& text) {
         fault.kind = Fault::Kind::CutStream;
     } else if (kind == "unplug") {
         fault.kind = Fault::Kind::Unplug;
+    } else if (kind == "badwrite") {
+        fault.kind = Fault::Kind::BadWrite;
     } else {
         return std::nullopt;
     }
@@ -310,6 +312,10 @@ void BootloaderDevice::HandlePacket(const std::vector<std::uint8_t>& packet) {
         Reply(answer, std::max(host_->NowUs(), busyUntilUs_) + config_.startUs, active);
         return;
     }
+    for (const Fault& fault : active) {
+        if (fault.kind == Fault::Kind::BadWrite && command == kWritePageCmd)
+            payload[3] = static_cast<std::uint8_t>(~payload[3]);  // the cell takes a wrong value
+    }
     std::optional<Answer> answer = Execute(command, payload);
     if (!answer)
         return;
@@ -472,6 +478,7 @@ void BootloaderDevice::Reply(Answer answer, std::int64_t atUs, const std::vector
                 cut = true;
                 break;
             case Fault::Kind::Unplug:
+            case Fault::Kind::BadWrite:
                 break;
         }
     }

@@ -70,6 +70,7 @@ struct Fault {
         Late,       // the answer comes `delayUs` later than usual
         CutStream,  // `bytes` bytes of the answer, then nothing more until the next power-up
         Unplug,     // the unplug hook runs and the device is gone
+        BadWrite,   // a write is answered as good but its first byte is stored inverted
     };
     Kind kind = Kind::Silence;
     std::uint8_t command = 0;
@@ -81,7 +82,7 @@ struct Fault {
 };
 
 // Reads a fault written as "kind[,cmd=0x5C][,skip=N][,times=N][,bytes=N][,delay=MS][,code=0xNN]"
-// with kind one of silence, wrong, short, late, cut, unplug. nullopt when malformed.
+// with kind one of silence, wrong, short, late, cut, unplug, badwrite. nullopt when malformed.
 std::optional<Fault> ParseFault(const std::string& text);
 
 class BootloaderDevice : public SerialDevice {

@@ -400,7 +400,7 @@ const char* kUsage =
     "  --erase-time MS      page erase time (default 5)\n"
     "  --start-time MS      application start time until the ready byte (default 100)\n"
     "  --fault FAULT        kind[,cmd=C][,skip=N][,times=N][,bytes=N][,delay=MS][,code=N]\n"
-    "                       kinds: silence wrong short late cut unplug (repeatable)\n"
+    "                       kinds: silence wrong short late cut unplug badwrite (repeatable)\n"
     "  --wire FILE          write every byte received from the PC to FILE\n"
     "  --flash-out FILE     write the flash (address 0 up) to FILE after every GO and at exit\n"
     "  --timing FILE        log when each byte crossed the wire, each way, and what the device\n"

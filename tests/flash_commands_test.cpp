@@ -384,5 +384,131 @@ TEST_F(EraseTest, MasterIsLeftBlankAndRestarted) {
     Run(kMaster);
 }
 
+// ---- Runs that fail must never look like a success --------------------------------------
+
+// A PROGRAM (or the VERIFY and ERASE around it) that cannot be done ends at once with an error
+// the operator can read, leaves the settings file as it was and the port at 115200 baud.
+struct FailedRun {
+    const char* name;
+    Kind kind;
+    char button;  // 'P' PROGRAM, 'V' VERIFY, 'E' ERASE
+    Fault fault;
+    int code;
+    const char* labelStart;  // beginning of the text of the row that shows the error
+    bool verifyRow;          // shown in the VERIFY row, else in the PROGRAM row
+    bool kvtFile;            // a KVT firmware file is selected instead of the device's own
+};
+
+void PrintTo(const FailedRun& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class FailedRunTest : public FlashCommandTest, public ::testing::WithParamInterface<FailedRun> {};
+
+const char* const kCrcAfterProgramming = "A CRC error occured after programming.";
+const char* const kNoAnswer = "A response timeout error occurred.  \r\r";
+const char* const kPortLost = "The COM port was lost.";
+const Fault kNoFault = MakeFault(Fault::Kind::Silence, GO_CMD, 0, 0);  // never acts
+
+TEST_P(FailedRunTest, EndsAtOnceWithItsErrorAndChangesNoSettings) {
+    const FailedRun& c = GetParam();
+    Start(c.kind);
+    WriteFile(IniPath(), ReadFile(IniPath()));
+    const std::string settingsBefore = ReadFile(IniPath());
+    if (c.kvtFile) {
+        // No product header, "KVT Rev " in its data: a file for the KVT remote control switch.
+        const std::string kvt = PathIn("kvt.hex");
+        WriteFile(kvt, HexRecord(0, 0, {'b', 'o', 'o', 't'}) + "\r\n" +
+                           HexRecord(4, 0, {'K', 'V', 'T', ' ', 'R', 'e', 'v', ' ', '1'}) + "\r\n" +
+                           HexRecord(13, 0, {1, 2}) + "\r\n:00000001FF\r\n");
+        g.files.SelectedFileName = "kvt.hex";
+        g.files.SelectedFilePath = kvt;
+    }
+    if (c.button == 'V')
+        LoadFlashWithImage();
+    device->AddFault(c.fault);
+    const auto start = sim.clock.NowMs();
+    Press(c.button == 'P'   ? frmUI().btnPROGRAM
+          : c.button == 'V' ? frmUI().btnVERIFY
+                            : frmUI().btnERASE);
+    if (g.cmd.UiCommand == uicmdVERIFY)
+        CommandLoopPass();
+
+    EXPECT_EQ(g.result.ErrorCode, c.code);
+    EXPECT_EQ(F().lblPASS.Caption, "ERROR CODE: " + std::to_string(c.code));
+    EXPECT_EQ(F().frmPASS.BackColor, ui::colour::kRed);
+    const ui::Label& row = c.kvtFile     ? F().lblHEXFILE
+                           : c.verifyRow ? F().lblVERIFY
+                                         : F().lblPROGRAM;
+    EXPECT_EQ(row.BackColor, ui::colour::kRed);
+    EXPECT_EQ(row.Caption.rfind(c.labelStart, 0), 0u) << row.Caption;
+    EXPECT_LT(sim.clock.NowMs() - start, 60 * 1000);
+    EXPECT_EQ(g.cmd.UiCommand, 0);
+    EXPECT_FALSE(g.result.ProgramVerifyOk);
+    EXPECT_EQ(ReadFile(IniPath()), settingsBefore);
+    EXPECT_EQ(sim.serial.Settings(), "115200,N,8,1");
+    EXPECT_EQ(sim.serial.PortOpen(), !line->Unplugged());
+    // The buttons are as their rules leave them after a failure: a new SCAN or file is possible.
+    EXPECT_TRUE(F().btnSCAN.Enabled);
+    EXPECT_TRUE(F().btnHEXFILE.Enabled);
+    if (c.kvtFile) {
+        EXPECT_EQ(device->CountOf(ERASE_PAGE_CMD) + device->CountOf(WRITE_PAGE_CMD), 0);
+    }
+    if (c.code == 1301 || c.code == 1401) {
+        const std::size_t lastGo = IndexOfLast(GO_CMD);
+        EXPECT_TRUE(lastGo == device->Packets().size() || lastGo < IndexOfFirst(SET_PAGE_CMD));
+    }
+    CommandLoopPass();
+    EXPECT_NE(F().lblPASS.Caption, "Program and Verify OK");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, FailedRunTest,
+    ::testing::Values(
+        FailedRun{"KvtFileForATransmitter", kTransmitter, 'P', kNoFault, 1002,
+                  "This hex file is for: KVT\rTARN product is : TWPx  Transmitter\r", false, true},
+        FailedRun{"KvtFileForAReceiver", kReceiver, 'P', kNoFault, 1002,
+                  "This hex file is for: KVT\rTARN product is : TWPx  Receiver\r", false, true},
+        // A page above 99 is never looked at by the receiver's VERIFY.
+        FailedRun{"QtrPageWrittenWrong", kReceiver, 'P',
+                  MakeFault(Fault::Kind::BadWrite, WRITE_PAGE_CMD, 150 * 4, 1), 1301,
+                  kCrcAfterProgramming, false, false},
+        FailedRun{"VlnPageWrittenWrong", kTransmitter, 'P',
+                  MakeFault(Fault::Kind::BadWrite, WRITE_PAGE_CMD, 10 * 16, 1), 1401,
+                  kCrcAfterProgramming, false, false},
+        FailedRun{"QtrSilentToItsId", kReceiver, 'P', MakeFault(Fault::Kind::Silence, ID_CMD), 7002,
+                  kNoAnswer, false, false},
+        FailedRun{"VlnSilentToItsId", kTransmitter, 'P', MakeFault(Fault::Kind::Silence, ID_CMD),
+                  7002, kNoAnswer, false, false},
+        FailedRun{"QtrSilentAfterItsRestart", kReceiver, 'P',
+                  MakeFault(Fault::Kind::Silence, ID_CMD, 1), 7002, kNoAnswer, false, false},
+        FailedRun{"VlnSilentAfterVerify", kTransmitter, 'V',
+                  MakeFault(Fault::Kind::Silence, ID_CMD), 7002, kNoAnswer, true, false},
+        FailedRun{"QtrSilentAfterErase", kReceiver, 'E', MakeFault(Fault::Kind::Silence, ID_CMD),
+                  7002, kNoAnswer, false, false},
+        // Five erase tries of 60 s each once took five minutes to tell of a pulled adapter.
+        FailedRun{"VlnUnpluggedWhileErasing", kTransmitter, 'P',
+                  MakeFault(Fault::Kind::Unplug, ERASE_PAGE_CMD, 3, 1), 4005, kPortLost, false,
+                  false},
+        FailedRun{"VlnUnpluggedWhileVerifying", kTransmitter, 'V',
+                  MakeFault(Fault::Kind::Unplug, CRC_PAGE_CMD, 3, 1), 1402, kPortLost, true,
+                  false}),
+    [](const ::testing::TestParamInfo<FailedRun>& param) { return std::string(param.param.name); });
+
+// The transmitter announces itself with &H08 after GO and whenever the port is opened; that
+// byte is not the start of an answer, so no answer time-out runs out on a device that answers.
+TEST_F(FlashCommandTest, TransmitterProgramAndVerifyWaitOutNoAnswerTimeOut) {
+    Start(kTransmitter);
+    Press(frmUI().btnPROGRAM);
+    CommandLoopPass();  // VERIFY
+    ASSERT_EQ(F().lblPASS.Caption, "Program and Verify OK");
+    const auto& packets = device->Packets();
+    for (std::size_t i = 0; i + 1 < packets.size(); ++i) {
+        if (packets[i].command == FLASH_CMD) {
+            EXPECT_LT(packets[i + 1].atUs - packets[i].atUs, 2000 * 1000) << "packet " << i;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace rompush::testing

@@ -565,5 +565,48 @@ TEST_F(FlashRoutineTest, VlnVerifyAfterProgramUsesTheImageItWrote) {
     EXPECT_EQ(device->Packets().size(), 0u);
 }
 
+// ---- The numbers the routines must keep ----------------------------------------------------
+
+// Flash mode is asked for four times before the routine gives up: a device that answers the
+// fourth FLASH_CMD is programmed, one that answers none of four fails with 3005 / 4006.
+TEST_F(FlashRoutineTest, FlashModeIsTriedFourTimes) {
+    for (const bool vln : {false, true}) {
+        for (const int silent : {3, 4}) {
+            SCOPED_TRACE(std::string(vln ? "VLN" : "QTR") + ", silent " + std::to_string(silent));
+            g.dev.DeviceFound = false;  // the device before this one is not the one attached
+            if (vln) {
+                AttachVln();
+                UseFile('H', kVlnBase, PatternImage(kVlnImageBytes));
+            } else {
+                AttachQtr();
+                UseFile('D', 0, PatternImage(kQtrImageBytes));
+            }
+            // The identification's own FLASH_CMD comes first and is answered.
+            device->AddFault(MakeFault(Fault::Kind::Silence, FLASH_CMD, 1, silent));
+            As(uicmdPROGRAM);
+            vln ? EraseProgramVLN() : EraseProgramQTR();
+            const int expected = silent < 4 ? 0 : vln ? 4006 : 3005;
+            EXPECT_EQ(g.result.ErrorCode, expected);
+            EXPECT_EQ(device->CountOf(FLASH_CMD), 1 + (silent < 4 ? silent + 1 : 4));
+        }
+    }
+}
+
+// The VLN bootloader is given 60 s for each answer: a write answered after 59 s is taken, one
+// answered after 61 s is not.
+TEST_F(FlashRoutineTest, VlnAnswerTimeOutIsSixtySeconds) {
+    for (const int seconds : {59, 61}) {
+        SCOPED_TRACE(std::to_string(seconds) + " s");
+        AttachVln();
+        UseFile('H', kVlnBase, PatternImage(kVlnImageBytes));
+        Fault late = MakeFault(Fault::Kind::Late, WRITE_PAGE_CMD, 5, 1);
+        late.delayUs = seconds * 1000000LL;
+        device->AddFault(late);
+        As(uicmdPROGRAM);
+        EraseProgramVLN();
+        EXPECT_EQ(g.result.ErrorCode, seconds < 60 ? 0 : 4003);
+    }
+}
+
 }  // namespace
 }  // namespace rompush::testing

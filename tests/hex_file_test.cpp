@@ -3,6 +3,7 @@
 // USED commands.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -483,6 +484,71 @@ TEST_F(FileCommandTest, LastUsedLoadsTheRememberedFile) {
     EXPECT_EQ(g.files.SelectedFileName, "rx.hex");
     EXPECT_EQ(g.files.SelectedFilePath, PathIn("old/rx.hex"));
     EXPECT_EQ(frmUI().btnHEXFILE.Caption, "rx.hex");
+}
+
+// ---- Files that must be refused, and refused untouched ------------------------------------
+
+// A KVT file has no product code; it is for a KVT only, and like any file its image starts
+// from the erased state, never from the file read before it.
+TEST_F(HexFileTest, KvtFileIsForAKvtOnlyAndStartsFromAnErasedImage) {
+    const std::string kvt = Lines({Record(0, 0, Ascii("boot")), Record(4, 0, Ascii("KVT Rev 1")),
+                                   Record(13, 0, Ascii("more")), kEnd});
+    ASSERT_TRUE(Check("rx.hex", Lines(ReceiverFile(64))));
+    ASSERT_TRUE(Check("kvt.hex", kvt));  // no device found: nothing to match
+    EXPECT_TRUE(std::all_of(g.hex.HexData.begin(), g.hex.HexData.end(),
+                            [](std::int16_t cell) { return cell == 0xFF; }));
+
+    DeviceFound("H");
+    EXPECT_FALSE(Check("kvt.hex", kvt));
+    EXPECT_EQ(g.result.ErrorCode, 1002);
+    EXPECT_EQ(frmUI().lblHEXFILE.Caption,
+              "This hex file is for: KVT\rTARN product is : TWPx  Transmitter\rCannot program with "
+              "this file.");
+
+    g.dev.DevLetter = "$";
+    g.dev.DevIdName = "KVT";
+    EXPECT_TRUE(Check("kvt.hex", kvt));
+}
+
+// A file that is refused is never rewritten, whatever its line ends: only a file that passes
+// its check is converted from bare LF to CR LF.
+TEST_F(HexFileTest, RefusedFileWithLineFeedsIsNeverChanged) {
+    DeviceFound("D");
+    std::filesystem::create_directory(PathIn("incoming"));
+    const std::string binary(
+        "\x7F"
+        "ELF\x02\x01\x01\n\x00\x00\xFF\xFE\n\x10\x20",
+        17);
+    const std::vector<std::string> refused{
+        binary,                                                   // not a HEX file at all
+        Lines({Header(0xDE), Record(0, 0, {1, 2}), kEnd}, "\n"),  // for another device
+        Lines({Header(0xD2), ":020000000102FC", kEnd}, "\n")};    // a wrong checksum
+    for (const std::string& content : refused) {
+        const std::string path = PathIn("incoming/lf.hex");
+        WriteFile(path, content);
+        g.files.SelectedFileName = "lf.hex";
+        g.files.SelectedFilePath = path;
+        EXPECT_FALSE(CkHexFile(path));
+        EXPECT_EQ(ReadFile(path), content);
+        EXPECT_FALSE(std::filesystem::exists(PathIn("lf.hex")));
+    }
+    EXPECT_TRUE(sim.dialogs.Messages().empty());
+}
+
+// When the original cannot be saved in the program folder, the operator is told so, not that
+// the file may be open in another program.
+TEST_F(HexFileTest, BackupThatCannotBeWrittenIsReportedAsSuch) {
+    DeviceFound("D");
+    std::filesystem::create_directory(PathIn("elsewhere"));
+    const std::string path = PathIn("elsewhere/lf.hex");
+    WriteFile(path, Lines(ReceiverFile(32), "\n"));
+    std::filesystem::create_directory(PathIn("lf.hex"));  // the backup's place is taken
+    g.files.SelectedFileName = "lf.hex";
+    g.files.SelectedFilePath = path;
+    EXPECT_FALSE(CkHexFile(path));
+    const std::string& text = frmUI().lblHEXFILE.Caption;
+    EXPECT_NE(text.find("cannot be copied to " + Folder()), std::string::npos) << text;
+    EXPECT_EQ(text.find("another program"), std::string::npos) << text;
 }
 
 }  // namespace

@@ -203,5 +203,18 @@ TEST_F(IdentificationTest, WaitForQtrDropsWhatDoesNotFitAndTimesOut) {
     EXPECT_EQ(g.link.RcvArray[50], 1);
 }
 
+// A device that answers the revision requests with garbage puts only printable characters in
+// the status bar.
+TEST_F(IdentificationTest, GarbledRevisionsShowOnlyPrintableCharacters) {
+    AnswerId(3, 0);
+    device->Reply(Frame({0x43, 0x07, '2', 0x1B, 0, 0}));
+    AnswerFlashMode();
+    device->Reply(Frame({0x43, '1', 0x00, 0x9B, 0, 0}));
+    ASSERT_TRUE(xmitID_CMD());
+    EXPECT_EQ(g.dev.DevRev, "Rev D.2");
+    EXPECT_EQ(g.dev.BslRev, "BSL 1.");
+    EXPECT_EQ(frmUI().StatusBar1.Panels[2].Text, "Rev D.2");
+}
+
 }  // namespace
 }  // namespace rompush::testing

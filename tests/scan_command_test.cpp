@@ -1,4 +1,8 @@
 // SCAN: finding and identifying a packet-bootloader device on the selected port.
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include "commands/commands.h"
 #include "program_fixture.h"
 #include "scripted_device.h"
@@ -151,6 +155,25 @@ TEST_F(ScanCommandTest, ScanningTextIsCutToFifteenCharacters) {
     for (const auto& l : TraceLines())
         seen |= l.find("ShowMsg( Scanning COM3.. )") != std::string::npos;
     EXPECT_TRUE(seen);
+}
+
+// While a device is identified the progress texts follow one another as the operator expects.
+TEST_F(ScanCommandTest, IdentificationProgressTextsAppearInTheirOrder) {
+    AnswerLikeAReceiver();
+    sim.At(sim.clock.NowMs() + 300, [&] { device->SendNow(Bytes({8})); });
+    StartTrace();
+    Scan();
+    std::vector<std::size_t> at;
+    const auto lines = TraceLines();
+    for (const char* text : {"Identifying Device...", "Getting REV...", "Getting BSL..."}) {
+        const std::string shown = std::string("ShowMsg( ") + text + " )";
+        const auto it = std::find_if(lines.begin(), lines.end(), [&](const std::string& line) {
+            return line.find(shown) != std::string::npos;
+        });
+        ASSERT_NE(it, lines.end()) << text;
+        at.push_back(static_cast<std::size_t>(it - lines.begin()));
+    }
+    EXPECT_TRUE(std::is_sorted(at.begin(), at.end()));
 }
 
 }  // namespace

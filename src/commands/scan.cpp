@@ -35,7 +35,7 @@ void WaitForReadyByte() {
     auto& events = *platform::Current().events;
     StartTimer(kReadyByteWaitMs);
     for (;;) {
-        if (!g.link.DelayActive)
+        if (!g.link.DelayActive || PortLost())
             break;
         if (serial.InBufferCount() > 0) {
             const std::string in = serial.Input();

@@ -99,6 +99,9 @@ struct HexState {
     std::vector<std::int16_t> HexData = std::vector<std::int16_t>(32785, 0);
     std::int16_t FileProductCode = 0;
     std::string CurLine;
+    // Why the last file check could not convert a file with bare LF line ends ("" when it
+    // could, or had no need to); shown instead of the text of a file that cannot be opened.
+    std::string ConversionProblem;
 };
 
 struct ResultState {

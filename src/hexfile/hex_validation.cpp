@@ -27,6 +27,8 @@ constexpr std::uintmax_t kLargestHexFile = 16u * 1024u * 1024u;
 
 // "KVT Rev " written as hex digits: the mark of a KVT firmware file.
 const std::string kKvtSignature = "4B56542052657620";
+// The device letter of a KVT.
+constexpr char kKvtLetter = '$';
 
 constexpr int kImageCells = 32785;
 // Middle records read between two refreshes of the window.
@@ -152,6 +154,8 @@ class HexFileCheck {
     void StoreMiddleRecords(LineReader& reader, int lineCount);
     void CheckEndRecord(LineReader& reader);
     void CheckKvtSignature(LineReader& reader, const std::string& first);
+    // Tells the operator, saves the original and rewrites the file with CR LF line ends.
+    bool ConvertChecked();
 
     std::string path_;
     bool failed_ = false;
@@ -190,8 +194,6 @@ void HexFileCheck::StoreMiddleRecords(LineReader& reader, int lineCount) {
     auto& events = *platform::Current().events;
     progress.Min = 0;
     progress.Max = lineCount;
-    // Cells the file does not cover hold the erased value, never bytes of an earlier file.
-    std::fill(g.hex.HexData.begin(), g.hex.HexData.end(), static_cast<std::int16_t>(0xFF));
     long base = 99;
     for (int i = 1; i <= lineCount - 2; ++i) {
         progress.Value = i;
@@ -234,14 +236,34 @@ void HexFileCheck::CheckKvtSignature(LineReader& reader, const std::string& firs
         Fail(1008);
         return;
     }
+    // A KVT file is for a KVT only: it has no product code, so the packet-bootloader devices
+    // would otherwise take it and be programmed with an image that is not theirs.
+    g.hex.FileProductCode = kKvtLetter ^ 0x96;
+    if (g.dev.DeviceFound && g.dev.DevLetter != std::string(1, kKvtLetter)) {
+        Fail(1002);
+        return;
+    }
     g.files.KvtFileName = g.files.SelectedFileName;
     g.files.KvtFilePath = g.files.SelectedFilePath;
+}
+
+bool HexFileCheck::ConvertChecked() {
+    const std::string name = FileNameOf(path_);
+    const std::string folder = platform::Current().system->ProgramFolder();
+    platform::Current().dialogs->MsgBox("'" + name + "' will be converted to DOS format." + CRLF +
+                                            CRLF + "( Orginal file will be copied to " + folder +
+                                            "/" + name + " )",
+                                        platform::mb::kExclamation, kProgramName);
+    const bool converted = ConvertToDosFormat(path_);
+    Delay(1000);
+    return converted;
 }
 
 bool HexFileCheck::Run() {
     auto& progress = frmUI().ProgressBar1;
     auto& files = g.files;
     files.HexFileRead = false;
+    g.hex.ConversionProblem = "";
     progress.Visible = true;
     Delay(100);
     ui::ShowMsg("Validating Hex File...", ui::colour::kButtonFace);
@@ -253,21 +275,13 @@ bool HexFileCheck::Run() {
         return false;
     }
     std::string first;
-    if (reader.HasUnixLineEnds()) {
-        const std::string name = FileNameOf(path_);
-        const std::string folder = platform::Current().system->ProgramFolder();
-        platform::Current().dialogs->MsgBox("'" + name + "' will be converted to DOS format." +
-                                                CRLF + CRLF + "( Orginal file will be copied to " +
-                                                folder + "/" + name + " )",
-                                            platform::mb::kExclamation, kProgramName);
-        const bool converted = ConvertToDosFormat(path_);
-        Delay(1000);
-        if (!converted || !Open(reader)) {
-            Unreadable();
-            return false;
-        }
-    }
+    // Lines are read with LF ends as well as CR LF ones, so the file is checked as it is and
+    // converted only once it has passed: a file that is refused is never changed.
+    const bool unixLineEnds = reader.HasUnixLineEnds();
     files.HexFileRead = true;
+    // Cells the file does not cover hold the erased value, never bytes of an earlier file,
+    // whatever kind of file this is.
+    std::fill(g.hex.HexData.begin(), g.hex.HexData.end(), static_cast<std::int16_t>(0xFF));
 
     int lineCount = 1;
     reader.Next();
@@ -287,6 +301,12 @@ bool HexFileCheck::Run() {
     } else if (CheckHeader(first)) {
         StoreMiddleRecords(reader, lineCount);
         CheckEndRecord(reader);
+    }
+
+    if (!failed_ && unixLineEnds && !ConvertChecked()) {
+        files.HexFileRead = false;
+        Unreadable();
+        return false;
     }
 
     progress.Value = 0;
@@ -319,6 +339,7 @@ long HexToInt(const std::string& text) {
 bool ValidateHexFile(const std::string& fileName, const std::string& filePath) {
     TraceScope trace("ValidateHexFile()");
     auto& button = frmUI().btnHEXFILE;
+    g.hex.ConversionProblem = "";
     if (fileName.empty()) {
         button.Caption = "SELECT HEX FILE";
         return false;
@@ -340,12 +361,17 @@ bool ConvertToDosFormat(const std::string& filePath) {
         return false;
 
     // The file as it was is kept in the program folder before the file itself is touched.
-    std::string backup = platform::Current().system->ProgramFolder() + "/" + name;
+    const std::string folder = platform::Current().system->ProgramFolder();
+    std::string backup = folder + "/" + name;
     std::error_code error;
     if (fs::exists(backup, error) && fs::equivalent(backup, filePath, error))
         backup += ".orig";  // the file lives in the program folder: keep it beside itself
-    if (!WriteAndCheck(backup, content))
+    if (!WriteAndCheck(backup, content)) {
+        g.hex.ConversionProblem = "The original file cannot be copied to " + folder + ", so '" +
+                                  name +
+                                  "' was not converted.  Check that the folder can be written to.";
         return false;
+    }
 
     std::string converted;
     converted.reserve(content.size() + content.size() / 32);
@@ -357,7 +383,13 @@ bool ConvertToDosFormat(const std::string& filePath) {
 
     // The new text replaces the file in one step, so the operator's file is never left half
     // written.
-    return ReplaceFile(filePath, converted, ".rompush-new") == Replaced::Done;
+    if (ReplaceFile(filePath, converted, ".rompush-new") != Replaced::Done) {
+        g.hex.ConversionProblem = "'" + name +
+                                  "' cannot be converted to DOS format.  Check that its folder "
+                                  "can be written to.";
+        return false;
+    }
+    return true;
 }
 
 bool CkForNonFlashFW() {

@@ -22,6 +22,10 @@ platform::EventLoop& Events() {
     return *platform::Current().events;
 }
 
+// The application's ready byte. No answer frame is eight bytes long, so a receive that
+// starts with it has met a device that has just started, not the first byte of an answer.
+constexpr std::uint8_t kReadyByte = 0x08;
+
 std::uint8_t ReadByte() {
     const std::string in = Port().Input();
     return in.empty() ? 0 : static_cast<std::uint8_t>(in[0]);
@@ -93,19 +97,24 @@ void RcvIn(std::int32_t timeoutMs) {
     rcv.fill(0);
     StartTimer(timeoutMs);
 
-    while (serial.InBufferCount() == 0 && g.link.DelayActive)
+    // A device that is gone sends nothing more: the wait ends with it, not with the time.
+    while (serial.InBufferCount() == 0 && g.link.DelayActive && !PortLost())
         Events().WaitForEvents(kWaitSliceMs);
 
-    if (!g.link.DelayActive) {
+    if (!g.link.DelayActive || serial.InBufferCount() == 0) {
         rcv[0] = 0;
     } else {
         rcv[1] = ReadByte();
         int i = 2;
         int frameEnd = rcv[1];
-        if (rcv[1] == 0xC3) {
+        if (rcv[1] == kReadyByte) {
+            // The device has just started and did not hear what was sent before: the caller
+            // asks again at once instead of waiting for seven bytes that never come.
+            frameEnd = 0;
+        } else if (rcv[1] == 0xC3) {
             // The prefix's second byte and the length byte; the time-out ends this wait too,
             // so a device that stops after &HC3 cannot hold the program.
-            while (serial.InBufferCount() < 2 && g.link.DelayActive) {
+            while (serial.InBufferCount() < 2 && g.link.DelayActive && !PortLost()) {
                 Events().WaitForEvents(kWaitSliceMs);
             }
             if (serial.InBufferCount() >= 2) {
@@ -117,7 +126,7 @@ void RcvIn(std::int32_t timeoutMs) {
                 frameEnd = 0;  // cut short: keep what came
             }
         }
-        while (i <= frameEnd && g.link.DelayActive && i < 50) {
+        while (i <= frameEnd && g.link.DelayActive && i < 50 && !PortLost()) {
             if (serial.InBufferCount() > 0) {
                 rcv[i] = ReadByte();
                 ++i;
@@ -137,6 +146,10 @@ void RcvIn(std::int32_t timeoutMs) {
         }
         TraceLine(std::string("--    DelayActive = ") + BoolText(g.link.DelayActive));
     }
+}
+
+bool PortLost() {
+    return Port().DeviceLost();
 }
 
 void Delay(std::int16_t ms) {

@@ -12,6 +12,8 @@ namespace rompush {
 bool SetCommPort(std::uint8_t port);
 // Receives one answer frame into RcvArray, giving up after timeoutMs.
 void RcvIn(std::int32_t timeoutMs);
+// The port is open but its device has gone (the adapter was pulled out).
+bool PortLost();
 // Waits ms milliseconds on the one-shot timer, processing events.
 void Delay(std::int16_t ms);
 // Reads and discards whatever waits in the receive buffer.

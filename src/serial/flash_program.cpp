@@ -137,14 +137,34 @@ void ShowStarting(bool program) {
                 ui::colour::kButtonFace);
 }
 
-// Compares the device's CRC of the page just written with the image; a difference is shown
-// but the pages go on.
-void CheckPageCrc(std::int32_t firstIndex, int pageSize, std::int32_t answerMs) {
+// Compares the device's CRC of the page just written with the image. A page that differs is
+// a failed program: it ends the pages with the family's CRC error, so the run can never be
+// reported as programmed and verified (the verify that follows does not look at every page).
+void CheckPageCrc(std::int32_t firstIndex, int pageSize, std::int32_t answerMs,
+                  std::int16_t crcError) {
     const std::int32_t crc = flash::ImageCrc(firstIndex, pageSize);
     send_packet(4, CRC_PAGE_CMD);
     RcvIn(answerMs);
-    if (flash::DeviceCrcDiffers(crc))
+    if (flash::DeviceCrcDiffers(crc)) {
         ui::ShowMsg(kPageMismatch, ui::colour::kRed);
+        Fail(crcError);
+    }
+}
+
+// Hands the device over to its bootloader. The input is emptied before every FLASH_CMD: the
+// ready byte of an application that has just started would otherwise be read as the start of
+// the answer.
+bool EnterFlashMode(std::int16_t delayMs, std::int32_t answerMs) {
+    bool flashMode = false;
+    for (int attempt = 0; attempt < kFlashModeAttempts && !flashMode && !PortLost(); ++attempt) {
+        ClearInBuffer();
+        send_packet(4, FLASH_CMD);
+        if (delayMs > 0)
+            Delay(delayMs);
+        RcvIn(answerMs);
+        flashMode = Corrlator(FLASH_CMD);
+    }
+    return flashMode;
 }
 
 }  // namespace
@@ -191,13 +211,7 @@ void EraseProgramQTR() {
     ClearInBuffer();
     Delay(500);
 
-    bool flashMode = false;
-    for (int attempt = 0; attempt < kFlashModeAttempts && !flashMode; ++attempt) {
-        send_packet(4, FLASH_CMD);
-        RcvIn(kQtrAnswerMs);
-        flashMode = Corrlator(FLASH_CMD);
-    }
-    if (!flashMode) {
+    if (!EnterFlashMode(0, kQtrAnswerMs)) {
         Fail(3005);
         flash::HideProgress();
         return;
@@ -229,7 +243,7 @@ void EraseProgramQTR() {
             }
         }
         if (program && g.result.ErrorCode == 0)
-            CheckPageCrc(page * kQtrPageSize, kQtrPageSize, kQtrAnswerMs);
+            CheckPageCrc(page * kQtrPageSize, kQtrPageSize, kQtrAnswerMs, 1301);
         if (!program)
             flash::StepProgress();
         if (!flash::NextPageAllowed())
@@ -257,14 +271,7 @@ void EraseProgramVLN() {
     ClearInBuffer();
     Delay(500);
 
-    bool flashMode = false;
-    for (int attempt = 0; attempt < kFlashModeAttempts && !flashMode; ++attempt) {
-        send_packet(4, FLASH_CMD);
-        Delay(65);
-        RcvIn(5000);
-        flashMode = Corrlator(FLASH_CMD);
-    }
-    if (!flashMode) {
+    if (!EnterFlashMode(65, 5000)) {
         Fail(4006);
         flash::HideProgress();
         return;
@@ -276,7 +283,7 @@ void EraseProgramVLN() {
     for (int page = kVlnFirstPage; page <= kVlnLastPage; ++page) {
         g.link.PayloadBuf[0] = static_cast<std::uint8_t>(page);
         // An erase answer must come whole; a broken one is asked for again.
-        for (int attempt = 0; attempt < kVlnEraseTries; ++attempt) {
+        for (int attempt = 0; attempt < kVlnEraseTries && !PortLost(); ++attempt) {
             send_packet(5, SET_PAGE_CMD);
             send_packet(4, ERASE_PAGE_CMD);
             RcvIn(kVlnAnswerMs);
@@ -311,7 +318,7 @@ void EraseProgramVLN() {
             if (g.result.ErrorCode == 0) {
                 const std::int32_t first = page * kVlnPageSize - kVlnImageOffset;
                 index = first + kVlnPageSize;
-                CheckPageCrc(first, kVlnPageSize, kVlnAnswerMs);
+                CheckPageCrc(first, kVlnPageSize, kVlnAnswerMs, 1401);
             }
         } else {
             flash::StepProgress();

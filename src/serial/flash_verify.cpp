@@ -28,7 +28,7 @@ void Fail(std::int16_t code) {
 
 bool EnterFlashMode(std::int32_t answerMs, int attempts) {
     bool hit = false;
-    for (int attempt = 0; attempt < attempts && !hit; ++attempt) {
+    for (int attempt = 0; attempt < attempts && !hit && !PortLost(); ++attempt) {
         ClearInBuffer();
         send_packet(4, FLASH_CMD);
         Delay(50);
@@ -78,6 +78,8 @@ void VerifyQTR() {
     for (int page = 0; page <= kQtrLastVerifiedPage; ++page) {
         if (PageDiffers(page, page * kQtrPageSize, kQtrPageSize, kQtrAnswerMs))
             Fail(1301);
+        else if (PortLost())
+            Fail(1302);  // the device has gone: no page after this one can answer
         flash::StepProgress();
         if (!flash::NextPageAllowed())
             break;
@@ -105,6 +107,8 @@ void VerifyVLN() {
         const std::int32_t first = page * kVlnPageSize - kVlnImageOffset;
         if (PageDiffers(page, first, kVlnPageSize, kVlnAnswerMs))
             Fail(1401);
+        else if (PortLost())
+            Fail(1402);
         if (!flash::NextPageAllowed())
             break;
     }

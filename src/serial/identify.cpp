@@ -24,8 +24,13 @@ std::uint8_t Rcv(int index) {
     return index >= 0 && index < static_cast<int>(rcv.size()) ? rcv[index] : 0;
 }
 
+// A revision character as the status bar may show it: a device that answered garbage must not
+// put control characters there, so anything but a printable character is left out.
 std::string Chr(int index) {
-    return std::string(1, static_cast<char>(Rcv(index)));
+    const std::uint8_t byte = Rcv(index);
+    if (byte < 0x20 || byte > 0x7E)
+        return "";
+    return std::string(1, static_cast<char>(byte));
 }
 
 std::string RevisionText(int first) {
@@ -94,8 +99,10 @@ bool xmitID_CMD() {
     ClearInBuffer();
 
     bool hit = false;
-    for (int attempt = 0; attempt < kIdAttempts && !hit; ++attempt) {
+    for (int attempt = 0; attempt < kIdAttempts && !hit && !PortLost(); ++attempt) {
         Delay(100);
+        // A ready byte that came in the meantime is not an answer to this ID.
+        ClearInBuffer();
         send_packet(4, ID_CMD);
         Delay(50);
         RcvIn(3000);
@@ -176,7 +183,7 @@ void WaitForQTR() {
     auto& rcv = g.link.RcvArray;
     std::size_t i = 0;
     for (;;) {
-        if (!g.link.DelayActive)
+        if (!g.link.DelayActive || PortLost())
             break;
         if (serial.InBufferCount() > 0) {
             const std::string in = serial.Input();

@@ -7,6 +7,7 @@
 
 #include "core/state.h"
 #include "core/trace.h"
+#include "platform/platform.h"
 #include "ui/main_window.h"
 
 namespace rompush::ui {
@@ -56,6 +57,21 @@ std::string ResponseDump(const std::string& heading) {
     return text;
 }
 
+// The port is open but the device behind it has gone: there is no answer to show.
+bool PortLost() {
+    const platform::SerialPort* serial = platform::Current().serial;
+    return serial != nullptr && serial->DeviceLost();
+}
+
+// The text of an error about a device's answer: the answer's bytes, or, when the adapter was
+// pulled out, that the port was lost, which no dump of an empty answer would tell.
+std::string AnswerText(const std::string& heading) {
+    if (PortLost())
+        return "The COM port was lost.  Check that the device and its adapter are connected, "
+               "then SCAN again.";
+    return ResponseDump(heading);
+}
+
 // The start of the HEX line the reader stopped at, so the operator can see what is wrong.
 std::string LineExcerpt(const std::string& heading) {
     return heading + CR + CR + g.hex.CurLine.substr(0, 10);
@@ -69,7 +85,7 @@ std::string FileProductName() {
         {'K', "Monolink"},          {'S', "Meridan USB"},
         {'X', "Meridan"},           {'B', "Prisma"},
         {'V', "Orbit Mini"},        {'T', "Orbit Tiny"},
-        {'U', "Crossfield"}};
+        {'U', "Crossfield"},        {'$', "KVT"}};
     for (const auto& [letter, name] : kProducts) {
         if (g.hex.FileProductCode == (static_cast<unsigned char>(letter) ^ 0x96))
             return name;
@@ -100,11 +116,31 @@ std::string MismatchText() {
            "TARN product is : " + DeviceProductName() + CR + "Cannot program with this file.";
 }
 
+// A device that did not answer its identification. SCAN reports it as a product not found;
+// inside ERASE, PROGRAM and VERIFY it is told as the response time-out of the step that ran,
+// so the operator is not left with a progress text and locked buttons.
+std::optional<ErrorRow> UnansweredIdentification() {
+    FrmUI& f = frmUI();
+    const std::uint8_t command = g.cmd.CurrentCommand;
+    if (g.cmd.ProductMode != "FALSE")
+        return std::nullopt;
+    const std::string text = AnswerText("A response timeout error occurred.  ");
+    if (command == uicmdVERIFY && !g.result.ProgramVerifyOk)
+        return ErrorRow{&f.lblVERIFY, nullptr, text};
+    if (command == uicmdERASE || command == uicmdPROGRAM || command == uicmdVERIFY)
+        return ErrorRow{&f.lblPROGRAM, &f.linPROGRAM, text};
+    return std::nullopt;
+}
+
 // The row of the error table for a code; nothing for codes the window does not show.
 std::optional<ErrorRow> RowFor(int code) {
     FrmUI& f = frmUI();
     switch (code) {
         case 1001:
+            // A file that could be read but not converted says why; "open in another program"
+            // would send the operator looking for the wrong cause.
+            if (!g.hex.ConversionProblem.empty())
+                return ErrorRow{&f.lblHEXFILE, nullptr, g.hex.ConversionProblem};
             return ErrorRow{&f.lblHEXFILE, nullptr,
                             "An error has occured while trying to open the selected file.  "
                             "Check that the file is not being read or edited by another program."};
@@ -131,8 +167,8 @@ std::optional<ErrorRow> RowFor(int code) {
             return ErrorRow{&f.lblPROGRAM, nullptr, "Programming file cannot be opened."};
         case 1301:
         case 1401:
-            // After a PROGRAM the failed check belongs to the PROGRAM row.
-            if (g.result.ProgramVerifyOk) {
+            // During and after a PROGRAM the failed check belongs to the PROGRAM row.
+            if (g.result.ProgramVerifyOk || g.cmd.CurrentCommand == uicmdPROGRAM) {
                 return ErrorRow{&f.lblPROGRAM, nullptr, "A CRC error occured after programming."};
             }
             return ErrorRow{&f.lblVERIFY, nullptr,
@@ -142,13 +178,13 @@ std::optional<ErrorRow> RowFor(int code) {
         case 1402:
             if (g.result.ProgramVerifyOk) {
                 return ErrorRow{&f.lblPROGRAM, &f.linPROGRAM,
-                                ResponseDump("A response timeout error occurred.  ")};
+                                AnswerText("A response timeout error occurred.  ")};
             }
             return ErrorRow{&f.lblVERIFY, nullptr,
-                            ResponseDump("A response timeout error occurred.  ")};
+                            AnswerText("A response timeout error occurred.  ")};
         case 1501:
             return ErrorRow{&f.lblSCAN, &f.linSCAN,
-                            ResponseDump("An error has occured obtaining device ID.")};
+                            AnswerText("An error has occured obtaining device ID.")};
         case 1602:
             return ErrorRow{&f.lblVERIFY, nullptr, "Target hardware not responding."};
         case 1603:
@@ -167,11 +203,11 @@ std::optional<ErrorRow> RowFor(int code) {
         case 4004:
         case 4005:
             return ErrorRow{&f.lblPROGRAM, &f.linPROGRAM,
-                            ResponseDump("A command response error occurred.  ")};
+                            AnswerText("A command response error occurred.  ")};
         case 3005:
         case 4006:
             return ErrorRow{&f.lblPROGRAM, &f.linPROGRAM,
-                            ResponseDump("A response timeout error occurred.  ")};
+                            AnswerText("A response timeout error occurred.  ")};
         case 5001:
             return ErrorRow{&f.lblERASE, nullptr,
                             "Incomplete configuration data received from device."};
@@ -184,8 +220,10 @@ std::optional<ErrorRow> RowFor(int code) {
             return ErrorRow{&f.lblPROGRAM, nullptr, "CRC check failed."};
         case 8002:
             return ErrorRow{&f.lblPROGRAM, nullptr, "ACK to last command not received."};
+        case 7002:
+            return UnansweredIdentification();
         default:
-            return std::nullopt;  // 1101, 5002-5009, 7002 and the rest show nothing
+            return std::nullopt;  // 1101, 5002-5009 and the rest show nothing
     }
 }
 
