@@ -3,6 +3,8 @@
 
 #include <sys/stat.h>
 
+#include "core/main_loop.h"
+#include "core/state.h"
 #include "program_fixture.h"
 
 namespace rompush::testing {
@@ -134,6 +136,26 @@ TEST_F(SettingsFileTest, SignatureCheckDeletesForeignFiles) {
     Program("D", "/fw/qtr.hex");
     CheckIniSignature();
     EXPECT_TRUE(std::filesystem::exists(PathIn("RomPush.INI")));
+}
+
+// A settings file whose COM parameter lines are missing, unreadable or out of range starts with
+// the lists' default positions (and the usual 25 ports), never with position 0 of every list.
+TEST_F(SettingsFileTest, MissingOrBadHeaderLinesTakeTheDefaults) {
+    for (const char* header :
+         {"ROMPUSH_INI_001\r\n\r\nCom3\r\n",
+          "ROMPUSH_INI_001\r\nxx\r\nCom3\r\n x \r\n\r\n abc\r\n 99 \r\n -1 \r\n"}) {
+        SCOPED_TRACE(header);
+        ResetState();
+        WireMainWindowHandlers();
+        WriteFile(PathIn("RomPush.INI"), header);
+        StartUp();
+        EXPECT_EQ(g.port.MaxComPorts, 25);
+        EXPECT_EQ(g.port.SavedDataBitsIndex, ui::kDefaultDataBitsIndex);
+        EXPECT_EQ(g.port.SavedStopBitsIndex, ui::kDefaultStopBitsIndex);
+        EXPECT_EQ(g.port.SavedParityIndex, ui::kDefaultParityIndex);
+        EXPECT_EQ(g.port.SavedBaudIndex, ui::kDefaultBaudIndex);
+        EXPECT_EQ(g.port.SavedFlowIndex, ui::kDefaultFlowIndex);
+    }
 }
 
 }  // namespace

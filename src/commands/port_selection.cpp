@@ -1,5 +1,6 @@
 #include "commands/port_selection.h"
 
+#include <cctype>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -24,10 +25,27 @@ std::string LineOr(const std::vector<std::string>& lines, std::size_t index) {
     return index < lines.size() ? lines[index] : std::string();
 }
 
-// A list position from the settings file; one the list does not have leaves it unchanged.
-void SetPosition(ui::ComboBox& list, long position) {
-    if (position >= 0 && position < list.ListCount())
+// True when the line holds a number (after blanks), as a header line written by the program
+// does; a missing or damaged line holds none.
+bool HoldsNumber(const std::string& line) {
+    const auto first = line.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return false;
+    std::size_t digit = first;
+    if (line[digit] == '-' || line[digit] == '+')
+        ++digit;
+    return digit < line.size() && std::isdigit(static_cast<unsigned char>(line[digit]));
+}
+
+// A list position from the settings file. A line that is missing, unreadable or names a
+// position the list does not have takes the list's default: position 0 (300 baud, XON/XOFF,
+// 7 data bits, Even parity) would keep SCAN from finding anything.
+void SetPosition(ui::ComboBox& list, const std::string& line, int defaultPosition) {
+    const long position = Val(line);
+    if (HoldsNumber(line) && position >= 0 && position < list.ListCount())
         list.ListIndex = static_cast<int>(position);
+    else
+        list.ListIndex = defaultPosition;
 }
 
 void ClearDevicePanels() {
@@ -76,14 +94,20 @@ void LoadHeader() {
     std::vector<std::string> lines;
     if (ReadIniLines(lines, kHeaderLineCount)) {
         const long max = Val(LineOr(lines, 1));
-        if (max >= 0 && max <= 255)
-            g.port.MaxComPorts = static_cast<std::uint8_t>(max);
-        dialog.txtMaxComPorts.SetText(LineOr(lines, 1));
-        SetPosition(dialog.cboDataBits, Val(LineOr(lines, 3)));
-        SetPosition(dialog.cboStopBits, Val(LineOr(lines, 4)));
-        SetPosition(dialog.cboParity, Val(LineOr(lines, 5)));
-        SetPosition(dialog.cboBaud, Val(LineOr(lines, 6)));
-        SetPosition(dialog.cboFlowControl, Val(LineOr(lines, 7)));
+        if (!HoldsNumber(LineOr(lines, 1))) {
+            // No search limit written: the usual 25 ports, not none.
+            g.port.MaxComPorts = 25;
+            dialog.txtMaxComPorts.SetText("25");
+        } else {
+            if (max >= 0 && max <= 255)
+                g.port.MaxComPorts = static_cast<std::uint8_t>(max);
+            dialog.txtMaxComPorts.SetText(LineOr(lines, 1));
+        }
+        SetPosition(dialog.cboDataBits, LineOr(lines, 3), ui::kDefaultDataBitsIndex);
+        SetPosition(dialog.cboStopBits, LineOr(lines, 4), ui::kDefaultStopBitsIndex);
+        SetPosition(dialog.cboParity, LineOr(lines, 5), ui::kDefaultParityIndex);
+        SetPosition(dialog.cboBaud, LineOr(lines, 6), ui::kDefaultBaudIndex);
+        SetPosition(dialog.cboFlowControl, LineOr(lines, 7), ui::kDefaultFlowIndex);
     } else {
         g.port.MaxComPorts = 25;
         dialog.txtMaxComPorts.SetText("25");
