@@ -37,11 +37,11 @@
 // printed: that counts twice the wire and device time that passes during a Delay (VERIFY's
 // Delay(50) after each CRC request covers the whole exchange), so it is no lower bound.
 // A receive time-out that ran out in the run is a full wait too: the same procedure meets
-// the same device there. With the simulated VLN transmitter two do, every time: the ready
-// byte &H08 that the device sends when its application starts (after GO, and after the
-// port opening at the start of VERIFY) is taken as the length byte of the FLASH_CMD answer,
-// which then waits out RcvIn(5000) while programming and RcvIn(10000) (then a second try)
-// while verifying; "full waits of a second or more" lists them.
+// the same device there. Against a device that answers none should: the ready byte &H08 that
+// the VLN transmitter sends when its application starts (after GO, and after the port opening
+// at the start of VERIFY) is emptied before each FLASH_CMD or ends the receive that meets it,
+// and is never waited on as the length of an answer; "full waits of a second or more" lists
+// every long wait, so a time-out that comes back shows there.
 // Everything the procedure prescribes is kept: the ready-byte waits, the 100 ms before
 // each identification attempt, the 1000 ms before the bootloader revision, the 500 ms
 // before flash mode, the 200 ms of each file check, Delay(1), Delay(2), Delay(50), Delay(65),
