@@ -515,10 +515,10 @@ TEST_F(HexFileTest, KvtFileIsForAKvtOnlyAndStartsFromAnErasedImage) {
 TEST_F(HexFileTest, RefusedFileWithLineFeedsIsNeverChanged) {
     DeviceFound("D");
     std::filesystem::create_directory(PathIn("incoming"));
-    const std::string binary(
+    const char image[] =
         "\x7F"
-        "ELF\x02\x01\x01\n\x00\x00\xFF\xFE\n\x10\x20",
-        17);
+        "ELF\x02\x01\x01\n\x00\x00\xFF\xFE\n\x10\x20";
+    const std::string binary(image, sizeof image - 1);  // the NULs belong to the image
     const std::vector<std::string> refused{
         binary,                                                   // not a HEX file at all
         Lines({Header(0xDE), Record(0, 0, {1, 2}), kEnd}, "\n"),  // for another device
