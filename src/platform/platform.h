@@ -170,6 +170,13 @@ class KeyboardPorts {
     // Told while the program holds the controller (interrupts off), so that whatever ends
     // the program (a signal, the window closed) can give it back first.
     virtual void SetControllerHeld(bool held) = 0;
+
+    // The pause between two polls of the controller's status port: a few tens of
+    // microseconds (about 20), short against the millisecond a PS/2 byte takes on the wire, so
+    // a wait neither spins a core nor falls noticeably behind the device. The waits call it
+    // after processing events on each pass; on the simulated platform it moves the virtual
+    // clock on by the same amount, so counted polls also take time there.
+    virtual void PollPause() = 0;
 };
 
 class System {

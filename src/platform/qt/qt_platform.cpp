@@ -363,6 +363,26 @@ bool QtDesktop::AsyncKeyDown(int virtualKey) {
     return pressedSince || down_.count(virtualKey) > 0;
 }
 
+QWidget* QtDesktop::VisibleControl(const std::string& control) const {
+    QWidget* widget = lookup_ ? lookup_(control) : nullptr;
+    return widget != nullptr && widget->isVisible() ? widget : nullptr;
+}
+
+bool QtDesktop::CursorClient(const std::string& control, int& x, int& y) {
+    QWidget* widget = VisibleControl(control);
+    if (widget == nullptr)
+        return false;
+    const QPoint at = widget->mapFromGlobal(QCursor::pos());
+    x = at.x();
+    y = at.y();
+    return true;
+}
+
+void QtDesktop::SetCursorClient(const std::string& control, int x, int y) {
+    if (QWidget* widget = VisibleControl(control))
+        QCursor::setPos(widget->mapToGlobal(QPoint(x, y)));
+}
+
 void QtDesktop::SetMousePointer(MousePointer pointer) {
     if (pointer == pointer_)
         return;

@@ -14,6 +14,7 @@
 #include "platform/platform.h"
 
 class QString;
+class QWidget;
 
 namespace rompush::platform::qt {
 
@@ -101,11 +102,21 @@ class QtDesktop : public Desktop, public QObject {
     bool AsyncKeyDown(int virtualKey) override;
     void SetMousePointer(MousePointer pointer) override;
     MousePointer GetMousePointer() const override { return pointer_; }
+    // The widget that shows a main-window control, by the control's name (nullptr when none
+    // is shown); the renderer knows them.
+    void SetControlLookup(std::function<QWidget*(const std::string&)> lookup) {
+        lookup_ = std::move(lookup);
+    }
+    bool CursorClient(const std::string& control, int& x, int& y) override;
+    void SetCursorClient(const std::string& control, int x, int y) override;
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    QWidget* VisibleControl(const std::string& control) const;
+
+    std::function<QWidget*(const std::string&)> lookup_;
     std::set<int> down_;
     std::set<int> pressedSinceQuery_;
     MousePointer pointer_ = MousePointer::Default;
