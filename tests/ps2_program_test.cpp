@@ -153,6 +153,20 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"BeyondTheFlash", kOrbitMini, [](KvmDevice&) {}, 8002, false, 0x5F00}),
     CaseName{});
 
+// The device stopped answering since SCAN: a good file does not make PROGRAM go on.
+TEST_F(Ps2Test, DeviceGoneSinceScanIsNotProgrammed) {
+    Start(KvmModel::Monolink);
+    ChooseFile('K', Pattern(64));
+    Press(frmUI().btnSCAN);
+    device->SetSilent(true);
+    Press(frmUI().btnPROGRAM);
+    EXPECT_EQ(frmUI().lblPASS.Caption, "TARN Product Not Found");
+    EXPECT_EQ(std::count(device->Received().begin(), device->Received().end(), 0xCC), 0);
+    EXPECT_EQ(g.cmd.UiCommand, 0);
+    EXPECT_TRUE(frmUI().btnSCAN.Enabled);
+    ExpectGivenBack();
+}
+
 // A ReadConfig acknowledged late: the ten bytes after it are the record, not the ack and nine.
 TEST_F(Ps2Test, LateConfigurationAckDoesNotShiftTheRecord) {
     Start(KvmModel::OrbitMini);

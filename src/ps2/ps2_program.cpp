@@ -265,8 +265,16 @@ void EraseAndProgram(const ModelPlan& plan, const std::vector<Record>& records, 
 
 void ProgramPs2Device() {
     TraceScope trace("ProgramPs2Device()");
-    ID_PS2_Device();
+    const bool identified = ID_PS2_Device();
+    const std::int16_t identifyError = g.result.ErrorCode;
     ValidateHexFile(g.files.SelectedFileName, g.files.SelectedFilePath);
+    if (!identified && g.result.ErrorCode == 0) {
+        // A good file clears ErrorCode; a device that no longer answers, or whose firmware
+        // cannot be replaced, must still not be programmed.
+        g.result.ErrorCode = identifyError;
+        if (identifyError == 1)
+            ui::ShowMsg("TARN Product Not Found", ui::colour::kLightYellow);
+    }
     if (g.result.ErrorCode != 0)
         return;
     const ModelPlan plan = PlanFor(g.dev.DevLetter);
