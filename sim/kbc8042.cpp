@@ -48,37 +48,62 @@ void Kbc8042::SendToHost(std::uint8_t byte, std::int64_t notBeforeUs) {
     fromDevice_.push_back({byte, notBeforeUs});
 }
 
+Kbc8042::Next Kbc8042::NextStep() const {
+    constexpr std::int64_t kNever = INT64_MAX;
+    Next next{kNever, Next::None};
+    auto consider = [&next](std::int64_t atUs, Next::Kind kind) {
+        if (atUs < next.atUs)
+            next = {atUs, kind};
+    };
+    // The device may only send while the output buffer is free (the controller holds the
+    // keyboard clock low while a byte waits for the program).
+    if (!fromDevice_.empty() && !output_) {
+        const std::int64_t start =
+            std::max({fromDevice_.front().atUs, fromWireFreeUs_, outputFreeSinceUs_});
+        consider(start + timing_.wireByteUs, Next::FromDevice);
+    }
+    if (!toDevice_.empty())
+        consider(toDevice_.front().atUs, Next::ToDevice);
+    if (input_ && !stuckInput_)
+        consider(std::max(inputWrittenUs_, controllerFreeUs_) + timing_.takeUs, Next::Take);
+    return next;
+}
+
+std::optional<std::int64_t> Kbc8042::NextEventUs() {
+    Advance();
+    const Next next = NextStep();
+    if (next.kind == Next::None)
+        return std::nullopt;
+    return next.atUs;
+}
+
 void Kbc8042::Advance() {
     const std::int64_t now = nowUs_();
     for (;;) {
-        // The three things that can happen next, each at its own time.
-        constexpr std::int64_t kNever = INT64_MAX;
-        std::int64_t takeAt = kNever, arriveAt = kNever, fromAt = kNever;
-        if (input_ && !stuckInput_)
-            takeAt = std::max(inputWrittenUs_, controllerFreeUs_) + timing_.takeUs;
-        if (!toDevice_.empty())
-            arriveAt = toDevice_.front().atUs;
-        // The device may only send while the output buffer is free (the controller holds the
-        // keyboard clock low while a byte waits for the program).
-        if (!fromDevice_.empty() && !output_) {
-            const std::int64_t start =
-                std::max({fromDevice_.front().atUs, fromWireFreeUs_, outputFreeSinceUs_});
-            fromAt = start + timing_.wireByteUs;
-        }
-        const std::int64_t next = std::min({takeAt, arriveAt, fromAt});
-        if (next > now)
+        const Next next = NextStep();
+        if (next.kind == Next::None || next.atUs > now)
             return;
-        if (next == fromAt) {
-            const std::uint8_t byte = fromDevice_.front().byte;
-            fromDevice_.pop_front();
-            DeliverFromDevice(byte, fromAt);
-        } else if (next == arriveAt) {
-            const Pending p = toDevice_.front();
-            toDevice_.pop_front();
-            if (device_)
-                device_->Receive(p.byte, p.atUs, *this);
-        } else {
-            TakeInput(takeAt);
+        switch (next.kind) {
+            case Next::FromDevice: {
+                const std::uint8_t byte = fromDevice_.front().byte;
+                fromDevice_.pop_front();
+                ++bytesFromDevice_;
+                DeliverFromDevice(byte, next.atUs);
+                break;
+            }
+            case Next::ToDevice: {
+                const Pending p = toDevice_.front();
+                toDevice_.pop_front();
+                ++bytesToDevice_;
+                if (device_)
+                    device_->Receive(p.byte, p.atUs, *this);
+                break;
+            }
+            case Next::Take:
+                TakeInput(next.atUs);
+                break;
+            case Next::None:
+                return;
         }
     }
 }

@@ -73,6 +73,12 @@ class Kbc8042 : private Ps2Link {
 
     // Plays out everything up to now (every port access does this first).
     void Advance();
+    // When the controller or the wire next changes something the program can see (a byte
+    // taken, received or delivered); nullopt while nothing is on its way.
+    std::optional<std::int64_t> NextEventUs();
+    // Bytes that crossed the wire to and from the device so far.
+    std::int64_t BytesToDevice() const { return bytesToDevice_; }
+    std::int64_t BytesFromDevice() const { return bytesFromDevice_; }
 
   private:
     // Ps2Link: the device queues a byte for the PC.
@@ -82,6 +88,12 @@ class Kbc8042 : private Ps2Link {
     void TakeInput(std::int64_t atUs);
     void DeliverFromDevice(std::uint8_t byte, std::int64_t atUs);
     void SetCommandByte(std::uint8_t value, std::int64_t atUs);
+
+    struct Next {
+        std::int64_t atUs;
+        enum Kind { None, FromDevice, ToDevice, Take } kind;
+    };
+    Next NextStep() const;
 
     struct Pending {
         std::uint8_t byte;
@@ -116,6 +128,8 @@ class Kbc8042 : private Ps2Link {
     bool breakPrefix_ = false;  // translation: a 0xF0 waits for the code it belongs to
 
     std::vector<std::uint8_t> osReceived_;
+    std::int64_t bytesToDevice_ = 0;
+    std::int64_t bytesFromDevice_ = 0;
 };
 
 // Scan code set 2 -> set 1, as the controller translates codes below 0x80.
