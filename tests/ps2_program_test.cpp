@@ -167,6 +167,21 @@ TEST_F(Ps2Test, DeviceGoneSinceScanIsNotProgrammed) {
     ExpectGivenBack();
 }
 
+// A Monolink file named as non-flashable firmware is programmed only when the operator agrees.
+TEST_F(Ps2Test, MonolinkNonFlashableFileAsksFirst) {
+    Start(KvmModel::Monolink);
+    ChooseFile('K', Pattern(64), 0, "mono12aN.hex");
+    Press(frmUI().btnSCAN);
+    sim.dialogs.AnswerNext(platform::mb::kAnswerNo);
+    Press(frmUI().btnPROGRAM);
+    ASSERT_EQ(sim.dialogs.Messages().size(), 1u);
+    EXPECT_NE(sim.dialogs.Messages()[0].prompt.find("mono12aN is non-flashable"),
+              std::string::npos);
+    EXPECT_EQ(device->Received().size(), 1u);  // the 0xDD of SCAN only
+    EXPECT_EQ(g.cmd.UiCommand, 0);
+    ExpectGivenBack();
+}
+
 // A ReadConfig acknowledged late: the ten bytes after it are the record, not the ack and nine.
 TEST_F(Ps2Test, LateConfigurationAckDoesNotShiftTheRecord) {
     Start(KvmModel::OrbitMini);
