@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QStringList>
 #include <QWidget>
+#include <chrono>
 #include <cstdlib>
 #include <vector>
 
@@ -78,6 +79,7 @@ QtEventLoop::~QtEventLoop() = default;
 void QtEventLoop::Render() {
     if (render_)
         render_();
+    lastRender_ = std::chrono::steady_clock::now();
 }
 
 void QtEventLoop::ThrowIfEnded() const {
@@ -86,7 +88,12 @@ void QtEventLoop::ThrowIfEnded() const {
 }
 
 void QtEventLoop::DoEvents() {
-    Render();
+    // A keyboard-port wait processes events on every poll of the controller, some ten
+    // thousand times a second; bringing every widget up to date that often would make each
+    // poll cost more than the pause it stands for. The screen cannot show more than its
+    // refresh rate anyway, and every sleep renders first.
+    if (std::chrono::steady_clock::now() - lastRender_ >= kRenderInterval)
+        Render();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     ThrowIfEnded();
 }

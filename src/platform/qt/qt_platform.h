@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <set>
@@ -56,6 +57,9 @@ class QtEventLoop : public EventLoop {
     void Render();
     void ThrowIfEnded() const;
 
+    // DoEvents brings the windows up to date at most this often; waits always do.
+    static constexpr std::chrono::milliseconds kRenderInterval{10};
+    std::chrono::steady_clock::time_point lastRender_{};
     std::function<void()> render_;
     std::unique_ptr<QSocketNotifier> notifier_;
     std::function<void()> onReadable_;
