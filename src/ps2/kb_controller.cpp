@@ -1,5 +1,7 @@
 #include "ps2/kb_controller.h"
 
+#include <algorithm>
+
 #include "core/state.h"
 #include "core/text.h"
 #include "core/trace.h"
@@ -57,17 +59,23 @@ void MarkHeld(bool held) {
 // than a few microseconds to a PS/2 byte.
 class ControllerWait {
   public:
-    // The clock counts whole milliseconds: one more makes the minimum time a true minimum.
+    // The clock counts whole milliseconds: one more makes each time a true minimum.
     ControllerWait(KbWaitFigures figures, bool withEvents = true)
-        : polls_(figures.polls), untilMs_(NowMs() + figures.minMs + 1), withEvents_(withEvents) {}
+        : polls_(figures.polls),
+          untilMs_(NowMs() + figures.minMs + 1),
+          pacedUntilMs_(NowMs() +
+                        std::max(figures.minMs, (figures.polls * kPollMeantUs + 999) / 1000) + 1),
+          withEvents_(withEvents) {}
 
     // Counts the poll just made and yields; false once the wait has run its polls and its
-    // minimum time, or at once when the ports cannot be reached.
+    // minimum time (or the time its polls take at the meant pace), or at once when the ports
+    // cannot be reached.
     bool Poll() {
         ++count_;
         if (g.ps2.PortFault || Kb() == nullptr)
             return false;
-        if (count_ >= polls_ && NowMs() >= untilMs_)
+        const std::int64_t now = NowMs();
+        if ((count_ >= polls_ && now >= untilMs_) || now >= pacedUntilMs_)
             return false;
         if (withEvents_)
             Events().DoEvents();
@@ -79,6 +87,7 @@ class ControllerWait {
   private:
     int polls_;
     std::int64_t untilMs_;
+    std::int64_t pacedUntilMs_;
     bool withEvents_;
     int count_ = 0;
 };

@@ -25,10 +25,16 @@ constexpr std::uint8_t kCommandByteReleased = 0x47;
 // on far slower PCs, where they took long enough for a PS/2 device; today they pass in a few
 // milliseconds, so each wait also lasts at least the time a PS/2 device may take. A PS/2 byte
 // takes about 1 ms on the wire and a device answers a command within 20 ms.
+// A poll is meant to last one poll pause (about 20 us). Where a poll takes longer (a busy
+// window, a loaded PC), a wait also ends once its polls would have taken that long at the
+// meant pace and its minimum time has passed: a wait that runs out in full (the read-back
+// of command byte 0x60, the identity's entries after the space) then lasts its minimum time
+// on any PC instead of stretching to seconds.
 struct KbWaitFigures {
     int polls;
     int minMs;
 };
+constexpr int kPollMeantUs = 20;
 // The controller takes a written byte within microseconds, or fails its transfer to the
 // device within about 15 ms; still full after this, the controller is stuck.
 constexpr KbWaitFigures kInputBufferWait{2047, 50};
