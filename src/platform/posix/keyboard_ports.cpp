@@ -251,7 +251,7 @@ void PosixKeyboardPorts::PollPause() {
 }
 
 void PauseMicroseconds(std::int64_t us) {
-    static const bool slackLowered = prctl(PR_SET_TIMERSLACK, 1000UL, 0UL, 0UL, 0UL) == 0;
+    static const bool slackLowered = prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL) == 0;
     (void)slackLowered;
     const timespec pause{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000};
     nanosleep(&pause, nullptr);

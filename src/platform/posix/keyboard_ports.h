@@ -53,8 +53,10 @@ class PosixKeyboardPorts : public KeyboardPorts {
     std::string lastError_;
 };
 
-// Sleeps about us microseconds; the thread's timer slack is lowered to 1 us at the first
-// call so that a short pause is not stretched to the default 50 us.
+// Sleeps about us microseconds; the thread's timer slack is lowered to its least (1 ns) at
+// the first call so that a short pause is not stretched by the default 50 us. What remains
+// is the machine's wake-up latency: from a few microseconds on an idle PC to some tens in a
+// busy virtual machine.
 void PauseMicroseconds(std::int64_t us);
 
 }  // namespace rompush::platform::posix
