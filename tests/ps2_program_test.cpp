@@ -116,6 +116,7 @@ TEST_P(ProgramFailureTest, EndsWithItsErrorAndTheControllerBack) {
     EXPECT_TRUE(f.btnSCAN.Enabled);
     EXPECT_TRUE(f.cboPORT.Enabled);
     EXPECT_FALSE(f.ProgressBar1.Visible);
+    EXPECT_NE(f.lblPROGRAM.Caption, "Keyboard and Mouse will be locked out during programming.");
     EXPECT_NE(g.files.LastUsedPath, g.files.SelectedFilePath);
     ExpectGivenBack();
 }

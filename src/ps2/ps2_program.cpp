@@ -298,6 +298,13 @@ void ProgramPs2Device() {
     ReleaseController();
     EndDriverAccess();
     frmUI().ProgressBar1.Visible = false;
+    if (g.result.ErrorCode == 5001) {
+        // This error is shown in the ERASE row: the lock-out warning in the PROGRAM row goes
+        // first, as the keyboard and mouse work again.
+        g.result.ErrorCode = 0;
+        ui::DisplayError();
+        g.result.ErrorCode = 5001;
+    }
 }
 
 }  // namespace rompush
