@@ -78,6 +78,11 @@ class Ps2Test : public ProgramTest {
         EXPECT_FALSE(sim.keyboard.WinIoOpen());
         EXPECT_FALSE(g.cmd.UseWinIo);
     }
+    // What the device received; the controller first plays out what is on its way.
+    const std::vector<std::uint8_t>& Received() {
+        sim.keyboard.Controller().Advance();
+        return device->Received();
+    }
     std::vector<std::uint8_t> FlashAt(std::size_t address, std::size_t size) {
         const auto& flash = sim.keyboard.DeviceFlash();
         return {flash.begin() + static_cast<std::ptrdiff_t>(address),
