@@ -145,8 +145,6 @@ INSTANTIATE_TEST_SUITE_P(
         // the verdict.
         FailureCase{"NoVerdict", kOrbitTiny,
                     [](KvmDevice& d) { d.StopAfter(BytesBeforeVerdict(true) - 1); }, 8001, true},
-        FailureCase{"MonolinkNoVerdict", kMonolink,
-                    [](KvmDevice& d) { d.StopAfter(BytesBeforeVerdict(false) - 1); }, 8001, true},
         // Configuration incomplete: nothing is erased, as it would be lost.
         FailureCase{"ShortConfiguration", kOrbitTiny, [](KvmDevice& d) { d.SendShortConfig(6); },
                     5001, false},
