@@ -17,7 +17,11 @@
 //   ratio     measured / floor (target: at most 1.05);
 //   CPU       process CPU time (user + system) over the pass;
 //   lock-out  how long the PC's keyboard and mouse were locked out: the time the controller's
-//             command byte had keyboard interrupts off, from its history.
+//             command byte had keyboard interrupts off, from its history;
+//   per byte  the time from a byte written to port 0x60 to the device's answer read there
+//             (median, 90th percentile, mean; the floor's is the wire and the device alone),
+//             and how much of the excess over the floor those answers make up. On a busy
+//             machine the late wake-ups of a few polls make most of it.
 //
 // What the floor counts. The same PROGRAM runs a second time, on the virtual clock, against
 // the same device on an ideal PC: each poll of the controller moves time on to the moment the
@@ -138,6 +142,80 @@ class PauseCountingTimer : public OneShotTimer {
     std::int64_t startMs_ = 0;
 };
 
+// The program's port accesses, passed on to the simulated controller, with the time from
+// each byte written to port 0x60 to the next byte read from it (the device's answer).
+class TimingKeyboard : public KeyboardPorts {
+  public:
+    TimingKeyboard(SimKeyboardPorts& ports, std::function<std::int64_t()> nowUs)
+        : ports_(ports), nowUs_(std::move(nowUs)) {}
+    bool InitializeWinIo() override { return ports_.InitializeWinIo(); }
+    void ShutdownWinIo() override { ports_.ShutdownWinIo(); }
+    bool GetPortVal(std::uint16_t port, std::uint32_t& value, int size) override {
+        const bool ok = ports_.GetPortVal(port, value, size);
+        Read(port);
+        return ok;
+    }
+    bool SetPortVal(std::uint16_t port, std::uint32_t value, int size) override {
+        Wrote(port);
+        return ports_.SetPortVal(port, value, size);
+    }
+    std::uint16_t Inp32(std::uint16_t port) override {
+        const std::uint16_t value = ports_.Inp32(port);
+        Read(port);
+        return value;
+    }
+    void Out32(std::uint16_t port, std::uint16_t value) override {
+        Wrote(port);
+        ports_.Out32(port, value);
+    }
+    bool DirectAccess() override { return ports_.DirectAccess(); }
+    std::string LastError() const override { return ports_.LastError(); }
+    void SetControllerHeld(bool held) override { ports_.SetControllerHeld(held); }
+    void PollPause() override { ports_.PollPause(); }
+
+    // Answer times in microseconds, in the order they happened.
+    std::vector<std::int64_t> answers;
+
+  private:
+    void Wrote(std::uint16_t port) {
+        if (port == 0x60)
+            writtenUs_ = nowUs_();
+    }
+    void Read(std::uint16_t port) {
+        if (port == 0x60 && writtenUs_ >= 0) {
+            answers.push_back(nowUs_() - writtenUs_);
+            writtenUs_ = -1;
+        }
+    }
+    SimKeyboardPorts& ports_;
+    std::function<std::int64_t()> nowUs_;
+    std::int64_t writtenUs_ = -1;
+};
+
+// Median and 90th percentile of the answer times that the device's own timing bounds
+// (under 5 ms: acknowledgements, not the waits for a verdict or a typed identity).
+struct AnswerFigures {
+    double medianUs = 0, p90Us = 0, meanUs = 0;
+    std::size_t count = 0;
+};
+AnswerFigures Figures(std::vector<std::int64_t> times) {
+    times.erase(
+        std::remove_if(times.begin(), times.end(), [](std::int64_t t) { return t >= 5000; }),
+        times.end());
+    AnswerFigures f;
+    if (times.empty())
+        return f;
+    std::sort(times.begin(), times.end());
+    f.count = times.size();
+    f.medianUs = static_cast<double>(times[times.size() / 2]);
+    f.p90Us = static_cast<double>(times[times.size() * 9 / 10]);
+    double sum = 0;
+    for (std::int64_t t : times)
+        sum += static_cast<double>(t);
+    f.meanUs = sum / static_cast<double>(times.size());
+    return f;
+}
+
 struct Run {
     bool ok = false;
     double seconds = 0;
@@ -145,10 +223,11 @@ struct Run {
     double lockedOutS = 0;
     double pausedS = 0;
     std::int64_t bytesOut = 0, bytesIn = 0, pollPauses = 0;
+    AnswerFigures answers;
 };
 
 // SCAN, then the timed PROGRAM pass; checks the device's flash and the outcome.
-Run ScanAndProgram(SimKeyboardPorts& keyboard, PauseCountingTimer& timer,
+Run ScanAndProgram(SimKeyboardPorts& keyboard, TimingKeyboard& timing, PauseCountingTimer& timer,
                    const std::string& hexPath, const std::vector<std::uint8_t>& image,
                    const std::function<std::int64_t()>& nowUs) {
     Run run;
@@ -175,6 +254,7 @@ Run ScanAndProgram(SimKeyboardPorts& keyboard, PauseCountingTimer& timer,
     const std::int64_t pausedBefore = timer.pausedMs;
 
     g.cmd.UiCommand = uicmdPROGRAM;
+    timing.answers.clear();
     const double cpuBefore = CpuSeconds();
     const std::int64_t startUs = nowUs();
     CommandLoopPass();
@@ -185,6 +265,7 @@ Run ScanAndProgram(SimKeyboardPorts& keyboard, PauseCountingTimer& timer,
     run.bytesOut = controller.BytesToDevice() - outBefore;
     run.bytesIn = controller.BytesFromDevice() - inBefore;
     run.pollPauses = keyboard.PollPauses() - pausesBefore;
+    run.answers = Figures(timing.answers);
     run.pausedS = static_cast<double>(timer.pausedMs - pausedBefore) * 1e-3;
 
     auto* device = keyboard.Device();
@@ -216,6 +297,7 @@ Run RealRun(const Model& model, const std::string& folder, const std::string& he
     platform::sim::SimSystem system(folder, folder);
     SimKeyboardPorts keyboard(SteadyUs, [] { posix::PauseMicroseconds(20); });
     keyboard.AttachDevice(model.model);
+    TimingKeyboard timing(keyboard, SteadyUs);
     desktop.SetTitleSource([] { return frmUI().Caption; });
     Install({.serial = &serial,
              .timer = &timer,
@@ -224,10 +306,10 @@ Run RealRun(const Model& model, const std::string& folder, const std::string& he
              .dialogs = &dialogs,
              .desktop = &desktop,
              .system = &system,
-             .keyboard = &keyboard});
+             .keyboard = &timing});
     ResetState();
     BuildCrcTable();
-    Run run = ScanAndProgram(keyboard, timer, hexPath, image, SteadyUs);
+    Run run = ScanAndProgram(keyboard, timing, timer, hexPath, image, SteadyUs);
     ResetState();
     Install(Services{});
     return run;
@@ -257,12 +339,14 @@ Run IdealRun(const Model& model, const std::string& folder, const std::string& h
     PauseCountingTimer timer(sim.timer, sim.clock);
     sim.desktop.SetTitleSource([] { return frmUI().Caption; });
     Services services = Current();
-    services.keyboard = &keyboard;
+    TimingKeyboard timing(keyboard, [&sim] { return sim.clock.NowUs(); });
+    services.keyboard = &timing;
     services.timer = &timer;
     Install(services);
     ResetState();
     BuildCrcTable();
-    Run run = ScanAndProgram(keyboard, timer, hexPath, image, [&sim] { return sim.clock.NowUs(); });
+    Run run = ScanAndProgram(keyboard, timing, timer, hexPath, image,
+                             [&sim] { return sim.clock.NowUs(); });
     ResetState();
     return run;
 }
@@ -328,6 +412,12 @@ int main(int argc, char** argv) {
                     100.0 * real.cpuS / real.seconds);
         std::printf("  lock-out  %8.3f s  (keyboard and mouse of the PC; floor run %.3f s)\n",
                     real.lockedOutS, floor.lockedOutS);
+        std::printf(
+            "  per byte  %8.1f us median, %.1f us at 90%%, %.1f us mean from a byte written "
+            "to its answer read (floor %.1f us); bytes' share of the excess %.3f s\n",
+            real.answers.medianUs, real.answers.p90Us, real.answers.meanUs, floor.answers.meanUs,
+            (real.answers.meanUs - floor.answers.meanUs) * static_cast<double>(real.answers.count) *
+                1e-6);
         if (verbose) {
             const double wireS =
                 static_cast<double>(floor.bytesOut + floor.bytesIn) * 1e-3;  // 1 ms a byte
