@@ -173,20 +173,28 @@ class TimingKeyboard : public KeyboardPorts {
     void SetControllerHeld(bool held) override { ports_.SetControllerHeld(held); }
     void PollPause() override { ports_.PollPause(); }
 
-    // Answer times in microseconds, in the order they happened.
+    // Answer times in microseconds, in the order they happened, and the times from an
+    // answer read to the next byte written (the program's own work between two bytes).
     std::vector<std::int64_t> answers;
+    std::vector<std::int64_t> gaps;
 
   private:
     void Wrote(std::uint16_t port) {
-        if (port == 0x60)
-            writtenUs_ = nowUs_();
+        if (port != 0x60)
+            return;
+        writtenUs_ = nowUs_();
+        if (answeredUs_ >= 0)
+            gaps.push_back(writtenUs_ - answeredUs_);
+        answeredUs_ = -1;
     }
     void Read(std::uint16_t port) {
         if (port == 0x60 && writtenUs_ >= 0) {
-            answers.push_back(nowUs_() - writtenUs_);
+            answeredUs_ = nowUs_();
+            answers.push_back(answeredUs_ - writtenUs_);
             writtenUs_ = -1;
         }
     }
+    std::int64_t answeredUs_ = -1;
     SimKeyboardPorts& ports_;
     std::function<std::int64_t()> nowUs_;
     std::int64_t writtenUs_ = -1;
@@ -224,6 +232,7 @@ struct Run {
     double pausedS = 0;
     std::int64_t bytesOut = 0, bytesIn = 0, pollPauses = 0;
     AnswerFigures answers;
+    AnswerFigures gaps;
 };
 
 // SCAN, then the timed PROGRAM pass; checks the device's flash and the outcome.
@@ -255,6 +264,7 @@ Run ScanAndProgram(SimKeyboardPorts& keyboard, TimingKeyboard& timing, PauseCoun
 
     g.cmd.UiCommand = uicmdPROGRAM;
     timing.answers.clear();
+    timing.gaps.clear();
     const double cpuBefore = CpuSeconds();
     const std::int64_t startUs = nowUs();
     CommandLoopPass();
@@ -266,6 +276,7 @@ Run ScanAndProgram(SimKeyboardPorts& keyboard, TimingKeyboard& timing, PauseCoun
     run.bytesIn = controller.BytesFromDevice() - inBefore;
     run.pollPauses = keyboard.PollPauses() - pausesBefore;
     run.answers = Figures(timing.answers);
+    run.gaps = Figures(timing.gaps);
     run.pausedS = static_cast<double>(timer.pausedMs - pausedBefore) * 1e-3;
 
     auto* device = keyboard.Device();
@@ -418,6 +429,11 @@ int main(int argc, char** argv) {
             real.answers.medianUs, real.answers.p90Us, real.answers.meanUs, floor.answers.meanUs,
             (real.answers.meanUs - floor.answers.meanUs) * static_cast<double>(real.answers.count) *
                 1e-6);
+        std::printf(
+            "  between   %8.1f us median, %.1f us at 90%%, %.1f us mean from an answer read "
+            "to the next byte written; their share of the excess %.3f s\n",
+            real.gaps.medianUs, real.gaps.p90Us, real.gaps.meanUs,
+            (real.gaps.meanUs - floor.gaps.meanUs) * static_cast<double>(real.gaps.count) * 1e-6);
         if (verbose) {
             const double wireS =
                 static_cast<double>(floor.bytesOut + floor.bytesIn) * 1e-3;  // 1 ms a byte
