@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds RomPush and starts it. Without a serial adapter attached,
-# a simulated TWPx Receiver answers on COM1 and a sample HEX file waits in HexFiles.
+# a simulated TWPx Receiver answers on COM1 and a sample HEX file waits in HexFiles. Without
+# access to the keyboard controller (/dev/port), a simulated Orbit Tiny answers on "PS/2"
+# (ROMPUSH_SIM_PS2 set beforehand chooses another model, or "none" the real port).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
@@ -20,6 +22,13 @@ if [ -z "$(ls /dev/ttyUSB* /dev/ttyACM* 2>/dev/null)" ]; then
     devsim_pid=$!
     trap '[ -n "$devsim_pid" ] && kill "$devsim_pid" 2>/dev/null' EXIT
     sleep 1
+fi
+
+if [ -z "${ROMPUSH_SIM_PS2:-}" ] && ! [ -r /dev/port -a -w /dev/port ]; then
+    export ROMPUSH_SIM_PS2=orbit-tiny
+fi
+if [ "${ROMPUSH_SIM_PS2:-}" = none ]; then
+    unset ROMPUSH_SIM_PS2
 fi
 
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then

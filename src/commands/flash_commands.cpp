@@ -1,12 +1,15 @@
 // ERASE, PROGRAM and VERIFY: the flash routines of the identified device's bootloader family,
 // then the device's application started again and identified, so the status panels show the
 // new revision. A good PROGRAM records its file as the device's last used one and runs VERIFY.
+// Keyboard-port devices are programmed over the keyboard controller and followed by SCAN.
 #include <string>
 
 #include "commands/commands.h"
 #include "core/settings_file.h"
 #include "core/state.h"
 #include "core/trace.h"
+#include "hexfile/hex_validation.h"
+#include "ps2/ps2_program.h"
 #include "serial/comm.h"
 #include "serial/flash_program.h"
 #include "serial/flash_verify.h"
@@ -24,6 +27,43 @@ bool IsVln(const std::string& letter) {
 
 bool IsQtr(const std::string& letter) {
     return letter == "D";
+}
+
+// Orbit Tiny, Orbit Mini and Prisma: keyboard-port devices with a configuration.
+bool IsConfigurable(const std::string& letter) {
+    return letter == "T" || letter == "V" || letter == "B";
+}
+
+bool IsKeyboardPortDevice(const std::string& letter) {
+    return letter == "K" || IsConfigurable(letter);
+}
+
+// PROGRAM of a keyboard-port device: a good one records the file as last used and chains to
+// SCAN, which shows the new revision and "Program and Verify OK" in green.
+void ProgramKeyboardPortDevice() {
+    auto& files = g.files;
+    if (g.dev.DevLetter == "K" && !CkForNonFlashFW()) {
+        g.cmd.UiCommand = 0;
+        return;
+    }
+    ProgramPs2Device();
+    ui::DisplayError();
+    CheckINI(files.LastUsedName, files.LastUsedPath);
+    ui::ButtonEnabler();
+    if (g.result.ErrorCode != 0) {
+        g.cmd.UiCommand = 0;
+        return;
+    }
+    files.LastUsedName = files.SelectedFileName;
+    files.LastUsedPath = files.SelectedFilePath;
+    frmUI().btnLASTUSED.Enabled = false;  // the file now is the last used one
+    WriteINI();
+    ui::DisplayError();
+    ui::ButtonEnabler();
+    ui::ShowMsg("Program and Verify OK", ui::colour::kButtonFace);
+    Delay(1000);
+    g.result.ProgramVerifyOk = true;
+    g.cmd.UiCommand = uicmdSCAN;
 }
 
 void ReopenAt115200() {
@@ -48,10 +88,27 @@ void RestartAndIdentify() {
 }  // namespace
 
 void EraseCommand() {
-    // "V", "B" and "T" open the device configuration here; it arrives with the keyboard port.
+    if (IsConfigurable(g.dev.DevLetter)) {
+        // Orbit and Prisma: this button is CONFIGURE DEVICE. The configuration dialog is not
+        // part of this version, so nothing is sent to the device and the window is left as
+        // the button rules want it.
+        ui::DisableAllButtons();
+        ui::ButtonEnabler();
+        ui::DisplayError();
+        g.result.ErrorCode = 0;
+        g.cmd.UiCommand = 0;
+        return;
+    }
     CommandPreamble(PreambleInput::Clear);
     g.cmd.CurrentCommand = uicmdERASE;
     g.result.ProgramMode = false;
+    if (g.dev.DevLetter == "K") {
+        // A Monolink is only ever erased as part of its programming; it has no serial port for
+        // the bootloader's restart and identification either.
+        ui::ButtonEnabler();
+        g.cmd.UiCommand = 0;
+        return;
+    }
 
     WaitForQTR();
     ClearInBuffer();
@@ -83,6 +140,12 @@ void ProgramCommand() {
     ClearInBuffer();
 
     const std::string letter = g.dev.DevLetter;
+    if (IsKeyboardPortDevice(letter)) {
+        ProgramKeyboardPortDevice();
+        if (!KeyboardPortSelected() && !g.result.ProgramVerifyOk)
+            ReopenAt115200();
+        return;
+    }
     if (IsVln(letter) || IsQtr(letter)) {
         WaitForQTR();
         if (IsVln(letter)) {
@@ -91,7 +154,6 @@ void ProgramCommand() {
             EraseProgramQTR();
         }
     }
-    // "K", "B", "V" and "T" are programmed over the keyboard port; that path arrives with it.
 
     auto& files = g.files;
     if (g.result.ErrorCode == 0) {

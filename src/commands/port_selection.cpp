@@ -10,6 +10,7 @@
 #include "core/text.h"
 #include "core/trace.h"
 #include "platform/platform.h"
+#include "ps2/kb_controller.h"
 #include "serial/comm.h"
 #include "ui/main_window.h"
 
@@ -135,6 +136,33 @@ void RestoreRememberedPort() {
     }
 }
 
+// The "PS/2" entry: offered without a test on the direct provider (the keyboard-port scan
+// finds out what is there); through the driver-backed provider only when it reads the
+// keyboard controller's status port.
+void OfferKeyboardPort() {
+    auto& list = frmUI().cboPORT;
+    if (!g.cmd.UseWinIo) {
+        list.AddItem(kPs2Entry);
+        return;
+    }
+    auto& dialogs = *platform::Current().dialogs;
+    platform::KeyboardPorts* kb = platform::Current().keyboard;
+    if (kb == nullptr || !kb->InitializeWinIo()) {
+        dialogs.MsgBox("WinIo was not initialized", platform::mb::kCritical + platform::mb::kOk,
+                       "RomPush Utility");
+        return;
+    }
+    std::uint32_t status = 0;
+    if (kb->GetPortVal(kKbStatusPort, status, 1)) {
+        list.AddItem(kPs2Entry);
+    } else {
+        TraceLine("--    GetPortVal( &H64 ) failed: " + kb->LastError());
+        dialogs.MsgBox("PS/2 port was not initialized", platform::mb::kCritical + platform::mb::kOk,
+                       "");
+    }
+    kb->ShutdownWinIo();
+}
+
 std::string DefaultHexDir() {
     return platform::Current().system->ProgramFolder() + "/HexFiles";
 }
@@ -200,9 +228,7 @@ void FindComPorts(bool atStartup) {
         g.port.CommPortNumber = static_cast<std::uint8_t>(PortNumberOfEntry(list.Items[0]));
     }
 
-    // The keyboard port is always offered: this machine gives no cheaper way to test for the
-    // keyboard controller than the keyboard-port scan itself.
-    list.AddItem(kPs2Entry);
+    OfferKeyboardPort();
 
     RestoreRememberedPort();
     RestoreHexDir();

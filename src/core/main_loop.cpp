@@ -11,6 +11,7 @@
 #include "core/trace.h"
 #include "menus/serial_banner.h"
 #include "platform/platform.h"
+#include "ps2/kb_controller.h"
 #include "serial/comm.h"
 #include "serial/packets.h"
 #include "ui/main_window.h"
@@ -94,11 +95,6 @@ void RestartMessage(const std::string& number, const std::string& description) {
 
 bool KeyIsDown(std::int32_t virtualKey) {
     return P().desktop->AsyncKeyDown(virtualKey);
-}
-
-void cmdDetectOS() {
-    TraceScope trace("cmdDetectOS()");
-    g.cmd.UseWinIo = false;
 }
 
 void StartUp() {
@@ -368,9 +364,10 @@ void WireMainWindowHandlers() {
 }
 
 void Form_Unload() {
-    // The progress bar is never moved to another window here, and the keyboard controller is
-    // held only while a keyboard-port operation runs, so there is nothing to give back before
-    // the windows go.
+    // The progress bar is never moved to another window here. A window closed while a
+    // keyboard-port operation holds the controller gives it back first, so the PC's keyboard
+    // and mouse work again; then the port-access provider is shut down.
+    ShutdownKeyboardPort();
     for (ui::Form* form :
          {static_cast<ui::Form*>(&g.forms->frmComParameters), static_cast<ui::Form*>(&frmUI())}) {
         form->Visible = false;

@@ -18,7 +18,6 @@ bool KeyIsDown(std::int32_t virtualKey);
 void TraceQuestion();
 // The QRX-MP2 firmware recovery offer (Ctrl+F12) when its conditions hold.
 void RecoveryOffer();
-void cmdDetectOS();
 
 // Mouse-up handlers of the main window's buttons.
 void btnSCAN_MouseUp();

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ps2/ps2_state.h"
 #include "ui/frm_com_parameters.h"
 #include "ui/frm_ui.h"
 
@@ -142,6 +143,7 @@ struct Globals {
     ResultState result;
     MeridanState meridan;
     MenuState menus;
+    Ps2State ps2;
     std::unique_ptr<FormState> forms = std::make_unique<FormState>();
 };
 

@@ -143,6 +143,47 @@ class Desktop {
     virtual bool KeysDownTogether(int key1, int key2) = 0;
     virtual void SetMousePointer(MousePointer pointer) = 0;
     virtual MousePointer GetMousePointer() const = 0;
+    // The mouse cursor in the client coordinates (pixels) of a main-window control, named as
+    // its model names it ("btnPROGRAM"). CursorClient answers false when the control is not
+    // shown or the cursor position cannot be known.
+    virtual bool CursorClient(const std::string& control, int& x, int& y) = 0;
+    virtual void SetCursorClient(const std::string& control, int x, int y) = 0;
+};
+
+// The PC's keyboard controller (an 8042 at I/O ports 0x60 and 0x64), reached through one of
+// two port-access providers. Both read and write single bytes; which one is used is the
+// logic's choice (UseWinIo).
+class KeyboardPorts {
+  public:
+    virtual ~KeyboardPorts() = default;
+
+    // The driver-backed provider. InitializeWinIo answers whether access was obtained;
+    // GetPortVal and SetPortVal answer whether the byte was transferred.
+    virtual bool InitializeWinIo() = 0;
+    virtual void ShutdownWinIo() = 0;
+    virtual bool GetPortVal(std::uint16_t port, std::uint32_t& value, int size) = 0;
+    virtual bool SetPortVal(std::uint16_t port, std::uint32_t value, int size) = 0;
+
+    // The direct provider: no initialisation. Without port access reads give 0xFF and writes
+    // do nothing; DirectAccess() says whether the ports can be reached at all, so that an
+    // operation can report that instead of waiting on a controller it cannot see.
+    virtual std::uint16_t Inp32(std::uint16_t port) = 0;
+    virtual void Out32(std::uint16_t port, std::uint16_t value) = 0;
+    virtual bool DirectAccess() = 0;
+
+    // Why the last attempt to obtain access failed, for the trace.
+    virtual std::string LastError() const = 0;
+
+    // Told while the program holds the controller (interrupts off), so that whatever ends
+    // the program (a signal, the window closed) can give it back first.
+    virtual void SetControllerHeld(bool held) = 0;
+
+    // The pause between two polls of the controller's status port: a few tens of
+    // microseconds (about 20), short against the millisecond a PS/2 byte takes on the wire, so
+    // a wait neither spins a core nor falls noticeably behind the device. The waits call it
+    // after processing events on each pass; on the simulated platform it moves the virtual
+    // clock on by the same amount, so counted polls also take time there.
+    virtual void PollPause() = 0;
 };
 
 class System {
@@ -165,6 +206,7 @@ struct Services {
     Dialogs* dialogs = nullptr;
     Desktop* desktop = nullptr;
     System* system = nullptr;
+    KeyboardPorts* keyboard = nullptr;
 };
 
 // Installs the platform the program runs on (the real one in rompush, a simulated one in

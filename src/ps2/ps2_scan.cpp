@@ -2,16 +2,40 @@
 
 #include "core/state.h"
 #include "core/trace.h"
+#include "hexfile/hex_validation.h"
+#include "ps2/ps2_identify.h"
 #include "ui/main_window.h"
 
 namespace rompush {
 
-// The keyboard-port path arrives with the keyboard controller access; until then nothing
-// answers on the "PS/2" entry.
 void ScanPS2Port() {
     TraceScope trace("ScanPS2Port()");
-    ui::ShowMsg("TARN Product Not Found", ui::colour::kLightYellow);
-    g.result.ErrorCode = 1;
+    ui::SetStatusPanel2("");
+    ui::SetStatusPanel3("");
+    ui::SetStatusPanel4("");
+    ui::SetStatusPanel5("");
+    ui::DisableAllButtons();
+    g.dev.DeviceFound = false;
+    std::string scanning = "Scanning PS/2 port...";
+    scanning.resize(25, ' ');
+    ui::ShowMsg(scanning, ui::colour::kButtonFace);
+
+    if (ID_PS2_Device()) {
+        ui::SetStatusPanel5("PS/2");
+        ui::ShowMsg("", ui::colour::kButtonFace);
+        ValidateHexFile(g.files.SelectedFileName, g.files.SelectedFilePath);
+    } else if (g.result.ErrorCode == 1) {
+        ui::ShowMsg("TARN Product Not Found", ui::colour::kLightYellow);
+        ui::SetStatusPanel5("");
+        ui::SetStatusPanel4("");
+        ui::SetStatusPanel3("");
+        ui::DisableAllButtons();
+    } else if (g.result.ErrorCode == 1101 || g.result.ErrorCode == 6001) {
+        // A non-flashable device is said here too: its PROGRAM stays disabled, so the text
+        // would otherwise never be seen.
+        ui::DisplayError();
+    }
+    ui::ButtonEnabler();
 }
 
 }  // namespace rompush

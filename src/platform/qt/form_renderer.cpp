@@ -930,6 +930,14 @@ void FormView::Build() {
     }
 }
 
+QWidget* FormView::ControlWidget(const std::string& name) const {
+    for (const auto& view : views_) {
+        if (view->Model().Name == name)
+            return view->Widget();
+    }
+    return nullptr;
+}
+
 ControlView* FormView::ViewOf(const ui::Control* control) {
     if (control == nullptr)
         return nullptr;
@@ -1050,6 +1058,12 @@ void FormRenderer::AddForm(FormGetter getter) {
 
 QWidget* FormRenderer::MainWindow() const {
     return forms_.empty() ? nullptr : forms_.front().view.get();
+}
+
+QWidget* FormRenderer::MainWindowControl(const std::string& name) const {
+    if (forms_.empty() || !forms_.front().view)
+        return nullptr;
+    return forms_.front().view->ControlWidget(name);
 }
 
 void FormRenderer::Sync() {

@@ -28,6 +28,8 @@ class FormView : public QWidget {
 
     ui::Form& Model() { return form_; }
     void Sync();
+    // The widget that shows the control of that name (nullptr when the form has none).
+    QWidget* ControlWidget(const std::string& name) const;
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -64,6 +66,8 @@ class FormRenderer {
     void AddForm(FormGetter getter);
     void Sync();
     QWidget* MainWindow() const;
+    // The widget of a main-window control, by name (nullptr when not built).
+    QWidget* MainWindowControl(const std::string& name) const;
 
   private:
     struct Entry {

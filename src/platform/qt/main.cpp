@@ -1,19 +1,61 @@
 // rompush: the program on a Linux desktop. Puts the Qt window system and the Linux serial
-// port, clock and folders under the program's logic, shows its windows and runs it until the
-// main window is closed.
+// port, keyboard controller, clock and folders under the program's logic, shows its windows
+// and runs it until the main window is closed.
+//
+// For demonstrations without a keyboard-port device, --sim-ps2=<model> or the environment
+// setting ROMPUSH_SIM_PS2=<model> (monolink, orbit-tiny, orbit-mini, prisma) puts a simulated
+// keyboard controller with that device behind "PS/2", on the real clock. Its flash and
+// configuration live in memory for the run.
 #include <QApplication>
 #include <QStyleFactory>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
 
 #include "core/main_loop.h"
 #include "core/state.h"
 #include "platform/platform.h"
+#include "platform/posix/keyboard_ports.h"
 #include "platform/posix/port_map.h"
 #include "platform/posix/serial_port.h"
 #include "platform/posix/steady_clock.h"
 #include "platform/qt/form_renderer.h"
 #include "platform/qt/qt_platform.h"
 #include "platform/qt/window_log.h"
+#include "platform/sim/sim_platform.h"
+
+namespace {
+
+// The simulated keyboard-port device asked for, if any: the command line first.
+std::optional<rompush::sim::KvmModel> SimulatedPs2Model(int argc, char** argv) {
+    const char* name = std::getenv("ROMPUSH_SIM_PS2");
+    constexpr const char* kSwitch = "--sim-ps2=";
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], kSwitch, std::strlen(kSwitch)) == 0)
+            name = argv[i] + std::strlen(kSwitch);
+    }
+    if (name == nullptr || *name == '\0')
+        return std::nullopt;
+    auto model = rompush::sim::KvmModelByName(name);
+    if (!model)
+        std::fprintf(stderr,
+                     "rompush: no simulated keyboard-port device \"%s\" (monolink, "
+                     "orbit-tiny, orbit-mini, prisma); using the real keyboard controller\n",
+                     name);
+    return model;
+}
+
+std::int64_t SteadyMicroseconds() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -31,6 +73,16 @@ int main(int argc, char** argv) {
     platform::qt::QtDesktop desktop;
     platform::posix::PosixSerialPort serial{platform::posix::PortMap(system.ProgramFolder())};
 
+    std::unique_ptr<platform::KeyboardPorts> keyboard;
+    if (auto model = SimulatedPs2Model(argc, argv)) {
+        auto simulated = std::make_unique<platform::sim::SimKeyboardPorts>(
+            SteadyMicroseconds, [] { platform::posix::PauseMicroseconds(20); });
+        simulated->AttachDevice(*model);
+        keyboard = std::move(simulated);
+    } else {
+        keyboard = std::make_unique<platform::posix::PosixKeyboardPorts>();
+    }
+
     // Received bytes wake the event processing; bytes already collected keep it from sleeping.
     serial.SetFdWatcher([&events, &serial](int fd) {
         events.WatchReadable(fd, [&serial] { serial.OnReadable(); });
@@ -40,6 +92,8 @@ int main(int argc, char** argv) {
 
     platform::qt::FormRenderer renderer(events);
     renderer.AddForm([] { return &rompush::frmUI(); });
+    desktop.SetControlLookup(
+        [&renderer](const std::string& name) { return renderer.MainWindowControl(name); });
     renderer.AddForm([]() -> rompush::ui::Form* { return &rompush::g.forms->frmComParameters; });
     // ROMPUSH_WINDOW_LOG names a file that records every change the windows show, for
     // scripts that drive the program through its real window.
@@ -60,13 +114,15 @@ int main(int argc, char** argv) {
                        .events = &events,
                        .dialogs = &dialogs,
                        .desktop = &desktop,
-                       .system = &system});
+                       .system = &system,
+                       .keyboard = keyboard.get()});
 
     try {
         rompush::Main();
     } catch (const platform::ProgramEnded&) {
     }
     // Nothing may call back into the windows once they are gone.
+    desktop.SetControlLookup(nullptr);
     events.SetRenderer(nullptr);
     serial.SetFdWatcher(nullptr);
     events.WatchReadable(-1, nullptr);

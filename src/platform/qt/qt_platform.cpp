@@ -18,6 +18,7 @@
 #include <QStringList>
 #include <QWidget>
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <vector>
 
@@ -79,6 +80,7 @@ QtEventLoop::~QtEventLoop() = default;
 void QtEventLoop::Render() {
     if (render_)
         render_();
+    lastRender_ = std::chrono::steady_clock::now();
 }
 
 void QtEventLoop::ThrowIfEnded() const {
@@ -87,7 +89,12 @@ void QtEventLoop::ThrowIfEnded() const {
 }
 
 void QtEventLoop::DoEvents() {
-    Render();
+    // A keyboard-port wait processes events on every poll of the controller, some ten
+    // thousand times a second; bringing every widget up to date that often would make each
+    // poll cost more than the pause it stands for. The screen cannot show more than its
+    // refresh rate anyway, and every sleep renders first.
+    if (std::chrono::steady_clock::now() - lastRender_ >= kRenderInterval)
+        Render();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     ThrowIfEnded();
 }
@@ -371,6 +378,26 @@ bool QtDesktop::AsyncKeyDown(int virtualKey) {
 bool QtDesktop::KeysDownTogether(int key1, int key2) {
     const bool paired = pairsSinceQuery_.erase(std::minmax(key1, key2)) > 0;
     return paired || (down_.count(key1) > 0 && down_.count(key2) > 0);
+}
+
+QWidget* QtDesktop::VisibleControl(const std::string& control) const {
+    QWidget* widget = lookup_ ? lookup_(control) : nullptr;
+    return widget != nullptr && widget->isVisible() ? widget : nullptr;
+}
+
+bool QtDesktop::CursorClient(const std::string& control, int& x, int& y) {
+    QWidget* widget = VisibleControl(control);
+    if (widget == nullptr)
+        return false;
+    const QPoint at = widget->mapFromGlobal(QCursor::pos());
+    x = at.x();
+    y = at.y();
+    return true;
+}
+
+void QtDesktop::SetCursorClient(const std::string& control, int x, int y) {
+    if (QWidget* widget = VisibleControl(control))
+        QCursor::setPos(widget->mapToGlobal(QPoint(x, y)));
 }
 
 void QtDesktop::SetMousePointer(MousePointer pointer) {

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <set>
@@ -15,6 +16,7 @@
 #include "platform/platform.h"
 
 class QString;
+class QWidget;
 
 namespace rompush::platform::qt {
 
@@ -56,6 +58,9 @@ class QtEventLoop : public EventLoop {
     void Render();
     void ThrowIfEnded() const;
 
+    // DoEvents brings the windows up to date at most this often; waits always do.
+    static constexpr std::chrono::milliseconds kRenderInterval{10};
+    std::chrono::steady_clock::time_point lastRender_{};
     std::function<void()> render_;
     std::unique_ptr<QSocketNotifier> notifier_;
     std::function<void()> onReadable_;
@@ -103,11 +108,21 @@ class QtDesktop : public Desktop, public QObject {
     bool KeysDownTogether(int key1, int key2) override;
     void SetMousePointer(MousePointer pointer) override;
     MousePointer GetMousePointer() const override { return pointer_; }
+    // The widget that shows a main-window control, by the control's name (nullptr when none
+    // is shown); the renderer knows them.
+    void SetControlLookup(std::function<QWidget*(const std::string&)> lookup) {
+        lookup_ = std::move(lookup);
+    }
+    bool CursorClient(const std::string& control, int& x, int& y) override;
+    void SetCursorClient(const std::string& control, int x, int y) override;
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    QWidget* VisibleControl(const std::string& control) const;
+
+    std::function<QWidget*(const std::string&)> lookup_;
     std::set<int> down_;
     std::set<int> pressedSinceQuery_;
     // Pairs of keys that were down at the same moment since they were last asked about.

@@ -229,6 +229,99 @@ bool SimDesktop::KeysDownTogether(int key1, int key2) {
     return paired || (down_.count(key1) > 0 && down_.count(key2) > 0);
 }
 
+bool SimDesktop::CursorClient(const std::string& control, int& x, int& y) {
+    auto it = cursor_.find(control);
+    if (it == cursor_.end())
+        return false;
+    x = it->second.first;
+    y = it->second.second;
+    return true;
+}
+
+void SimDesktop::SetCursorClient(const std::string& control, int x, int y) {
+    cursorMoves_.push_back({control, x, y});
+    cursor_.clear();
+    cursor_[control] = {x, y};
+}
+
+// ---- keyboard controller ----------------------------------------------------------------
+
+SimKeyboardPorts::SimKeyboardPorts(VirtualClock& clock)
+    : SimKeyboardPorts([&clock] { return clock.NowUs(); },
+                       [&clock] {
+                           // Whatever fell due meanwhile runs, also in waits that process
+                           // no events (the give-back at shut-down).
+                           clock.AdvanceToUs(clock.NowUs() + kPollPauseUs);
+                           clock.RunDue();
+                       }) {}
+
+SimKeyboardPorts::SimKeyboardPorts(std::function<std::int64_t()> nowUs,
+                                   std::function<void()> pollPause)
+    : controller_(std::move(nowUs)), pollPause_(std::move(pollPause)) {}
+
+KvmDevice& SimKeyboardPorts::AttachDevice(KvmModel model, const std::string& identity) {
+    device_ = std::make_shared<KvmDevice>(model, identity, controller_.Timing());
+    controller_.Attach(device_);
+    return *device_;
+}
+
+void SimKeyboardPorts::DetachDevice() {
+    device_.reset();
+    controller_.Attach(nullptr);
+}
+
+bool SimKeyboardPorts::InitializeWinIo() {
+    if (!winIoAvailable_) {
+        lastError_ = "/dev/port: Permission denied";
+        return false;
+    }
+    winIoOpen_ = true;
+    return true;
+}
+
+void SimKeyboardPorts::ShutdownWinIo() {
+    winIoOpen_ = false;
+}
+
+bool SimKeyboardPorts::GetPortVal(std::uint16_t port, std::uint32_t& value, int size) {
+    if (!winIoOpen_ || size != 1) {
+        value = 0xFF;
+        return false;
+    }
+    value = controller_.Read(port);
+    return true;
+}
+
+bool SimKeyboardPorts::SetPortVal(std::uint16_t port, std::uint32_t value, int size) {
+    if (!winIoOpen_ || size != 1)
+        return false;
+    controller_.Write(port, static_cast<std::uint8_t>(value));
+    return true;
+}
+
+std::uint16_t SimKeyboardPorts::Inp32(std::uint16_t port) {
+    if (!DirectAccess())
+        return 0xFF;
+    return controller_.Read(port);
+}
+
+void SimKeyboardPorts::Out32(std::uint16_t port, std::uint16_t value) {
+    if (DirectAccess())
+        controller_.Write(port, static_cast<std::uint8_t>(value));
+}
+
+bool SimKeyboardPorts::DirectAccess() {
+    if (!directAvailable_)
+        lastError_ = "ioperm: Operation not permitted; /dev/port: Permission denied";
+    return directAvailable_;
+}
+
+void SimKeyboardPorts::PollPause() {
+    ++pollPauses_;
+    if (pollPause_)
+        pollPause_();
+}
+
 // ---- the whole platform -----------------------------------------------------------------
 
 SimPlatform::SimPlatform(const std::string& programFolder, const std::string& homeFolder)
@@ -239,7 +332,8 @@ SimPlatform::SimPlatform(const std::string& programFolder, const std::string& ho
              .events = &events,
              .dialogs = &dialogs,
              .desktop = &desktop,
-             .system = &system});
+             .system = &system,
+             .keyboard = &keyboard});
 }
 
 SimPlatform::~SimPlatform() {

@@ -12,11 +12,16 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "sim/kbc8042.h"
+#include "sim/ps2_kvm_device.h"
 #include "sim/serial_line.h"
 #include "sim/virtual_clock.h"
 
 namespace rompush::platform::sim {
 
+using rompush::sim::Kbc8042;
+using rompush::sim::KvmDevice;
+using rompush::sim::KvmModel;
 using rompush::sim::SerialDevice;
 using rompush::sim::SerialLine;
 using rompush::sim::VirtualClock;
@@ -150,8 +155,23 @@ class SimDesktop : public Desktop {
     void SetMousePointer(MousePointer pointer) override { pointer_ = pointer; }
     MousePointer GetMousePointer() const override { return pointer_; }
 
+    // The operator's mouse over a control: at x, y of its client area. A control never placed
+    // is not shown (CursorClient answers false).
+    void PlaceCursor(const std::string& control, int x, int y) { cursor_[control] = {x, y}; }
+    void RemoveCursor() { cursor_.clear(); }
+    bool CursorClient(const std::string& control, int& x, int& y) override;
+    void SetCursorClient(const std::string& control, int x, int y) override;
+    // Every move the program made: control, x, y.
+    struct CursorMove {
+        std::string control;
+        int x, y;
+    };
+    const std::vector<CursorMove>& CursorMoves() const { return cursorMoves_; }
+
   private:
     bool foreign_ = false;
+    std::map<std::string, std::pair<int, int>> cursor_;
+    std::vector<CursorMove> cursorMoves_;
     std::function<std::string()> title_;
     std::set<int> down_;
     std::set<int> pressedSinceQuery_;
@@ -183,6 +203,65 @@ class SimSystem : public System {
     int mutexFailures_ = 0;
 };
 
+// The keyboard controller behind "PS/2": a simulated 8042 with a device on its keyboard
+// port, reached through both port-access providers. Both providers are available unless a
+// test takes them away.
+class SimKeyboardPorts : public KeyboardPorts {
+  public:
+    // The pause between polls, in microseconds.
+    static constexpr std::int64_t kPollPauseUs = 20;
+
+    // On the virtual clock: a poll pause moves it on and runs what fell due.
+    explicit SimKeyboardPorts(VirtualClock& clock);
+    // On any time source, with the pause it takes: the real program's demonstration.
+    SimKeyboardPorts(std::function<std::int64_t()> nowUs, std::function<void()> pollPause);
+
+    Kbc8042& Controller() { return controller_; }
+    // Puts a device of that model on the keyboard port (identity "" the model's usual one).
+    KvmDevice& AttachDevice(KvmModel model, const std::string& identity = "");
+    // The device attached by AttachDevice (nullptr when none).
+    KvmDevice* Device() { return device_.get(); }
+    void DetachDevice();
+
+    std::uint8_t CommandByte() { return controller_.CommandByte(); }
+    const std::vector<std::uint8_t>& OsReceived() const { return controller_.OsReceived(); }
+    // Bytes the attached device received, its flash and its configuration record.
+    const std::vector<std::uint8_t>& DeviceReceived() const { return device_->Received(); }
+    std::vector<std::uint8_t>& DeviceFlash() { return device_->Flash(); }
+    KvmDevice::Config& DeviceConfig() { return device_->Configuration(); }
+
+    // Provider faults: the driver-backed provider cannot be initialised; the direct provider
+    // reaches no port (reads 0xFF, writes lost).
+    void SetWinIoAvailable(bool available) { winIoAvailable_ = available; }
+    void SetDirectAvailable(bool available) { directAvailable_ = available; }
+    bool WinIoOpen() const { return winIoOpen_; }
+    bool ControllerHeld() const { return held_; }
+    // Poll pauses taken so far.
+    std::int64_t PollPauses() const { return pollPauses_; }
+
+    bool InitializeWinIo() override;
+    void ShutdownWinIo() override;
+    bool GetPortVal(std::uint16_t port, std::uint32_t& value, int size) override;
+    bool SetPortVal(std::uint16_t port, std::uint32_t value, int size) override;
+    std::uint16_t Inp32(std::uint16_t port) override;
+    void Out32(std::uint16_t port, std::uint16_t value) override;
+    bool DirectAccess() override;
+    std::string LastError() const override { return lastError_; }
+    void SetControllerHeld(bool held) override { held_ = held; }
+    void PollPause() override;
+
+  private:
+    Kbc8042 controller_;
+    std::function<void()> pollPause_;
+    std::shared_ptr<KvmDevice> device_;
+    bool winIoAvailable_ = true;
+    bool directAvailable_ = true;
+    bool winIoOpen_ = false;
+    bool held_ = false;
+    std::int64_t pollPauses_ = 0;
+    std::string lastError_;
+};
+
 // The whole simulated platform, installed as the current one while it lives.
 class SimPlatform {
   public:
@@ -196,6 +275,7 @@ class SimPlatform {
     SimDialogs dialogs{clock};
     SimDesktop desktop;
     SimSystem system;
+    SimKeyboardPorts keyboard{clock};
 
     // Runs fn (an operator action) at virtual time atMs.
     void At(std::int64_t atMs, std::function<void()> fn) {

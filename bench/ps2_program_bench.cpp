@@ -1,0 +1,451 @@
+// rompush-bench-ps2: how close PROGRAM of a whole firmware image into a keyboard-port device
+// comes to the least time the procedure can take.
+//
+// For an Orbit Tiny (application 0x2000..0x7FFF: 24 KB) and a Monolink (0x4000..0x7FFF:
+// 16 KB), the benchmark puts the simulated keyboard controller with the device behind "PS/2",
+// runs SCAN, selects a generated HEX file of the whole application in 16-byte records, and
+// times the PROGRAM command loop pass (identification again, file check, taking the
+// controller, configuration read, erase, every record, the CRC verdict, configuration write,
+// giving the controller back) on the REAL clock, through the real logic, the real poll pause
+// and the real event loop. The controller and the device keep PS/2 timing: 1 ms a byte on
+// the wire each way, the controller takes a written byte after 30 us, the device acknowledges
+// 300 us after a byte has arrived and answers a request after 2 ms.
+//
+// It prints, per device:
+//   measured  wall time of the PROGRAM pass (monotonic clock);
+//   floor     the least time the same procedure needs against the same device;
+//   ratio     measured / floor (target: at most 1.05);
+//   CPU       process CPU time (user + system) over the pass;
+//   lock-out  how long the PC's keyboard and mouse were locked out: the time the controller's
+//             command byte had keyboard interrupts off, from its history;
+//   per byte  the time from a byte written to port 0x60 to the device's answer read there
+//             (median, 90th percentile, mean; the floor's is the wire and the device alone),
+//             and how much of the excess over the floor those answers make up. On a busy
+//             machine the late wake-ups of a few polls make most of it.
+//
+// What the floor counts. The same PROGRAM runs a second time, on the virtual clock, against
+// the same device on an ideal PC: each poll of the controller moves time on to the moment the
+// controller or the wire next changes something (a byte taken, received, delivered), so a
+// byte is seen the instant it lands, and waiting, computing and window work cost nothing. What
+// remains is the critical path through the bytes' PS/2 wire time, the device's answer times
+// and the pauses the procedure prescribes: the controller take and release pauses (500 ms for
+// the identification, 300 ms for programming; 300 + 500 ms to give it back), the 100 ms pauses
+// of the file check, the erase wait (erase count x 30 ms), the 4 x 300 ms verify pauses and
+// the 5000 ms after the verdict, and the waits the procedure lets run out in full (the
+// read-back of command byte 0x60, which is never accepted early, and the identity entries
+// after the space), each at the minimum time the logic gives it. Both runs must leave the
+// device's flash equal to the image with no error.
+//
+// Options: --only orbit|monolink, --kb N (image size in KB instead of the whole application),
+// --verbose (byte counts, poll pauses and the parts of the floor).
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "commands/commands.h"
+#include "core/main_loop.h"
+#include "core/state.h"
+#include "hex_file_writer.h"
+#include "platform/posix/keyboard_ports.h"
+#include "platform/posix/poll_loop.h"
+#include "platform/posix/steady_clock.h"
+#include "platform/sim/sim_platform.h"
+#include "serial/packets.h"
+#include "ui/main_window.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace rompush;
+using namespace rompush::platform;
+using platform::sim::KvmModel;
+using platform::sim::SimKeyboardPorts;
+
+constexpr double kTarget = 1.05;
+
+std::int64_t SteadyUs() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+double CpuSeconds() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+std::string MakeTempFolder() {
+    std::string pattern = (fs::temp_directory_path() / "rompush-bench-ps2-XXXXXX").string();
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    const char* made = ::mkdtemp(buffer.data());
+    return made ? std::string(made) : std::string();
+}
+
+struct Model {
+    const char* option;
+    const char* name;
+    KvmModel model;
+    char letter;
+    std::size_t applicationBytes;
+};
+
+const Model kOrbit{"orbit", "Orbit Tiny (application 0x2000..0x7FFF)", KvmModel::OrbitTiny, 'T',
+                   0x6000};
+const Model kMonolink{"monolink", "Monolink (application 0x4000..0x7FFF)", KvmModel::Monolink, 'K',
+                      0x4000};
+
+std::vector<std::uint8_t> MakeImage(std::size_t size, std::uint32_t seed) {
+    std::vector<std::uint8_t> image(size);
+    std::uint32_t x = seed;
+    for (auto& byte : image) {
+        x = x * 1664525u + 1013904223u;
+        byte = static_cast<std::uint8_t>(x >> 24);
+    }
+    return image;
+}
+
+// The Delay pauses the procedure took: every interval of the one-shot timer that ran to its
+// tick.
+class PauseCountingTimer : public OneShotTimer {
+  public:
+    PauseCountingTimer(OneShotTimer& timer, const Clock& clock) : timer_(timer), clock_(clock) {}
+    void SetInterval(int ms) override {
+        timer_.SetInterval(ms);
+        startMs_ = clock_.NowMs();
+    }
+    int Interval() const override { return timer_.Interval(); }
+    void SetEnabled(bool enabled) override {
+        timer_.SetEnabled(enabled);
+        startMs_ = clock_.NowMs();
+    }
+    bool Enabled() const override { return timer_.Enabled(); }
+    void SetTickHandler(std::function<void()> handler) override {
+        timer_.SetTickHandler([this, handler = std::move(handler)] {
+            pausedMs += clock_.NowMs() - startMs_;
+            handler();
+        });
+    }
+    std::int64_t pausedMs = 0;
+
+  private:
+    OneShotTimer& timer_;
+    const Clock& clock_;
+    std::int64_t startMs_ = 0;
+};
+
+// The program's port accesses, passed on to the simulated controller, with the time from
+// each byte written to port 0x60 to the next byte read from it (the device's answer).
+class TimingKeyboard : public KeyboardPorts {
+  public:
+    TimingKeyboard(SimKeyboardPorts& ports, std::function<std::int64_t()> nowUs)
+        : ports_(ports), nowUs_(std::move(nowUs)) {}
+    bool InitializeWinIo() override { return ports_.InitializeWinIo(); }
+    void ShutdownWinIo() override { ports_.ShutdownWinIo(); }
+    bool GetPortVal(std::uint16_t port, std::uint32_t& value, int size) override {
+        const bool ok = ports_.GetPortVal(port, value, size);
+        Read(port);
+        return ok;
+    }
+    bool SetPortVal(std::uint16_t port, std::uint32_t value, int size) override {
+        Wrote(port);
+        return ports_.SetPortVal(port, value, size);
+    }
+    std::uint16_t Inp32(std::uint16_t port) override {
+        const std::uint16_t value = ports_.Inp32(port);
+        Read(port);
+        return value;
+    }
+    void Out32(std::uint16_t port, std::uint16_t value) override {
+        Wrote(port);
+        ports_.Out32(port, value);
+    }
+    bool DirectAccess() override { return ports_.DirectAccess(); }
+    std::string LastError() const override { return ports_.LastError(); }
+    void SetControllerHeld(bool held) override { ports_.SetControllerHeld(held); }
+    void PollPause() override { ports_.PollPause(); }
+
+    // Answer times in microseconds, in the order they happened, and the times from an
+    // answer read to the next byte written (the program's own work between two bytes).
+    std::vector<std::int64_t> answers;
+    std::vector<std::int64_t> gaps;
+
+  private:
+    void Wrote(std::uint16_t port) {
+        if (port != 0x60)
+            return;
+        writtenUs_ = nowUs_();
+        if (answeredUs_ >= 0)
+            gaps.push_back(writtenUs_ - answeredUs_);
+        answeredUs_ = -1;
+    }
+    void Read(std::uint16_t port) {
+        if (port == 0x60 && writtenUs_ >= 0) {
+            answeredUs_ = nowUs_();
+            answers.push_back(answeredUs_ - writtenUs_);
+            writtenUs_ = -1;
+        }
+    }
+    std::int64_t answeredUs_ = -1;
+    SimKeyboardPorts& ports_;
+    std::function<std::int64_t()> nowUs_;
+    std::int64_t writtenUs_ = -1;
+};
+
+// Median, 90th percentile, mean and sum of a run's times.
+struct AnswerFigures {
+    double medianUs = 0, p90Us = 0, meanUs = 0, sumUs = 0;
+    std::size_t count = 0;
+};
+AnswerFigures Figures(std::vector<std::int64_t> times) {
+    AnswerFigures f;
+    if (times.empty())
+        return f;
+    std::sort(times.begin(), times.end());
+    f.count = times.size();
+    f.medianUs = static_cast<double>(times[times.size() / 2]);
+    f.p90Us = static_cast<double>(times[times.size() * 9 / 10]);
+    for (std::int64_t t : times)
+        f.sumUs += static_cast<double>(t);
+    f.meanUs = f.sumUs / static_cast<double>(times.size());
+    return f;
+}
+
+struct Run {
+    bool ok = false;
+    double seconds = 0;
+    double cpuS = 0;
+    double lockedOutS = 0;
+    double pausedS = 0;
+    std::int64_t bytesOut = 0, bytesIn = 0, pollPauses = 0;
+    AnswerFigures answers;
+    AnswerFigures gaps;
+};
+
+// SCAN, then the timed PROGRAM pass; checks the device's flash and the outcome.
+Run ScanAndProgram(SimKeyboardPorts& keyboard, TimingKeyboard& timing, PauseCountingTimer& timer,
+                   const std::string& hexPath, const std::vector<std::uint8_t>& image,
+                   const std::function<std::int64_t()>& nowUs) {
+    Run run;
+    WireMainWindowHandlers();
+    StartUp();
+    if (frmUI().cboPORT.Text() != "PS/2") {
+        std::fprintf(stderr, "start-up did not select \"PS/2\"\n");
+        return run;
+    }
+    g.files.SelectedFileName = "bench.hex";
+    g.files.SelectedFilePath = hexPath;
+    g.cmd.UiCommand = uicmdSCAN;
+    CommandLoopPass();
+    if (!g.dev.DeviceFound) {
+        std::fprintf(stderr, "SCAN found no device (error %d)\n", g.result.ErrorCode);
+        return run;
+    }
+
+    auto& controller = keyboard.Controller();
+    const std::int64_t lockedBefore = controller.LockedOutUs();
+    const std::int64_t outBefore = controller.BytesToDevice();
+    const std::int64_t inBefore = controller.BytesFromDevice();
+    const std::int64_t pausesBefore = keyboard.PollPauses();
+    const std::int64_t pausedBefore = timer.pausedMs;
+
+    g.cmd.UiCommand = uicmdPROGRAM;
+    timing.answers.clear();
+    timing.gaps.clear();
+    const double cpuBefore = CpuSeconds();
+    const std::int64_t startUs = nowUs();
+    CommandLoopPass();
+    const std::int64_t endUs = nowUs();
+    run.cpuS = CpuSeconds() - cpuBefore;
+    run.seconds = static_cast<double>(endUs - startUs) * 1e-6;
+    run.lockedOutS = static_cast<double>(controller.LockedOutUs() - lockedBefore) * 1e-6;
+    run.bytesOut = controller.BytesToDevice() - outBefore;
+    run.bytesIn = controller.BytesFromDevice() - inBefore;
+    run.pollPauses = keyboard.PollPauses() - pausesBefore;
+    run.answers = Figures(timing.answers);
+    run.gaps = Figures(timing.gaps);
+    run.pausedS = static_cast<double>(timer.pausedMs - pausedBefore) * 1e-3;
+
+    auto* device = keyboard.Device();
+    const auto& flash = device->Flash();
+    const std::size_t base = device->ApplicationBase();
+    const bool flashOk = std::equal(image.begin(), image.end(), flash.begin() + base);
+    run.ok = g.result.ErrorCode == 0 && flashOk && keyboard.CommandByte() == 0x47 &&
+             g.cmd.UiCommand == uicmdSCAN;
+    if (!run.ok) {
+        std::fprintf(stderr,
+                     "PROGRAM failed: error %d, flash %s, command byte %02X, message \"%s\"\n",
+                     g.result.ErrorCode, flashOk ? "holds the image" : "differs",
+                     keyboard.CommandByte(), frmUI().lblPASS.Caption.c_str());
+    }
+    return run;
+}
+
+// The program on the real clock: steady clock, poll loop, the real poll pause.
+Run RealRun(const Model& model, const std::string& folder, const std::string& hexPath,
+            const std::vector<std::uint8_t>& image) {
+    rompush::sim::VirtualClock unused;  // only the operator's side is simulated
+    posix::SteadyClock clock;
+    posix::PollTimer pollTimer(clock);
+    posix::PollEventLoop events(pollTimer, nullptr);
+    PauseCountingTimer timer(pollTimer, clock);
+    platform::sim::SimSerialPort serial(unused);
+    platform::sim::SimDialogs dialogs(unused);
+    platform::sim::SimDesktop desktop;
+    platform::sim::SimSystem system(folder, folder);
+    SimKeyboardPorts keyboard(SteadyUs, [] { posix::PauseMicroseconds(20); });
+    keyboard.AttachDevice(model.model);
+    TimingKeyboard timing(keyboard, SteadyUs);
+    desktop.SetTitleSource([] { return frmUI().Caption; });
+    Install({.serial = &serial,
+             .timer = &timer,
+             .clock = &clock,
+             .events = &events,
+             .dialogs = &dialogs,
+             .desktop = &desktop,
+             .system = &system,
+             .keyboard = &timing});
+    ResetState();
+    BuildCrcTable();
+    Run run = ScanAndProgram(keyboard, timing, timer, hexPath, image, SteadyUs);
+    ResetState();
+    Install(Services{});
+    return run;
+}
+
+// The same procedure on the ideal PC of the floor, on the virtual clock.
+Run IdealRun(const Model& model, const std::string& folder, const std::string& hexPath,
+             const std::vector<std::uint8_t>& image) {
+    platform::sim::SimPlatform sim(folder, folder);
+    SimKeyboardPorts* ideal = nullptr;
+    SimKeyboardPorts keyboard([&sim] { return sim.clock.NowUs(); },
+                              [&sim, &ideal] {
+                                  // On to the controller's next change, never past the next
+                                  // scheduled event; with nothing on its way, one poll's time.
+                                  const std::int64_t now = sim.clock.NowUs();
+                                  std::int64_t until = now + SimKeyboardPorts::kPollPauseUs;
+                                  if (auto next = ideal->Controller().NextEventUs();
+                                      next && *next > now)
+                                      until = *next;
+                                  if (auto due = sim.clock.NextDueUs(); due && *due < until)
+                                      until = std::max(now, *due);
+                                  sim.clock.AdvanceToUs(until);
+                                  sim.clock.RunDue();
+                              });
+    ideal = &keyboard;
+    keyboard.AttachDevice(model.model);
+    PauseCountingTimer timer(sim.timer, sim.clock);
+    sim.desktop.SetTitleSource([] { return frmUI().Caption; });
+    Services services = Current();
+    TimingKeyboard timing(keyboard, [&sim] { return sim.clock.NowUs(); });
+    services.keyboard = &timing;
+    services.timer = &timer;
+    Install(services);
+    ResetState();
+    BuildCrcTable();
+    Run run = ScanAndProgram(keyboard, timing, timer, hexPath, image,
+                             [&sim] { return sim.clock.NowUs(); });
+    ResetState();
+    return run;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string only;
+    std::size_t kb = 0;
+    bool verbose = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--only" && i + 1 < argc) {
+            only = argv[++i];
+        } else if (arg == "--kb" && i + 1 < argc) {
+            kb = static_cast<std::size_t>(std::atoi(argv[++i]));
+        } else if (arg == "--verbose" || arg == "-v") {
+            verbose = true;
+        } else {
+            std::fprintf(stderr,
+                         "usage: rompush-bench-ps2 [--only orbit|monolink] [--kb N] "
+                         "[--verbose]\n");
+            return 2;
+        }
+    }
+
+    bool allOk = true;
+    for (const Model* model : {&kOrbit, &kMonolink}) {
+        if (!only.empty() && only != model->option)
+            continue;
+        const std::string folder = MakeTempFolder();
+        const std::string hexPath = folder + "/bench.hex";
+        const std::size_t size =
+            kb > 0 ? std::min(kb * 1024, model->applicationBytes) : model->applicationBytes;
+        const auto image = MakeImage(size, static_cast<std::uint32_t>(model->letter) * 7919u);
+        testing::WriteHexFile(hexPath, testing::ProductCodeFor(model->letter), 0, image, 16);
+
+        const Run floor = IdealRun(*model, folder, hexPath, image);
+        // Every poll pause is a wake-up: on a busy machine the scheduler's delays add to
+        // every byte, so the load is printed with the figures.
+        double load = 0;
+        if (FILE* f = std::fopen("/proc/loadavg", "r")) {
+            if (std::fscanf(f, "%lf", &load) != 1)
+                load = 0;
+            std::fclose(f);
+        }
+        const Run real = floor.ok ? RealRun(*model, folder, hexPath, image) : Run{};
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+        if (!floor.ok || !real.ok) {
+            std::printf("%s: FAILED\n", model->name);
+            allOk = false;
+            continue;
+        }
+        const double ratio = real.seconds / floor.seconds;
+        std::printf("%s, %zu bytes in %zu records (load average %.2f on %ld cores)\n", model->name,
+                    size, (size + 15) / 16, load, ::sysconf(_SC_NPROCESSORS_ONLN));
+        std::printf("  measured  %8.3f s\n", real.seconds);
+        std::printf("  floor     %8.3f s\n", floor.seconds);
+        std::printf("  ratio     %8.4f  (target <= %.2f: %s)\n", ratio, kTarget,
+                    ratio <= kTarget ? "met" : "NOT met");
+        std::printf("  CPU       %8.3f s  (%.1f%% of the wall time)\n", real.cpuS,
+                    100.0 * real.cpuS / real.seconds);
+        std::printf("  lock-out  %8.3f s  (keyboard and mouse of the PC; floor run %.3f s)\n",
+                    real.lockedOutS, floor.lockedOutS);
+        std::printf(
+            "  per byte  %8.1f us median, %.1f us at 90%%, %.1f us mean from a byte written "
+            "to its answer read (floor mean %.1f us); answers' share of the excess %.3f s\n",
+            real.answers.medianUs, real.answers.p90Us, real.answers.meanUs, floor.answers.meanUs,
+            (real.answers.sumUs - floor.answers.sumUs) * 1e-6);
+        std::printf(
+            "  between   %8.1f us median, %.1f us at 90%%, %.1f us mean from an answer read "
+            "to the next byte written; their share of the excess %.3f s\n",
+            real.gaps.medianUs, real.gaps.p90Us, real.gaps.meanUs,
+            (real.gaps.sumUs - floor.gaps.sumUs) * 1e-6);
+        if (verbose) {
+            const double wireS =
+                static_cast<double>(floor.bytesOut + floor.bytesIn) * 1e-3;  // 1 ms a byte
+            std::printf(
+                "  parts of the floor: wire %.3f s (%lld bytes out, %lld in), "
+                "prescribed pauses %.3f s, device answers and full waits %.3f s\n",
+                wireS, static_cast<long long>(floor.bytesOut),
+                static_cast<long long>(floor.bytesIn), floor.pausedS,
+                floor.seconds - wireS - floor.pausedS);
+            std::printf(
+                "  real run: %lld bytes out, %lld in, pauses %.3f s, %lld poll pauses "
+                "(%.1f us each on average outside the pauses)\n",
+                static_cast<long long>(real.bytesOut), static_cast<long long>(real.bytesIn),
+                real.pausedS, static_cast<long long>(real.pollPauses),
+                (real.seconds - real.pausedS) * 1e6 /
+                    static_cast<double>(std::max<std::int64_t>(1, real.pollPauses)));
+        }
+        std::fflush(stdout);
+    }
+    return allOk ? 0 : 1;
+}

@@ -1,0 +1,310 @@
+#include "ps2/ps2_program.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/state.h"
+#include "core/text.h"
+#include "core/trace.h"
+#include "core/whole_files.h"
+#include "hexfile/hex_validation.h"
+#include "platform/platform.h"
+#include "ps2/kb_controller.h"
+#include "ps2/ps2_identify.h"
+#include "serial/comm.h"
+#include "serial/packets.h"
+#include "ui/main_window.h"
+
+namespace rompush {
+
+namespace {
+
+constexpr std::uint8_t ReadConfig = 0xDE;
+constexpr std::uint8_t StartProgramming = 0xCC;
+constexpr std::uint8_t EraseFlash = 0x0B;
+constexpr std::uint8_t WriteRecord = 0x0E;
+constexpr std::uint8_t VerifyCrc = 0x62;
+constexpr std::uint8_t WriteConfig = 0xDF;
+
+constexpr int kConfigBytes = 10;
+constexpr int kEraseStepMs = 30;  // the device erases one block in 30 ms
+constexpr std::int16_t kVerifyPauseMs = 300;
+constexpr std::int16_t kVerdictPauseMs = 5000;
+// The device's flash ends below 0x8000; a record reaching it does not belong on the device.
+constexpr long kFlashEnd = 0x8000;
+// The device may be busy writing the last record when 0x0E comes; after this many
+// unacknowledged tries (each at least kAckWait) it has stopped answering.
+constexpr int kWriteRecordTries = 40;
+// Single acknowledgements of data bytes may go missing (the CRC check at the end catches a
+// byte that did not arrive); this many in a row mean the device has stopped.
+constexpr int kMissingAcksInARow = 8;
+constexpr std::uintmax_t kMaxHexFileBytes = 16u << 20;
+
+struct ModelPlan {
+    std::uint8_t commandByte;
+    std::uint8_t erase[3];  // start address high, low, erase count
+    long base;              // added to every record's address
+    bool keepsConfiguration;
+};
+
+ModelPlan PlanFor(const std::string& letter) {
+    if (letter == "K")
+        return {0x60, {0x40, 0x00, 0x80}, 0x4000, false};
+    return {0x20, {0x20, 0x00, 0x40}, 0x2000, true};
+}
+
+struct Record {
+    long loadAddress;
+    std::vector<std::uint8_t> data;
+};
+
+std::vector<std::string> SplitLines(const std::string& content) {
+    std::vector<std::string> lines;
+    std::size_t pos = 0;
+    while (pos < content.size()) {
+        const std::size_t end = content.find_first_of("\r\n", pos);
+        if (end == std::string::npos) {
+            lines.push_back(content.substr(pos));
+            break;
+        }
+        lines.push_back(content.substr(pos, end - pos));
+        pos = end + 1;
+        if (content[end] == '\r' && pos < content.size() && content[pos] == '\n')
+            ++pos;
+    }
+    return lines;
+}
+
+long HexAt(const std::string& line, std::size_t pos, std::size_t length) {
+    return pos - 1 < line.size() ? HexToInt(line.substr(pos - 1, length)) : 0;
+}
+
+void Fail(std::int16_t code) {
+    g.result.ErrorCode = code;
+    TraceLine("-- ErrorCode = " + std::to_string(code));
+}
+
+// The records to send: every line after the first up to the first with count 0, each at
+// its address plus the model's base. The file is read and checked whole before anything is
+// sent, so that a file without its end record or with data beyond the flash fails before the
+// device is erased. `lineCount` is the number of lines of the file.
+bool ReadRecords(long base, std::vector<Record>& records, int& lineCount) {
+    std::string content;
+    if (!ReadWholeFile(g.files.SelectedFilePath, content, kMaxHexFileBytes)) {
+        Fail(1001);
+        return false;
+    }
+    const std::vector<std::string> lines = SplitLines(content);
+    lineCount = static_cast<int>(lines.size());
+    for (std::size_t n = 1;; ++n) {
+        if (n >= lines.size()) {
+            // The file ends before its end record.
+            Fail(1004);
+            return false;
+        }
+        g.hex.CurLine = lines[n];
+        const std::string& line = lines[n];
+        const long count = HexAt(line, 2, 2) & 0xFF;
+        if (count == 0)
+            return true;
+        Record record{HexAt(line, 4, 4) + base, {}};
+        if (record.loadAddress + count > kFlashEnd) {
+            Fail(8002);
+            return false;
+        }
+        for (long k = 0; k < count; ++k)
+            record.data.push_back(static_cast<std::uint8_t>(HexAt(line, 10 + 2 * k, 2) & 0xFF));
+        records.push_back(std::move(record));
+    }
+}
+
+// The configuration record: the ten bytes that follow the acknowledgement of ReadConfig. An
+// acknowledgement that comes late is waited for and skipped, so the record is never shifted
+// by one.
+bool ReadConfiguration() {
+    bool acknowledged = wr_kb_cmd(ReadConfig) == kKbAck;
+    auto& config = g.ps2.ConfigBuffer;
+    for (int entry = 1; entry <= kConfigBytes;) {
+        std::uint8_t byte = 0;
+        if (!ReadKbByte(byte)) {
+            TraceLine("--    configuration bytes received: " + std::to_string(entry - 1));
+            return false;
+        }
+        if (!acknowledged) {
+            acknowledged = byte == kKbAck;
+            continue;
+        }
+        config[entry++] = byte;
+    }
+    return true;
+}
+
+// Sends one byte whose acknowledgement is not tested; counts acknowledgements missing in a
+// row. False once the device has stopped answering or the controller is unusable.
+bool SendUntested(std::uint8_t byte, int& missingInARow) {
+    missingInARow = wr_kb_cmd(byte) == kKbAck ? 0 : missingInARow + 1;
+    return missingInARow < kMissingAcksInARow && !ControllerUnusable();
+}
+
+// Sends every record; the CRC covers every data byte sent. False with ErrorCode 8002 when
+// the device stops acknowledging.
+bool SendRecords(const std::vector<Record>& records, std::int32_t& crc) {
+    auto& bar = frmUI().ProgressBar1;
+    int missing = 0;
+    int sent = 0;
+    for (const Record& record : records) {
+        int tries = 0;
+        while (wr_kb_cmd(WriteRecord) != kKbAck) {
+            if (++tries >= kWriteRecordTries || ControllerUnusable()) {
+                Fail(8002);
+                return false;
+            }
+        }
+        bool going = SendUntested(static_cast<std::uint8_t>(record.loadAddress >> 8), missing) &&
+                     SendUntested(static_cast<std::uint8_t>(record.loadAddress & 0xFF), missing) &&
+                     SendUntested(static_cast<std::uint8_t>(record.data.size()), missing);
+        for (std::size_t k = 0; going && k < record.data.size(); ++k) {
+            CrcUpdate(crc, record.data[k]);
+            going = SendUntested(record.data[k], missing);
+        }
+        if (!going) {
+            Fail(8002);
+            return false;
+        }
+        bar.Value = sent++;
+    }
+    return true;
+}
+
+// The device compares the CRC with what it received. Its verdict is read only once it is
+// waiting: a device that stops before answering leaves nothing to read (the last
+// acknowledgement still stands in the data port) and fails.
+void CheckCrc(std::int32_t crc, long lastLoadAddress) {
+    ui::ShowMsg("Verifying CRC...", ui::colour::kButtonFace);
+    wr_kb_cmd(VerifyCrc);
+    Delay(kVerifyPauseMs);
+    wr_kb_cmd(static_cast<std::uint32_t>(crc >> 8) & 0xFF);
+    Delay(kVerifyPauseMs);
+    wr_kb_cmd(static_cast<std::uint32_t>(crc) & 0xFF);
+    Delay(kVerifyPauseMs);
+    wr_kb_cmd(static_cast<std::uint32_t>(lastLoadAddress >> 8) & 0xFF);
+    Delay(kVerifyPauseMs);
+    std::uint8_t verdict = 0;
+    const bool answered = ReadKbByte(verdict);
+    TraceLine("--    CRC verdict = " + (answered ? "&H" + Hex(verdict) : "none"));
+    if (!answered || verdict != kKbAck)
+        Fail(8001);
+    Delay(kVerdictPauseMs);
+}
+
+void WriteConfiguration() {
+    wr_kb_cmd(WriteConfig);
+    for (int entry = 1; entry <= kConfigBytes; ++entry)
+        wr_kb_cmd(g.ps2.ConfigBuffer[entry]);
+}
+
+// A Monolink's programming ends with the pointer moved off the PROGRAM button, so that the
+// device's restart does not find it there.
+void MovePointerOffProgramButton() {
+    auto& desktop = *platform::Current().desktop;
+    int x = 0, y = 0;
+    if (desktop.CursorClient("btnPROGRAM", x, y) && x > 0 && x < 175 && y > 0 && y < 30)
+        desktop.SetCursorClient("btnPROGRAM", 185, 15);
+}
+
+void ShowLockOutWarning() {
+    auto& f = frmUI();
+    f.ProgressBar1.Visible = true;
+    f.lblPROGRAM.Height = 435;
+    f.lblPROGRAM.Caption = "Keyboard and Mouse will be locked out during programming.";
+    f.lblPROGRAM.BackColor = ui::colour::kLightYellow;
+    f.lblPROGRAM.ForeColor = ui::colour::kBlack;
+}
+
+void DisableCommandButtons() {
+    auto& f = frmUI();
+    for (ui::CommandButton* button :
+         {&f.btnSCAN, &f.btnHEXFILE, &f.btnLASTUSED, &f.btnERASE, &f.btnVERIFY, &f.btnPROGRAM}) {
+        button->Enabled = false;
+    }
+}
+
+// From the controller taken to the CRC verdict; ErrorCode says how far it came.
+void EraseAndProgram(const ModelPlan& plan, const std::vector<Record>& records, int lineCount) {
+    if (plan.keepsConfiguration && !ReadConfiguration()) {
+        // Without the configuration nothing is erased: it would be lost with the update.
+        Fail(ControllerUnusable() ? 8002 : 5001);
+        return;
+    }
+    if (wr_kb_cmd(StartProgramming) != kKbAck) {
+        Fail(8002);
+        return;
+    }
+    auto& f = frmUI();
+    f.ProgressBar1.Visible = true;
+    DisableCommandButtons();
+
+    ui::ShowMsg("Erasing memory...", ui::colour::kButtonFace);
+    wr_kb_cmd(EraseFlash);
+    for (std::uint8_t byte : plan.erase)
+        wr_kb_cmd(byte);
+    Delay(static_cast<std::int16_t>(plan.erase[2] * kEraseStepMs));
+
+    ui::ShowMsg("Flashing " + g.dev.DevDisplayName + "...", ui::colour::kButtonFace);
+    f.ProgressBar1.Min = 0;
+    f.ProgressBar1.Max = lineCount;
+    f.ProgressBar1.Value = 0;
+    std::int32_t crc = 0;
+    if (!SendRecords(records, crc))
+        return;
+    CheckCrc(crc, records.empty() ? 0 : records.back().loadAddress);
+}
+
+}  // namespace
+
+void ProgramPs2Device() {
+    TraceScope trace("ProgramPs2Device()");
+    const bool identified = ID_PS2_Device();
+    const std::int16_t identifyError = g.result.ErrorCode;
+    ValidateHexFile(g.files.SelectedFileName, g.files.SelectedFilePath);
+    if (!identified && g.result.ErrorCode == 0) {
+        // A good file clears ErrorCode; a device that no longer answers, or whose firmware
+        // cannot be replaced, must still not be programmed.
+        g.result.ErrorCode = identifyError;
+        if (identifyError == 1)
+            ui::ShowMsg("TARN Product Not Found", ui::colour::kLightYellow);
+    }
+    if (g.result.ErrorCode != 0)
+        return;
+    const ModelPlan plan = PlanFor(g.dev.DevLetter);
+    std::vector<Record> records;
+    int lineCount = 0;
+    if (!ReadRecords(plan.base, records, lineCount))
+        return;
+
+    ShowLockOutWarning();
+    KbSession session;
+    BeginDriverAccess("WinIo was not initialized @ ID_PS2_Device");
+    if (TakeController(plan.commandByte, 300, "KB not disabled @ ProgramMonolink")) {
+        EraseAndProgram(plan, records, lineCount);
+    } else {
+        Fail(8002);
+    }
+    if (plan.keepsConfiguration && g.result.ErrorCode == 0)
+        WriteConfiguration();
+    if (g.dev.DevLetter == "K")
+        MovePointerOffProgramButton();
+    ReleaseController();
+    EndDriverAccess();
+    frmUI().ProgressBar1.Visible = false;
+    if (g.result.ErrorCode == 5001) {
+        // This error is shown in the ERASE row: the lock-out warning in the PROGRAM row goes
+        // first, as the keyboard and mouse work again.
+        g.result.ErrorCode = 0;
+        ui::DisplayError();
+        g.result.ErrorCode = 5001;
+    }
+}
+
+}  // namespace rompush
