@@ -111,6 +111,7 @@ on_display() {
     }
     main="$found"
     wait_for "$kStartSeconds" "SCAN enabled" shows frmUI.btnSCAN.Enabled True || return 1
+    shows frmUI.cboPORT.Text "PS/2" || { fail "the port list shows $(shown frmUI.cboPORT.Text)"; return 1; }
 
     press btnSCAN || return 1
     wait_for "$kStepSeconds" "CONFIGURE DEVICE" shows frmUI.btnERASE.Caption "CONFIGURE DEVICE" ||
@@ -168,9 +169,10 @@ finish() {
 }
 trap finish EXIT
 
-# The program folder holds the program and its logo; no COM port is mapped, so "PS/2" is the
-# only entry of the port list.
+# The program folder: the program, its logo and a settings file that remembers "PS/2" as the
+# port, so it is chosen whatever COM ports the machine has.
 cp "$build/rompush" "$build/tarn-logo.png" "$work/"
+printf 'ROMPUSH_INI_001\r\n1\r\nPS/2\r\n 1 \r\n 0 \r\n 2 \r\n 6 \r\n 2 \r\n' >"$work/RomPush.INI"
 mkdir -p "$(dirname "$out")"
 rm -f "$out"
 
