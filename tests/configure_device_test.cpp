@@ -2,7 +2,7 @@
 // edited and confirmed, over the simulated 8042 and device in virtual time.
 #include <algorithm>
 #include <functional>
-#include <ostream>
+#include <sstream>
 
 #include "ps2_fixture.h"
 
@@ -10,29 +10,51 @@ namespace rompush::testing {
 namespace {
 
 using Config = KvmDevice::Config;
-using Edit = std::function<void(ui::FrmConfigDevice&)>;
+using Entries = std::map<std::string, std::string>;  // list name -> entry shown
 
-// Selects the entry of that text, as the operator picks it.
-void Choose(ui::ComboBox& list, const std::string& entry) {
-    for (int i = 0; i < list.ListCount(); ++i) {
-        if (list.Items[static_cast<std::size_t>(i)] == entry)
-            return list.SetListIndex(i);
-    }
-    ADD_FAILURE() << list.Name << " has no entry " << entry;
+// "cboScanTime=3;cboPort2Ms=PS/2 WHEEL" as list names and entries.
+Entries Parse(const std::string& text) {
+    Entries entries;
+    std::istringstream in(text);
+    for (std::string pair; std::getline(in, pair, ';');)
+        entries[pair.substr(0, pair.find('='))] = pair.substr(pair.find('=') + 1);
+    return entries;
 }
 
-// Every list at its first entry: the default dialog.
-void AllFirst(ui::FrmConfigDevice& d) {
+std::vector<ui::ComboBox*> Lists(ui::FrmConfigDevice& d) {
+    std::vector<ui::ComboBox*> lists;
     for (ui::Control* control : d.Controls()) {
         if (control->Kind == ui::ControlKind::ComboBox)
-            static_cast<ui::ComboBox*>(control)->SetListIndex(0);
+            lists.push_back(static_cast<ui::ComboBox*>(control));
     }
+    return lists;
+}
+
+Entries Shown(ui::FrmConfigDevice& d) {
+    Entries entries;
+    for (ui::ComboBox* list : Lists(d))
+        entries[list->Name] = list->Text();
+    return entries;
+}
+
+// The operator picks these entries, as with the mouse.
+void Pick(ui::FrmConfigDevice& d, const std::string& picks) {
+    for (const auto& [name, entry] : Parse(picks)) {
+        for (ui::ComboBox* list : Lists(d)) {
+            const auto& items = list->Items;
+            const auto at = std::find(items.begin(), items.end(), entry);
+            if (list->Name == name && at != items.end())
+                list->SetListIndex(static_cast<int>(at - items.begin()));
+        }
+    }
+    for (const auto& [name, entry] : Parse(picks))
+        EXPECT_EQ(Shown(d)[name], entry) << "no such entry";
 }
 
 constexpr Config kDefaultRecord = {15, 1, 0x00, 0x10, 0x10, 0x10, 0x10, 1, 1, 0x00};
 
 class ConfigureDeviceTest : public Ps2Test {
-  protected:
+  public:
     void Scan(KvmModel model) {
         Start(model);
         Press(frmUI().btnSCAN);
@@ -45,27 +67,25 @@ class ConfigureDeviceTest : public Ps2Test {
         at_ = std::max(at_, sim.clock.NowMs()) + 60000;
         sim.At(at_, std::move(step));
     }
-    // The operator edits the dialog, then presses OK (or Cancel). What the lists showed before
-    // the edit and after it is kept.
-    void OperatorEdits(Edit edit, bool ok = true) {
-        Then([this, edit, ok] {
+    // The operator picks entries (after `first`, every list at its first entry), then
+    // presses OK (or Cancel). What the lists showed before and after is kept.
+    void OperatorPicks(const std::string& picks, bool ok = true, bool first = false,
+                       std::function<void()> also = nullptr) {
+        Then([=, this] {
             auto& d = g.forms->frmConfigDevice;
             dialogEnabledWhenShown = d.Enabled && d.Visible && d.TopMost && !frmUI().Enabled;
-            shown = Texts(d);
+            shown = Shown(d);
             enabledRows = 2 + d.cboPort3Kb.Enabled + d.cboPort4Kb.Enabled;
-            if (edit)
-                edit(d);
-            chosen = Texts(d);
+            for (ui::ComboBox* list : Lists(d)) {
+                if (first)
+                    list->SetListIndex(0);
+            }
+            Pick(d, picks);
+            chosen = Shown(d);
+            if (also)
+                also();
             (ok ? d.btnOK : d.btnCANCEL).MouseUp();
         });
-    }
-    static std::map<std::string, std::string> Texts(ui::FrmConfigDevice& d) {
-        std::map<std::string, std::string> texts;
-        for (ui::Control* control : d.Controls()) {
-            if (control->Kind == ui::ControlKind::ComboBox)
-                texts[control->Name] = static_cast<ui::ComboBox*>(control)->Text();
-        }
-        return texts;
     }
     // The notice is up over a disabled dialog; the operator reads it and presses CONTINUE.
     void OperatorContinues() {
@@ -87,13 +107,14 @@ class ConfigureDeviceTest : public Ps2Test {
         ExpectGivenBack();
     }
 
-    std::map<std::string, std::string> shown, chosen;
+    platform::sim::SimKeyboardPorts& Keyboard() { return sim.keyboard; }
+
+    Entries shown, chosen;
     bool dialogEnabledWhenShown = false;
     int enabledRows = 0;
     std::string noticeText;
     std::int16_t noticeCode = 0;
 
-  private:
     std::int64_t at_ = 0;
 };
 
@@ -101,12 +122,9 @@ class ConfigureDeviceTest : public Ps2Test {
 struct WriteCase {
     const char* name;
     KvmModel model;
-    Edit edit;  // applied to the default dialog
+    const char* picks;  // on the default dialog
     Config expected;
 };
-void PrintTo(const WriteCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 Config With(std::initializer_list<std::pair<int, std::uint8_t>> changes) {
     Config record = kDefaultRecord;
@@ -116,41 +134,19 @@ Config With(std::initializer_list<std::pair<int, std::uint8_t>> changes) {
 }
 
 const WriteCase kWriteCases[] = {
-    {"DefaultDialog", KvmModel::OrbitMini, nullptr, kDefaultRecord},
-    {"Blanking42Minutes", KvmModel::OrbitMini, [](auto& d) { Choose(d.cboVideoBlank, "42"); },
-     With({{8, 169}, {9, 148}})},
-    {"SlowestRateLongestDelay", KvmModel::OrbitMini,
-     [](auto& d) {
-         Choose(d.cboTypeRate, "2.0");
-         Choose(d.cboTypeDelay, "1.00");
-     },
+    {"DefaultDialog", KvmModel::OrbitMini, "", kDefaultRecord},
+    {"Blanking42Minutes", KvmModel::OrbitMini, "cboVideoBlank=42", With({{8, 169}, {9, 148}})},
+    {"SlowestRateLongestDelay", KvmModel::OrbitMini, "cboTypeRate=2.0;cboTypeDelay=1.00",
      With({{3, 0x7F}})},
-    {"ScanAndPorts", KvmModel::OrbitMini,
-     [](auto& d) {
-         Choose(d.cboScanTime, "15");
-         Choose(d.cboMaxPorts, "4");
-     },
-     With({{1, 225}, {2, 3}})},
-    {"MiniKeyboardModes", KvmModel::OrbitMini,
-     [](auto& d) {
-         Choose(d.cboPort1Kb, "3");
-         Choose(d.cboPort4Kb, "2");
-     },
+    {"ScanAndPorts", KvmModel::OrbitMini, "cboScanTime=15;cboMaxPorts=4", With({{1, 225}, {2, 3}})},
+    {"MiniKeyboardModes", KvmModel::OrbitMini, "cboPort1Kb=3;cboPort4Kb=2",
      With({{4, 0x30}, {5, 0x10}, {7, 0x20}})},
-    {"TinyKeyboardModes", KvmModel::OrbitTiny, [](auto& d) { Choose(d.cboPort1Kb, "3"); },
-     With({{4, 0x10}, {5, 0x30}})},
-    {"PrismaKeyboardModes", KvmModel::Prisma, [](auto& d) { Choose(d.cboPort1Kb, "3"); },
-     With({{4, 0x10}, {5, 0x30}})},
-    {"MiniPort1Serial", KvmModel::OrbitMini, [](auto& d) { Choose(d.cboPort1Ms, "SERIAL"); },
-     With({{10, 0x10}})},
-    {"TinyPort1Serial", KvmModel::OrbitTiny, [](auto& d) { Choose(d.cboPort1Ms, "SERIAL"); },
-     With({{10, 0x20}})},
+    {"TinyKeyboardModes", KvmModel::OrbitTiny, "cboPort1Kb=3", With({{4, 0x10}, {5, 0x30}})},
+    {"PrismaKeyboardModes", KvmModel::Prisma, "cboPort1Kb=3", With({{4, 0x10}, {5, 0x30}})},
+    {"MiniPort1Serial", KvmModel::OrbitMini, "cboPort1Ms=SERIAL", With({{10, 0x10}})},
+    {"TinyPort1Serial", KvmModel::OrbitTiny, "cboPort1Ms=SERIAL", With({{10, 0x20}})},
     {"MiniEveryMouseType", KvmModel::OrbitMini,
-     [](auto& d) {
-         Choose(d.cboPort2Ms, "PS/2 WHEEL");
-         Choose(d.cboPort3Ms, "PS/2 5-BUTTON");
-         Choose(d.cboPort4Ms, "SERIAL");
-     },
+     "cboPort2Ms=PS/2 WHEEL;cboPort3Ms=PS/2 5-BUTTON;cboPort4Ms=SERIAL",
      With({{10, 0x02 | 0x04 | 0x40 | 0x80}})},
 };
 
@@ -160,11 +156,7 @@ TEST_P(WriteTest, OkWritesTheListsAndTheDeviceKeepsThem) {
     const WriteCase& c = GetParam();
     Scan(c.model);
     StartTrace();
-    OperatorEdits([&c](auto& d) {
-        AllFirst(d);
-        if (c.edit)
-            c.edit(d);
-    });
+    OperatorPicks(c.picks, true, true);
     PressConfigure();
     EXPECT_TRUE(dialogEnabledWhenShown);
     EXPECT_EQ(device->ConfigWrites(), 1);
@@ -175,7 +167,7 @@ TEST_P(WriteTest, OkWritesTheListsAndTheDeviceKeepsThem) {
 
     // Read back: the dialog opens on what was written.
     const auto written = chosen;
-    OperatorEdits(nullptr, false);
+    OperatorPicks("", false);
     PressConfigure();
     EXPECT_EQ(shown, written);
     EXPECT_EQ(device->ConfigWrites(), 1);  // Cancel wrote nothing
@@ -189,127 +181,50 @@ struct ReadCase {
     const char* name;
     KvmModel model;
     Config record;
-    std::map<std::string, std::string> expected;  // entries the lists show
-    int enabledRows;                              // port rows the port-count rule leaves usable
-    std::int16_t code;                            // the last undecodable field (0 none)
-    const char* field;                            // named in the notice
+    const char* expected;  // entries the lists show
+    int enabledRows;       // port rows the port-count rule leaves usable
+    std::int16_t code;     // the last undecodable field (0 none), and its name in the notice
+    const char* field;
 };
-void PrintTo(const ReadCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 const ReadCase kReadCases[] = {
     {"MiniAsShipped",
      KvmModel::OrbitMini,
      {45, 3, 0x2B, 0x20, 0x10, 0x30, 0x10, 0x85, 4, 0x12},
-     {{"cboScanTime", "3"},
-      {"cboMaxPorts", "4"},
-      {"cboTypeRate", "10.9"},
-      {"cboTypeDelay", "0.50"},
-      {"cboPort1Kb", "2"},
-      {"cboPort2Kb", "1"},
-      {"cboPort3Kb", "3"},
-      {"cboPort4Kb", "1"},
-      {"cboVideoBlank", "1"},
-      {"cboPort1Ms", "SERIAL"},
-      {"cboPort2Ms", "PS/2 WHEEL"},
-      {"cboPort3Ms", "PS/2"}},
+     "cboScanTime=3;cboMaxPorts=4;cboTypeRate=10.9;cboTypeDelay=0.50;cboPort1Kb=2;cboPort2Kb=1;"
+     "cboPort3Kb=3;cboPort4Kb=1;cboVideoBlank=1;cboPort1Ms=SERIAL;cboPort2Ms=PS/2 WHEEL;"
+     "cboPort3Ms=PS/2",
      4,
      0,
      ""},
-    {"Blanking42Minutes",
-     KvmModel::OrbitMini,
-     With({{8, 169}, {9, 148}}),
-     {{"cboVideoBlank", "42"}},
-     2,
-     0,
+    {"Blanking42Minutes", KvmModel::OrbitMini, With({{8, 169}, {9, 148}}), "cboVideoBlank=42", 2, 0,
      ""},
-    {"MiniThreePorts", KvmModel::OrbitMini, With({{2, 2}}), {{"cboMaxPorts", "3"}}, 3, 0, ""},
-    {"KbModeLowBitsIgnored",
-     KvmModel::OrbitMini,
-     With({{4, 0x18}, {5, 0x2F}}),
-     {{"cboPort1Kb", "1"}, {"cboPort2Kb", "2"}},
-     2,
-     0,
-     ""},
-    {"TinyPortOrder",
-     KvmModel::OrbitTiny,
-     With({{4, 0x10}, {5, 0x30}, {10, 0x20}}),
-     {{"cboPort1Kb", "3"}, {"cboPort2Kb", "1"}, {"cboPort1Ms", "SERIAL"}, {"cboPort2Ms", "PS/2"}},
-     2,
-     0,
-     ""},
+    {"MiniThreePorts", KvmModel::OrbitMini, With({{2, 2}}), "cboMaxPorts=3", 3, 0, ""},
+    {"KbModeLowBitsIgnored", KvmModel::OrbitMini, With({{4, 0x18}, {5, 0x2F}}),
+     "cboPort1Kb=1;cboPort2Kb=2", 2, 0, ""},
+    {"TinyPortOrder", KvmModel::OrbitTiny, With({{4, 0x10}, {5, 0x30}, {10, 0x20}}),
+     "cboPort1Kb=3;cboPort2Kb=1;cboPort1Ms=SERIAL;cboPort2Ms=PS/2", 2, 0, ""},
     // Positions 0 to 2 are decoded on a two-port device, position 3 is not.
-    {"TinyPosition2",
-     KvmModel::OrbitTiny,
-     With({{10, 0xCC}}),
-     {{"cboPort3Ms", "PS/2 5-BUTTON"}, {"cboPort4Ms", "PS/2"}},
-     2,
-     0,
-     ""},
-    {"PrismaPortOrder",
-     KvmModel::Prisma,
-     With({{10, 0x66}}),
-     {{"cboPort1Ms", "PS/2 5-BUTTON"}, {"cboPort2Ms", "PS/2"}, {"cboPort3Ms", "PS/2 5-BUTTON"}},
-     2,
-     0,
-     ""},
-    {"ScanByteZero",
-     KvmModel::OrbitMini,
-     With({{1, 0}}),
-     {{"cboScanTime", "1"}},
-     2,
-     5001,
+    {"TinyPosition2", KvmModel::OrbitTiny, With({{10, 0xCC}}),
+     "cboPort3Ms=PS/2 5-BUTTON;cboPort4Ms=PS/2", 2, 0, ""},
+    {"PrismaPortOrder", KvmModel::Prisma, With({{10, 0x66}}),
+     "cboPort1Ms=PS/2 5-BUTTON;cboPort2Ms=PS/2;cboPort3Ms=PS/2 5-BUTTON", 2, 0, ""},
+    {"ScanByteZero", KvmModel::OrbitMini, With({{1, 0}}), "cboScanTime=1", 2, 5001,
      "SCAN INTERVAL"},
-    {"MaxPortsByteZero",
-     KvmModel::OrbitMini,
-     With({{2, 0}}),
-     {{"cboMaxPorts", "2"}},
-     2,
-     5002,
+    {"MaxPortsByteZero", KvmModel::OrbitMini, With({{2, 0}}), "cboMaxPorts=2", 2, 5002,
      "MAX PORTS ENABLED"},
-    {"TinyWithFourPorts",
-     KvmModel::OrbitTiny,
-     With({{2, 3}}),
-     {{"cboMaxPorts", "2"}},
-     2,
-     5002,
+    {"TinyWithFourPorts", KvmModel::OrbitTiny, With({{2, 3}}), "cboMaxPorts=2", 2, 5002,
      "MAX PORTS ENABLED"},
-    {"KbModeFour",
-     KvmModel::OrbitMini,
-     With({{4, 0x40}}),
-     {{"cboPort1Kb", "2"}},
-     2,
-     5005,
+    {"KbModeFour", KvmModel::OrbitMini, With({{4, 0x40}}), "cboPort1Kb=2", 2, 5005,
      "PORT 1 KEYBOARD MODE"},
-    {"BlankingLowByteZero",
-     KvmModel::OrbitMini,
-     With({{8, 0}, {9, 2}}),
-     {{"cboVideoBlank", "0"}},
-     2,
-     5009,
+    {"BlankingLowByteZero", KvmModel::OrbitMini, With({{8, 0}, {9, 2}}), "cboVideoBlank=0", 2, 5009,
      "VIDEO BLANKING INTERVAL"},
-    {"BlankingHighByteZero",
-     KvmModel::OrbitMini,
-     With({{9, 0}}),
-     {{"cboVideoBlank", "0"}},
-     2,
-     5009,
+    {"BlankingHighByteZero", KvmModel::OrbitMini, With({{9, 0}}), "cboVideoBlank=0", 2, 5009,
      "VIDEO BLANKING INTERVAL"},
-    {"BlankingBeyond42",
-     KvmModel::OrbitMini,
-     With({{9, 200}}),
-     {{"cboVideoBlank", "0"}},
-     2,
-     5009,
+    {"BlankingBeyond42", KvmModel::OrbitMini, With({{9, 200}}), "cboVideoBlank=0", 2, 5009,
      "VIDEO BLANKING INTERVAL"},
-    {"SeveralUndecodable",
-     KvmModel::OrbitMini,
-     With({{1, 0}, {2, 0}, {7, 0}}),
-     {{"cboScanTime", "1"}, {"cboMaxPorts", "2"}, {"cboPort4Kb", "2"}},
-     2,
-     5008,
-     "PORT 4 KEYBOARD MODE"},
+    {"SeveralUndecodable", KvmModel::OrbitMini, With({{1, 0}, {2, 0}, {7, 0}}),
+     "cboScanTime=1;cboMaxPorts=2;cboPort4Kb=2", 2, 5008, "PORT 4 KEYBOARD MODE"},
 };
 
 class ReadTest : public ConfigureDeviceTest, public ::testing::WithParamInterface<ReadCase> {};
@@ -320,10 +235,10 @@ TEST_P(ReadTest, DialogShowsTheDecodedRecord) {
     std::copy(c.record.begin(), c.record.end(), sim.keyboard.DeviceConfig().begin());
     if (c.code != 0)
         OperatorContinues();
-    OperatorEdits(nullptr, false);
+    OperatorPicks("", false);
     PressConfigure();
 
-    for (const auto& [list, entry] : c.expected)
+    for (const auto& [list, entry] : Parse(c.expected))
         EXPECT_EQ(shown[list], entry) << list;
     EXPECT_EQ(enabledRows, c.enabledRows);
     EXPECT_TRUE(dialogEnabledWhenShown);
@@ -339,47 +254,32 @@ TEST_P(ReadTest, DialogShowsTheDecodedRecord) {
 INSTANTIATE_TEST_SUITE_P(Records, ReadTest, ::testing::ValuesIn(kReadCases), CaseName{});
 
 // Ways out that write nothing; each gives the controller and the main window back.
-class NothingWrittenTest;
 struct NothingWrittenCase {
     const char* name;
-    void (*operatorSteps)(NothingWrittenTest&);
+    void (*operatorSteps)(ConfigureDeviceTest&);
 };
-void PrintTo(const NothingWrittenCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class NothingWrittenTest : public ConfigureDeviceTest,
-                           public ::testing::WithParamInterface<NothingWrittenCase> {
-  public:
-    void Edits(Edit edit, bool ok) { OperatorEdits(std::move(edit), ok); }
-    void Step(std::function<void()> step) { Then(std::move(step)); }
-    platform::sim::SimKeyboardPorts& Keyboard() { return sim.keyboard; }
-};
+                           public ::testing::WithParamInterface<NothingWrittenCase> {};
 
 const NothingWrittenCase kNothingWrittenCases[] = {
-    {"Cancel", [](auto& t) { t.Edits([](auto& d) { Choose(d.cboScanTime, "15"); }, false); }},
+    {"Cancel", [](auto& t) { t.OperatorPicks("cboScanTime=15", false); }},
     {"DialogClosed",
      [](auto& t) {
-         t.Step([] {
-             auto& d = g.forms->frmConfigDevice;
-             Choose(d.cboScanTime, "15");
-             d.Unload();
+         t.Then([] {
+             Pick(g.forms->frmConfigDevice, "cboScanTime=15");
+             g.forms->frmConfigDevice.Unload();
          });
      }},
     {"NoticeClosedThenCancel",
      [](auto& t) {
          t.Keyboard().DeviceConfig()[0] = 0;
-         t.Step([] { g.forms->frmSaveConfig.Unload(); });
-         t.Edits(nullptr, false);
+         t.Then([] { g.forms->frmSaveConfig.Unload(); });
+         t.OperatorPicks("", false);
      }},
     {"PortLostBeforeSave",
      [](auto& t) {
-         t.Edits(
-             [&t](auto& d) {
-                 Choose(d.cboScanTime, "15");
-                 t.Keyboard().SetDirectAvailable(false);
-             },
-             true);
+         t.OperatorPicks("cboScanTime=15", true, false,
+                         [&t] { t.Keyboard().SetDirectAvailable(false); });
      }},
 };
 
