@@ -42,6 +42,8 @@ void ConfigureDevice() {
     auto& main = frmUI();
     main.Enabled = false;
     dialog.Visible = true;
+    // Shown (and active) before anything keeps it on top without activating it.
+    platform::Current().events->DoEvents();
 
     if (g.result.ErrorCode != 0) {
         // A setting fell back to its default: the notice says which, and the dialog can be

@@ -125,7 +125,14 @@ on_display() {
     xdotool mousemove --window "$main" 0 0
     sleep 0.5
     import -window "$dialog" "$shot" 2>/dev/null || { fail "no picture of the dialog"; return 1; }
+    # OK: the notice says the settings are being saved while they are written.
+    local mark
+    mark="$(lines_logged)"
     close_with btnOK || return 1
+    shown_since "$mark" frmSaveConfig.Visible True ||
+        { fail "no notice while saving"; return 1; }
+    shows frmSaveConfig.lblConfigStatus.Caption "Saving configuration data..." ||
+        { fail "the notice said \"$(shown frmSaveConfig.lblConfigStatus.Caption)\""; return 1; }
     echo "settings written"
 
     # Read back from the device: the new entries, the rest as before.
