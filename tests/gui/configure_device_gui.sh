@@ -26,6 +26,9 @@ readonly -a kAsShipped=(
     "cboPort2Ms=PS/2 WHEEL" "cboPort3Ms=PS/2" "cboPort4Ms=PS/2")
 readonly -a kChanged=(cboScanTime=5 cboPort2Ms=SERIAL)
 
+now() { date +%s.%N; }
+seconds_since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.1f", b - a }'; }
+
 # shellcheck disable=SC2317 # the helpers are called through wait_for and the trap
 on_display() {
     local work="$1" shot="$2"
@@ -61,12 +64,15 @@ on_display() {
 
     # open_dialog: CONFIGURE DEVICE, and the dialog's window in `dialog` once it can be used.
     open_dialog() {
+        local started
+        started="$(now)"
         press btnERASE || return 1
         wait_for "$kStepSeconds" "Configure Device shown" shows frmConfigDevice.Visible True ||
             return 1
         wait_for "$kStepSeconds" "Configure Device window" find_window '^Configure Device$' ||
             return 1
         dialog="$found"
+        echo "dialog open after $(seconds_since "$started") s"
     }
 
     # expect_lists NAME=ENTRY...: the dialog's lists show these entries.
@@ -126,14 +132,15 @@ on_display() {
     sleep 0.5
     import -window "$dialog" "$shot" 2>/dev/null || { fail "no picture of the dialog"; return 1; }
     # OK: the notice says the settings are being saved while they are written.
-    local mark
+    local mark started
     mark="$(lines_logged)"
+    started="$(now)"
     close_with btnOK || return 1
     shown_since "$mark" frmSaveConfig.Visible True ||
         { fail "no notice while saving"; return 1; }
     shows frmSaveConfig.lblConfigStatus.Caption "Saving configuration data..." ||
         { fail "the notice said \"$(shown frmSaveConfig.lblConfigStatus.Caption)\""; return 1; }
-    echo "settings written"
+    echo "settings written; main window back after $(seconds_since "$started") s"
 
     # Read back from the device: the new entries, the rest as before.
     open_dialog || return 1
