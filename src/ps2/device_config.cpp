@@ -160,26 +160,30 @@ void TraceRecord(const ConfigRecord& r) {
     TraceLine("--    ConfigRecord =" + bytes);
 }
 
-// The port-access provider UseWinIo selects, left as it is (the direct provider outside
-// identification and programming), and the controller taken. False when the ports cannot be
-// reached or the controller takes no bytes.
-bool OpenConfigAccess() {
-    g.ps2.PortFault = false;
-    g.ps2.InputStuck = false;
-    if (g.cmd.UseWinIo)
-        BeginDriverAccess("WinIo was not initialized @ ID_PS2_Device");
-    return TakeController(kConfigCommandByte, kConfigPauseMs, "KB not disabled @ ProgramMonolink");
-}
-
-// The controller given back and the driver-backed provider shut down when it was in use. A
-// port that could not be reached is reported once the operator has the keyboard back.
-bool CloseConfigAccess(bool winIo) {
-    const bool reached = !ControllerUnusable();
-    ReleaseController();
-    if (winIo) {
-        EndDriverAccess();
-        g.cmd.UseWinIo = true;
+// Runs `body` over the taken controller, through the port-access provider UseWinIo selects
+// (the direct one outside identification and programming); the driver-backed provider is
+// initialised and shut down around it when it is the one selected, and UseWinIo is left as it
+// was. The controller is given back on every way out. False, once the operator has the
+// keyboard back and has been told, when the ports cannot be reached or the controller takes
+// no bytes: `body` has then sent nothing, or not all of it.
+template <typename Body>
+bool OverController(Body body) {
+    const bool winIo = g.cmd.UseWinIo;
+    bool reached = false;
+    {
+        KbSession session;
+        g.ps2.PortFault = false;
+        g.ps2.InputStuck = false;
+        if (winIo)
+            BeginDriverAccess("WinIo was not initialized @ ID_PS2_Device");
+        if (TakeController(kConfigCommandByte, kConfigPauseMs, "KB not disabled @ ProgramMonolink"))
+            body();
+        reached = !ControllerUnusable();
+        ReleaseController();
+        if (winIo)
+            EndDriverAccess();
     }
+    g.cmd.UseWinIo = winIo;
     if (!reached) {
         platform::Current().dialogs->MsgBox("PS/2 port was not initialized",
                                             platform::mb::kCritical + platform::mb::kOk,
@@ -217,12 +221,11 @@ void SendConfigRecord(const ConfigRecord& record) {
 
 bool GetOrbitParams() {
     TraceScope trace("GetOrbitParams()");
-    KbSession session;
-    const bool winIo = g.cmd.UseWinIo;
     ConfigRecord record{};
-    const bool read = OpenConfigAccess() && ReadConfigRecord(record);
-    const bool reached = CloseConfigAccess(winIo);
-    if (!reached)
+    bool read = false;
+    // The lists are set once the controller is given back: the PC's keyboard and mouse are
+    // locked out only while the bytes cross.
+    if (!OverController([&] { read = ReadConfigRecord(record); }))
         return false;
     if (!read) {
         // Too few bytes: nothing of the record is shown, so nothing of it can be saved.
@@ -237,13 +240,9 @@ bool GetOrbitParams() {
 
 bool WriteOrbitParams() {
     TraceScope trace("WriteOrbitParams()");
-    KbSession session;
-    const bool winIo = g.cmd.UseWinIo;
     const ConfigRecord record = EncodeRecord();
     TraceRecord(record);
-    if (OpenConfigAccess())
-        SendConfigRecord(record);
-    return CloseConfigAccess(winIo);
+    return OverController([&] { SendConfigRecord(record); });
 }
 
 void ApplyConfigDefault() {
