@@ -38,10 +38,11 @@ int KbModeByte(int port) {
     return 4 + MousePosition(port);
 }
 
-// The last mouse position the record is decoded for. Identification gives the Orbit Tiny 2
-// ports and the Orbit Mini 4; it sets no count for the Prisma, which is a two-port device
-// wired like the Orbit Tiny, so it is decoded like one rather than by whatever count an
-// earlier identification left behind.
+// The last mouse position the record is decoded for: the device's port count itself, so an
+// Orbit Tiny (2 ports) gives positions 0 to 2 and its port-3 list takes bits 2 and 6 too.
+// Identification gives the Orbit Tiny 2 ports and the Orbit Mini 4; it sets no count for the
+// Prisma, which is a two-port device wired like the Orbit Tiny, so it is decoded like one
+// rather than by whatever count an earlier identification left behind.
 int LastMousePosition() {
     return g.dev.DevIdName == "Prisma" ? 2 : g.ps2.PortCount;
 }
