@@ -175,16 +175,8 @@ void frmSaveConfig_QueryUnload() {
 
 void ApplyPortCountRule(int maxPortsIndex) {
     auto& d = Dialog();
-    const bool port3 = maxPortsIndex >= 1;
-    const bool port4 = maxPortsIndex >= 2;
-    for (Control* control :
-         {static_cast<Control*>(&d.lblPort3), static_cast<Control*>(&d.cboPort3Kb),
-          static_cast<Control*>(&d.cboPort3Ms)})
-        control->Enabled = port3;
-    for (Control* control :
-         {static_cast<Control*>(&d.lblPort4), static_cast<Control*>(&d.cboPort4Kb),
-          static_cast<Control*>(&d.cboPort4Ms)})
-        control->Enabled = port4;
+    d.lblPort3.Enabled = d.cboPort3Kb.Enabled = d.cboPort3Ms.Enabled = maxPortsIndex >= 1;
+    d.lblPort4.Enabled = d.cboPort4Kb.Enabled = d.cboPort4Ms.Enabled = maxPortsIndex >= 2;
 }
 
 void frmConfigDevice_cboMaxPorts_Click() {
