@@ -9,6 +9,7 @@
 #include "core/state.h"
 #include "core/trace.h"
 #include "hexfile/hex_validation.h"
+#include "ps2/configure_device.h"
 #include "ps2/ps2_program.h"
 #include "serial/comm.h"
 #include "serial/flash_program.h"
@@ -89,10 +90,9 @@ void RestartAndIdentify() {
 
 void EraseCommand() {
     if (IsConfigurable(g.dev.DevLetter)) {
-        // Orbit and Prisma: this button is CONFIGURE DEVICE. The configuration dialog is not
-        // part of this version, so nothing is sent to the device and the window is left as
-        // the button rules want it.
+        // Orbit and Prisma: this button is CONFIGURE DEVICE; nothing is erased.
         ui::DisableAllButtons();
+        ConfigureDevice();
         ui::ButtonEnabler();
         ui::DisplayError();
         g.result.ErrorCode = 0;

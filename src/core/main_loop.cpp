@@ -373,6 +373,8 @@ void Form_Unload() {
         form->Visible = false;
     }
     g.forms->frmComParameters.Loaded = false;
+    ui::frmConfigDevice_Unload();
+    ui::frmSaveConfig_Unload();
     try {
         if (P().serial->PortOpen())
             P().serial->SetPortOpen(false);

@@ -15,4 +15,18 @@ ui::FrmComParameters& frmComParameters() {
     return dialog;
 }
 
+ui::FrmConfigDevice& frmConfigDevice() {
+    auto& dialog = g.forms->frmConfigDevice;
+    if (!dialog.Loaded)
+        ui::frmConfigDevice_Load();
+    return dialog;
+}
+
+ui::FrmSaveConfig& frmSaveConfig() {
+    auto& notice = g.forms->frmSaveConfig;
+    if (!notice.Loaded)
+        ui::frmSaveConfig_Load();
+    return notice;
+}
+
 }  // namespace rompush

@@ -11,6 +11,7 @@
 
 #include "ps2/ps2_state.h"
 #include "ui/frm_com_parameters.h"
+#include "ui/frm_config_device.h"
 #include "ui/frm_ui.h"
 
 namespace rompush {
@@ -130,6 +131,8 @@ struct MenuState {
 struct FormState {
     ui::FrmUI frmUI;
     ui::FrmComParameters frmComParameters;
+    ui::FrmConfigDevice frmConfigDevice;
+    ui::FrmSaveConfig frmSaveConfig;
 };
 
 struct Globals {
@@ -158,5 +161,8 @@ inline ui::FrmUI& frmUI() {
 }
 // The COM parameters dialog; like the window it models, referring to it loads it.
 ui::FrmComParameters& frmComParameters();
+// The configuration dialog and its notice; referring to one loads it.
+ui::FrmConfigDevice& frmConfigDevice();
+ui::FrmSaveConfig& frmSaveConfig();
 
 }  // namespace rompush

@@ -10,6 +10,7 @@
 #include "core/whole_files.h"
 #include "hexfile/hex_validation.h"
 #include "platform/platform.h"
+#include "ps2/device_config.h"
 #include "ps2/kb_controller.h"
 #include "ps2/ps2_identify.h"
 #include "serial/comm.h"
@@ -20,14 +21,11 @@ namespace rompush {
 
 namespace {
 
-constexpr std::uint8_t ReadConfig = 0xDE;
 constexpr std::uint8_t StartProgramming = 0xCC;
 constexpr std::uint8_t EraseFlash = 0x0B;
 constexpr std::uint8_t WriteRecord = 0x0E;
 constexpr std::uint8_t VerifyCrc = 0x62;
-constexpr std::uint8_t WriteConfig = 0xDF;
 
-constexpr int kConfigBytes = 10;
 constexpr int kEraseStepMs = 30;  // the device erases one block in 30 ms
 constexpr std::int16_t kVerifyPauseMs = 300;
 constexpr std::int16_t kVerdictPauseMs = 5000;
@@ -119,27 +117,6 @@ bool ReadRecords(long base, std::vector<Record>& records, int& lineCount) {
     }
 }
 
-// The configuration record: the ten bytes that follow the acknowledgement of ReadConfig. An
-// acknowledgement that comes late is waited for and skipped, so the record is never shifted
-// by one.
-bool ReadConfiguration() {
-    bool acknowledged = wr_kb_cmd(ReadConfig) == kKbAck;
-    auto& config = g.ps2.ConfigBuffer;
-    for (int entry = 1; entry <= kConfigBytes;) {
-        std::uint8_t byte = 0;
-        if (!ReadKbByte(byte)) {
-            TraceLine("--    configuration bytes received: " + std::to_string(entry - 1));
-            return false;
-        }
-        if (!acknowledged) {
-            acknowledged = byte == kKbAck;
-            continue;
-        }
-        config[entry++] = byte;
-    }
-    return true;
-}
-
 // Sends one byte whose acknowledgement is not tested; counts acknowledgements missing in a
 // row. False once the device has stopped answering or the controller is unusable.
 bool SendUntested(std::uint8_t byte, int& missingInARow) {
@@ -198,12 +175,6 @@ void CheckCrc(std::int32_t crc, long lastLoadAddress) {
     Delay(kVerdictPauseMs);
 }
 
-void WriteConfiguration() {
-    wr_kb_cmd(WriteConfig);
-    for (int entry = 1; entry <= kConfigBytes; ++entry)
-        wr_kb_cmd(g.ps2.ConfigBuffer[entry]);
-}
-
 // A Monolink's programming ends with the pointer moved off the PROGRAM button, so that the
 // device's restart does not find it there.
 void MovePointerOffProgramButton() {
@@ -232,7 +203,7 @@ void DisableCommandButtons() {
 
 // From the controller taken to the CRC verdict; ErrorCode says how far it came.
 void EraseAndProgram(const ModelPlan& plan, const std::vector<Record>& records, int lineCount) {
-    if (plan.keepsConfiguration && !ReadConfiguration()) {
+    if (plan.keepsConfiguration && !ReadConfigRecord(g.ps2.ConfigBuffer)) {
         // Without the configuration nothing is erased: it would be lost with the update.
         Fail(ControllerUnusable() ? 8002 : 5001);
         return;
@@ -292,7 +263,7 @@ void ProgramPs2Device() {
         Fail(8002);
     }
     if (plan.keepsConfiguration && g.result.ErrorCode == 0)
-        WriteConfiguration();
+        SendConfigRecord(g.ps2.ConfigBuffer);
     if (g.dev.DevLetter == "K")
         MovePointerOffProgramButton();
     ReleaseController();

@@ -1,5 +1,6 @@
 // What the keyboard-port path shares between its procedures: the receive buffer, the device's
-// port count, whether the program holds the keyboard controller, and the saved configuration.
+// port count, whether the program holds the keyboard controller, the saved configuration and
+// the flags of the configuration dialog.
 #pragma once
 
 #include <array>
@@ -15,6 +16,11 @@ struct Ps2State {
     std::uint8_t PortCount = 0;
     // The configuration record read before programming, entries 1 to 10 (0 unused).
     std::array<std::uint8_t, 11> ConfigBuffer{};
+
+    // Set by the buttons of the configuration dialog and its notice: a button was pressed
+    // (OK, Cancel, CONTINUE), and OK rather than Cancel.
+    bool ConfigContinue = false;
+    bool ConfigSave = false;
 
     // The program has taken the controller (interrupts off) and not yet given it back.
     bool ControllerHeld = false;

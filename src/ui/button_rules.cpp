@@ -58,6 +58,10 @@ void EnableButtonsNormal() {
         files.SelectedFileName.empty() ? "SELECT HEX FILE" : files.SelectedFileName;
 
     const std::string& letter = g.dev.DevLetter;
+    constexpr const char* kConfigureText =
+        "View and modify the configuration settings of the attached device";
+    // The tip tells what the button does for the device found, and nothing for the others.
+    f.btnERASE.ToolTipText = IsConfigurable(letter) ? kConfigureText : "";
     if (letter == "K" || IsConfigurable(letter)) {
         // Keyboard-port devices cannot be erased or verified on their own.
         f.btnERASE.Enabled = false;
@@ -68,8 +72,7 @@ void EnableButtonsNormal() {
             f.btnVERIFY.Visible = false;
             f.btnERASE.Enabled = g.result.ErrorCode == 0;
             f.btnERASE.Caption = "CONFIGURE DEVICE";
-            f.lblERASE.Caption =
-                "View and modify the configuration settings of the attached device";
+            f.lblERASE.Caption = kConfigureText;
         }
     } else {
         f.lblVERIFY.Caption =

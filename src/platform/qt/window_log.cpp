@@ -41,6 +41,9 @@ void WindowLog::Record(ui::Form& form) {
         // name lets a script add up the places to where the control is in the window.
         if (control->Container)
             Note(key + ".Container", control->Container->Name);
+        // A list's choice, as the operator reads it.
+        if (control->Kind == ui::ControlKind::ComboBox)
+            Note(key + ".Text", static_cast<const ui::ComboBox*>(control)->Text());
         Note(key + ".Place", std::to_string(control->Left) + " " + std::to_string(control->Top) +
                                  " " + std::to_string(control->Width) + " " +
                                  std::to_string(control->Height));

@@ -4,6 +4,7 @@
 //   frmUI.btnPROGRAM.Enabled = True
 //   frmUI.btnSCAN.Place = 240 1240 2655 375        (left top width height, twips)
 //   frmUI.btnLASTUSED.Container = fraHEXFILE       (the place is measured inside it)
+//   frmConfigDevice.cboScanTime.Text = 3             (the entry a list shows)
 // so a script can wait for a text on the screen and click a button where it really is.
 #pragma once
 
