@@ -166,23 +166,6 @@ TEST_F(Ps2Test, DeviceGoneSinceScanIsNotProgrammed) {
     ExpectGivenBack();
 }
 
-// CONFIGURE DEVICE (the ERASE button of an Orbit or Prisma) sends nothing yet and leaves the
-// window usable.
-TEST_F(Ps2Test, ConfigureDeviceSendsNothing) {
-    Start(KvmModel::Prisma);
-    Press(frmUI().btnSCAN);
-    const std::size_t received = Received().size();
-    const std::size_t takes = sim.keyboard.Controller().CommandByteHistory().size();
-    EXPECT_EQ(frmUI().btnERASE.Caption, "CONFIGURE DEVICE");
-    Press(frmUI().btnERASE);
-    sim.At(sim.clock.NowMs() + 100, [] {});
-    sim.events.WaitForEvents(200);
-    EXPECT_EQ(Received().size(), received);
-    EXPECT_EQ(sim.keyboard.Controller().CommandByteHistory().size(), takes);
-    EXPECT_TRUE(frmUI().btnERASE.Enabled);
-    EXPECT_EQ(g.cmd.UiCommand, 0);
-}
-
 // A Monolink file named as non-flashable firmware is programmed only when the operator agrees.
 TEST_F(Ps2Test, MonolinkNonFlashableFileAsksFirst) {
     Start(KvmModel::Monolink);
