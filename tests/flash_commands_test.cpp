@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -20,27 +19,6 @@ namespace rompush::testing {
 namespace {
 
 using sim::BootloaderDevice;
-using sim::Fault;
-
-constexpr std::size_t kQtrImageBytes = 256 * 128;
-constexpr std::size_t kVlnImageBytes = 25 * 512;
-constexpr std::uint16_t kVlnBase = 0x800;
-
-std::vector<std::uint8_t> PatternImage(std::size_t size) {
-    std::vector<std::uint8_t> image(size);
-    for (std::size_t i = 0; i < size; ++i)
-        image[i] = static_cast<std::uint8_t>((i * 13 + 5 + (i >> 9)) & 0xFF);
-    return image;
-}
-
-Fault MakeFault(Fault::Kind kind, std::uint8_t command, int skip = 0, int times = -1) {
-    Fault fault;
-    fault.kind = kind;
-    fault.command = command;
-    fault.skip = skip;
-    fault.times = times;
-    return fault;
-}
 
 // The devices the commands serve: the device type and flags it answers with, its letter.
 struct Kind {
@@ -48,8 +26,7 @@ struct Kind {
     std::uint8_t flags;
     char letter;
     bool vln() const { return letter != 'D'; }
-    std::size_t imageBytes() const { return vln() ? kVlnImageBytes : kQtrImageBytes; }
-    std::uint16_t base() const { return vln() ? kVlnBase : 0; }
+    std::size_t base() const { return vln() ? kVlnBase : 0; }
 };
 constexpr Kind kReceiver{3, 0, 'D'};
 constexpr Kind kTransmitter{1, 0, 'H'};
@@ -63,12 +40,12 @@ class FlashCommandTest : public ProgramTest {
         device = std::make_shared<BootloaderDevice>(
             BootloaderDevice::Config::ForType(kind.type, kind.flags));
         sim::SerialLine* attached = &sim.serial.Attach(3, device);
-        line = attached;
         device->SetUnplugHook([attached] { attached->Unplug(); });
         StartUp();
-        image = PatternImage(kind.imageBytes());
+        image = PatternImage(kind.vln() ? kVlnImageBytes : kQtrImageBytes);
         path = PathIn("firmware.hex");
-        WriteHexFile(path, ProductCodeFor(kind.letter), kind.base(), image);
+        WriteHexFile(path, ProductCodeFor(kind.letter), static_cast<std::uint16_t>(kind.base()),
+                     image);
         g.files.SelectedFileName = "firmware.hex";
         g.files.SelectedFilePath = path;
         Press(frmUI().btnSCAN);
@@ -83,45 +60,35 @@ class FlashCommandTest : public ProgramTest {
     }
     // The device's flash where the image goes.
     std::vector<std::uint8_t> FlashImage() const {
-        const auto& flash = device->Flash();
-        const auto begin = flash.begin() + kind_.base();
+        const auto begin = device->Flash().begin() + static_cast<std::ptrdiff_t>(kind_.base());
         return std::vector<std::uint8_t>(begin, begin + static_cast<std::ptrdiff_t>(image.size()));
     }
     void LoadFlashWithImage() {
-        std::copy(image.begin(), image.end(), device->Flash().begin() + kind_.base());
+        std::copy(image.begin(), image.end(),
+                  device->Flash().begin() + static_cast<std::ptrdiff_t>(kind_.base()));
     }
-    // Flips a byte in a page that every verify compares.
-    void SpoilFlash() { device->Flash()[kind_.base() + 5 * 512 + 3] ^= 0x40; }
-    std::size_t IndexOfFirst(std::uint8_t command) const {
-        const auto& packets = device->Packets();
-        for (std::size_t i = 0; i < packets.size(); ++i) {
-            if (packets[i].command == command)
-                return i;
-        }
-        return packets.size();
-    }
-    std::size_t IndexOfLast(std::uint8_t command) const {
+    // Index of the last packet of the command, -1 when none came.
+    int IndexOfLast(std::uint8_t command) const {
         const auto& packets = device->Packets();
         for (std::size_t i = packets.size(); i > 0; --i) {
             if (packets[i - 1].command == command)
-                return i - 1;
+                return static_cast<int>(i - 1);
         }
-        return packets.size();
+        return -1;
     }
     bool TraceHas(const std::string& text) {
-        for (const auto& l : TraceLines()) {
-            if (l.find(text) != std::string::npos)
-                return true;
-        }
-        return false;
+        const auto lines = TraceLines();
+        return std::any_of(lines.begin(), lines.end(),
+                           [&](const std::string& l) { return l.find(text) != std::string::npos; });
     }
-    bool PortAt115200() const {
-        return sim.serial.PortOpen() && sim.serial.Settings() == "115200,N,8,1";
+    // Every command leaves the port open at 115200 baud and nothing pending.
+    void ExpectReadyForTheNextCommand() {
+        EXPECT_TRUE(sim.serial.PortOpen() && sim.serial.Settings() == "115200,N,8,1");
+        EXPECT_EQ(g.cmd.UiCommand, 0);
     }
     const ui::FrmUI& F() { return frmUI(); }
 
     std::shared_ptr<BootloaderDevice> device;
-    sim::SerialLine* line = nullptr;
     std::vector<std::uint8_t> image;
     std::string path;
 
@@ -137,8 +104,7 @@ TEST_F(FlashCommandTest, ReceiverProgramRunsVerifyAndReportsBoth) {
     EXPECT_EQ(g.result.ErrorCode, 0);
     EXPECT_EQ(g.cmd.UiCommand, uicmdVERIFY);
     EXPECT_TRUE(g.result.ProgramVerifyOk);
-    EXPECT_EQ(g.cmd.CurrentCommand, uicmdPROGRAM);
-    EXPECT_EQ(FlashImage(), image);  // QTR: device address = image index
+    EXPECT_EQ(FlashImage(), image);
     EXPECT_TRUE(TraceHas("ShowMsg( Program OK )"));
     // The file is now the receiver's last used one, in memory and in the settings file.
     EXPECT_EQ(g.files.LastUsedName, "firmware.hex");
@@ -156,49 +122,45 @@ TEST_F(FlashCommandTest, ReceiverProgramRunsVerifyAndReportsBoth) {
     EXPECT_EQ(F().lblPASS.Caption, "Program and Verify OK");
     EXPECT_EQ(F().frmPASS.BackColor, ui::colour::kGreen);
     EXPECT_FALSE(g.result.ProgramVerifyOk);
-    EXPECT_EQ(g.cmd.UiCommand, 0);
     EXPECT_EQ(device->CountOf(CRC_PAGE_CMD), 256 + 100);
-    EXPECT_TRUE(PortAt115200());
-    EXPECT_TRUE(F().btnPROGRAM.Enabled);
+    ExpectReadyForTheNextCommand();
     EXPECT_EQ(F().Focused, &F().btnPROGRAM);
 }
 
-TEST_F(FlashCommandTest, MasterWaitsBeforeItsVerifyAndReportsBoth) {
-    Start(kMaster);
+class EachDevice : public FlashCommandTest, public ::testing::WithParamInterface<Kind> {};
+INSTANTIATE_TEST_SUITE_P(Devices, EachDevice, ::testing::Values(kReceiver, kTransmitter, kMaster));
+
+// The transmitters' verify after a program.
+class VlnDevice : public EachDevice {};
+INSTANTIATE_TEST_SUITE_P(Transmitters, VlnDevice, ::testing::Values(kTransmitter, kMaster));
+
+TEST_P(VlnDevice, VerifyAfterProgramUsesTheImageInMemoryAndOnlyTheMasterWaits) {
+    const bool master = GetParam().letter == 'M';
+    Start(GetParam());
     Press(frmUI().btnPROGRAM);
-    ASSERT_EQ(g.result.ErrorCode, 0);
     ASSERT_EQ(g.cmd.UiCommand, uicmdVERIFY);
     EXPECT_EQ(FlashImage(), image);  // VLN: device address = image index + &H800
-
     device->ClearLog();
+    std::remove(path.c_str());
     StartTrace();
     const std::int64_t verifyStartUs = sim.clock.NowUs();
     CommandLoopPass();  // VERIFY
-    // After the wait the restarted master takes the first FLASH_CMD at once.
-    ASSERT_FALSE(device->Packets().empty());
-    EXPECT_EQ(device->Packets().front().command, FLASH_CMD);
-    const std::int64_t firstPacketMs = (device->Packets().front().atUs - verifyStartUs) / 1000;
-    EXPECT_GE(firstPacketMs, 3000);
-    EXPECT_LT(firstPacketMs, 4000);
-    EXPECT_TRUE(TraceHas("        Delay( 3000 )"));
     EXPECT_EQ(F().lblPASS.Caption, "Program and Verify OK");
-    EXPECT_EQ(F().frmPASS.BackColor, ui::colour::kGreen);
     EXPECT_FALSE(g.result.ProgramVerifyOk);
-    EXPECT_TRUE(PortAt115200());
-}
-
-TEST_F(FlashCommandTest, TransmitterVerifiesWithoutTheMastersWait) {
-    Start(kTransmitter);
-    Press(frmUI().btnPROGRAM);
-    ASSERT_EQ(g.cmd.UiCommand, uicmdVERIFY);
-    StartTrace();
-    CommandLoopPass();
-    EXPECT_EQ(F().lblPASS.Caption, "Program and Verify OK");
-    // Only the trailing waits of a good verify last 3000 ms; none comes before the check.
+    EXPECT_FALSE(TraceHas("ValidateHexFile()"));
+    ExpectReadyForTheNextCommand();
+    // Only the master waits 3000 ms before the check (every transmitter waits after a good
+    // one); the restarted master then takes the first FLASH_CMD at once.
     const auto lines = TraceLines();
     const auto verify = std::find(lines.begin(), lines.end(), "        VerifyVLN()");
     ASSERT_NE(verify, lines.end());
-    EXPECT_EQ(std::find(lines.begin(), verify, "        Delay( 3000 )"), verify);
+    EXPECT_EQ(std::find(lines.begin(), verify, "        Delay( 3000 )") != verify, master);
+    if (master) {
+        ASSERT_FALSE(device->Packets().empty());
+        EXPECT_EQ(device->Packets().front().command, FLASH_CMD);
+        const std::int64_t firstMs = (device->Packets().front().atUs - verifyStartUs) / 1000;
+        EXPECT_TRUE(firstMs >= 3000 && firstMs < 4000) << firstMs;
+    }
 }
 
 TEST_F(FlashCommandTest, VerifyAloneReportsVerifyOk) {
@@ -208,10 +170,8 @@ TEST_F(FlashCommandTest, VerifyAloneReportsVerifyOk) {
     EXPECT_EQ(g.result.ErrorCode, 0);
     EXPECT_EQ(F().lblPASS.Caption, "Verify OK");
     EXPECT_EQ(F().frmPASS.BackColor, ui::colour::kGreen);
-    EXPECT_EQ(g.cmd.UiCommand, 0);
-    EXPECT_EQ(device->CountOf(WRITE_PAGE_CMD), 0);
-    EXPECT_EQ(device->CountOf(ERASE_PAGE_CMD), 0);
-    EXPECT_TRUE(PortAt115200());
+    EXPECT_EQ(device->CountOf(WRITE_PAGE_CMD) + device->CountOf(ERASE_PAGE_CMD), 0);
+    ExpectReadyForTheNextCommand();
 }
 
 TEST_F(FlashCommandTest, FailedReceiverProgramLeavesEverythingForTheNextAttempt) {
@@ -219,44 +179,42 @@ TEST_F(FlashCommandTest, FailedReceiverProgramLeavesEverythingForTheNextAttempt)
     WriteFile(IniPath(), ReadFile(IniPath()));  // the settings file as it stands
     const std::string settingsBefore = ReadFile(IniPath());
     const std::string lastUsedBefore = g.files.LastUsedPath;
-    device->AddFault(MakeFault(Fault::Kind::WrongCode, ERASE_PAGE_CMD, 5));
+    device->AddFault(sim::ParseFault("wrong,cmd=ERASE_PAGE,skip=5").value());
     Press(frmUI().btnPROGRAM);
 
     EXPECT_EQ(g.result.ErrorCode, 3004);
     EXPECT_EQ(F().lblPASS.Caption, "ERROR CODE: 3004");
     EXPECT_EQ(F().lblPROGRAM.BackColor, ui::colour::kRed);
-    EXPECT_EQ(g.cmd.UiCommand, 0);
     EXPECT_FALSE(g.result.ProgramVerifyOk);
     // No GO once the pages were started on: the device stays in its bootloader.
-    const std::size_t firstPage = IndexOfFirst(SET_PAGE_CMD);
-    ASSERT_LT(firstPage, device->Packets().size());
-    const std::size_t lastGo = IndexOfLast(GO_CMD);
-    EXPECT_TRUE(lastGo == device->Packets().size() || lastGo < firstPage);
+    EXPECT_LT(IndexOfLast(GO_CMD), IndexOfLast(SET_PAGE_CMD));
     EXPECT_EQ(ReadFile(IniPath()), settingsBefore);
     EXPECT_EQ(g.files.LastUsedPath, lastUsedBefore);
-    EXPECT_TRUE(PortAt115200());
+    ExpectReadyForTheNextCommand();
     CommandLoopPass();
     EXPECT_EQ(device->CountOf(CRC_PAGE_CMD), 5);  // no VERIFY followed
 }
 
-// Where a failed verify shows its error, and that it ends the program-verified state.
-struct VerifyFailure {
-    const char* name;
+// device, after PROGRAM, no flash mode (else a page differs), code
+struct VerifyCase {
     Kind kind;
-    bool afterProgram;
-    bool noFlashMode;  // else a page differs
+    bool afterProgram, noFlashMode;
     int code;
 };
+class FailedVerify : public FlashCommandTest, public ::testing::WithParamInterface<VerifyCase> {};
+INSTANTIATE_TEST_SUITE_P(Rows, FailedVerify,
+                         ::testing::Values(VerifyCase{kReceiver, true, false, 1301},
+                                           VerifyCase{kReceiver, false, false, 1301},
+                                           VerifyCase{kReceiver, true, true, 1302},
+                                           VerifyCase{kReceiver, false, true, 1302},
+                                           VerifyCase{kTransmitter, true, false, 1401},
+                                           VerifyCase{kTransmitter, false, false, 1401},
+                                           VerifyCase{kMaster, true, true, 1402},
+                                           VerifyCase{kTransmitter, false, true, 1402}));
 
-void PrintTo(const VerifyFailure& c, std::ostream* out) {
-    *out << c.name;
-}
-
-class VerifyFailureTest : public FlashCommandTest,
-                          public ::testing::WithParamInterface<VerifyFailure> {};
-
-TEST_P(VerifyFailureTest, ShowsInTheRightRowAndClearsTheProgramState) {
-    const VerifyFailure& c = GetParam();
+TEST_P(FailedVerify, ShowsInItsRowAndEndsTheProgramState) {
+    const VerifyCase& c = GetParam();
+    SCOPED_TRACE(std::to_string(c.code) + (c.afterProgram ? " after PROGRAM" : ""));
     Start(c.kind);
     if (c.afterProgram) {
         Press(frmUI().btnPROGRAM);
@@ -267,9 +225,9 @@ TEST_P(VerifyFailureTest, ShowsInTheRightRowAndClearsTheProgramState) {
         frmUI().btnVERIFY.MouseUp();
     }
     if (c.noFlashMode) {
-        device->AddFault(MakeFault(Fault::Kind::Silence, FLASH_CMD));
+        device->AddFault(sim::ParseFault("silence,cmd=FLASH").value());
     } else {
-        SpoilFlash();
+        device->Flash()[c.kind.base() + 5 * 512 + 3] ^= 0x40;  // a page every verify checks
     }
     CommandLoopPass();  // VERIFY
 
@@ -280,21 +238,18 @@ TEST_P(VerifyFailureTest, ShowsInTheRightRowAndClearsTheProgramState) {
     EXPECT_EQ(row.BackColor, ui::colour::kRed);
     EXPECT_NE(other.BackColor, ui::colour::kRed);
     if (c.noFlashMode) {
-        EXPECT_EQ(row.Caption.rfind("A response timeout error occurred.  \r\r", 0), 0u)
-            << row.Caption;
+        EXPECT_EQ(row.Caption.rfind("A response timeout error occurred.  \r\r", 0), 0u);
         EXPECT_EQ(F().linPROGRAM.Visible, c.afterProgram);
-    } else if (c.afterProgram) {
-        EXPECT_EQ(row.Caption, "A CRC error occured after programming.");
     } else {
-        EXPECT_EQ(row.Caption,
-                  "A CRC error has occured.  Check that the correct file has been selected and "
-                  "retest.");
+        EXPECT_EQ(row.Caption, c.afterProgram ? "A CRC error occured after programming."
+                                              : "A CRC error has occured.  Check that the "
+                                                "correct file has been selected and retest.");
     }
     EXPECT_FALSE(g.result.ProgramVerifyOk);
-    EXPECT_EQ(g.cmd.UiCommand, 0);
-    EXPECT_TRUE(PortAt115200());
+    ExpectReadyForTheNextCommand();
 
-    // The next SCAN clears the error, the one after scans: neither reports a verified program.
+    // The next SCAN clears the error, the one after scans: neither reports a verified
+    // program.
     device->ClearFaults();
     Press(frmUI().btnSCAN);
     EXPECT_NE(F().lblPASS.Caption, "Program and Verify OK");
@@ -302,86 +257,36 @@ TEST_P(VerifyFailureTest, ShowsInTheRightRowAndClearsTheProgramState) {
     EXPECT_EQ(F().lblPASS.Caption, "TARN Product Found");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, VerifyFailureTest,
-    ::testing::Values(VerifyFailure{"Qtr1301AfterProgram", kReceiver, true, false, 1301},
-                      VerifyFailure{"Qtr1301Alone", kReceiver, false, false, 1301},
-                      VerifyFailure{"Qtr1302AfterProgram", kReceiver, true, true, 1302},
-                      VerifyFailure{"Qtr1302Alone", kReceiver, false, true, 1302},
-                      VerifyFailure{"Vln1401AfterProgram", kTransmitter, true, false, 1401},
-                      VerifyFailure{"Vln1401Alone", kTransmitter, false, false, 1401},
-                      VerifyFailure{"Vln1402AfterProgram", kMaster, true, true, 1402},
-                      VerifyFailure{"Vln1402Alone", kTransmitter, false, true, 1402}),
-    [](const ::testing::TestParamInfo<VerifyFailure>& param) {
-        return std::string(param.param.name);
-    });
-
-TEST_F(FlashCommandTest, TransmitterVerifyAfterProgramDoesNotReadTheFileAgain) {
-    Start(kTransmitter);
+TEST_P(EachDevice, UnpluggedMidProgramEndsWithAnError) {
+    const Kind& kind = GetParam();
+    Start(kind);
+    device->AddFault(sim::ParseFault("unplug,cmd=WRITE_PAGE,skip=20,times=1").value());
+    const auto start = sim.clock.NowMs();
     Press(frmUI().btnPROGRAM);
-    ASSERT_EQ(g.cmd.UiCommand, uicmdVERIFY);
-    std::remove(path.c_str());
+    EXPECT_EQ(g.result.ErrorCode, kind.vln() ? 4003 : 3003);
+    EXPECT_EQ(F().lblPASS.Caption, "ERROR CODE: " + std::to_string(g.result.ErrorCode));
+    EXPECT_EQ(F().lblPROGRAM.BackColor, ui::colour::kRed);
+    EXPECT_EQ(g.cmd.UiCommand, 0);
+    EXPECT_FALSE(g.result.ProgramVerifyOk);
+    EXPECT_FALSE(sim.serial.PortOpen());  // the port has gone with the adapter
+    EXPECT_LT(sim.clock.NowMs() - start, 10 * 60 * 1000);
+    CommandLoopPass();  // the loop goes on
+    EXPECT_EQ(g.cmd.UiCommand, 0);
+}
+
+TEST_P(EachDevice, EraseLeavesTheDeviceBlankAndRestarted) {
+    Start(GetParam());
+    LoadFlashWithImage();
     StartTrace();
-    CommandLoopPass();
+    Press(frmUI().btnERASE);
     EXPECT_EQ(g.result.ErrorCode, 0);
-    EXPECT_EQ(F().lblPASS.Caption, "Program and Verify OK");
-    EXPECT_FALSE(TraceHas("ValidateHexFile()"));
-    EXPECT_TRUE(TraceHas("VerifyVLN()"));
-}
-
-// The adapter is pulled out while the pages are written.
-class UnplugTest : public FlashCommandTest {
-  protected:
-    void Run(const Kind& kind) {
-        Start(kind);
-        device->AddFault(MakeFault(Fault::Kind::Unplug, WRITE_PAGE_CMD, 20, 1));
-        const auto start = sim.clock.NowMs();
-        Press(frmUI().btnPROGRAM);
-        EXPECT_TRUE(line->Unplugged());
-        EXPECT_EQ(g.result.ErrorCode, kind.vln() ? 4003 : 3003);
-        EXPECT_EQ(F().lblPASS.Caption, "ERROR CODE: " + std::to_string(g.result.ErrorCode));
-        EXPECT_EQ(F().lblPROGRAM.BackColor, ui::colour::kRed);
-        EXPECT_EQ(g.cmd.UiCommand, 0);
-        EXPECT_FALSE(g.result.ProgramVerifyOk);
-        EXPECT_FALSE(sim.serial.PortOpen());  // the port has gone with the adapter
-        EXPECT_LT(sim.clock.NowMs() - start, 10 * 60 * 1000);
-        CommandLoopPass();  // the loop goes on
-        EXPECT_EQ(g.cmd.UiCommand, 0);
-    }
-};
-
-TEST_F(UnplugTest, ReceiverUnpluggedMidProgramEndsWithAnError) {
-    Run(kReceiver);
-}
-TEST_F(UnplugTest, TransmitterUnpluggedMidProgramEndsWithAnError) {
-    Run(kTransmitter);
-}
-
-class EraseTest : public FlashCommandTest {
-  protected:
-    void Run(const Kind& kind) {
-        Start(kind);
-        LoadFlashWithImage();
-        StartTrace();
-        Press(frmUI().btnERASE);
-        EXPECT_EQ(g.result.ErrorCode, 0);
-        EXPECT_EQ(g.cmd.CurrentCommand, uicmdERASE);
-        EXPECT_EQ(FlashImage(), std::vector<std::uint8_t>(image.size(), 0xFF));
-        EXPECT_EQ(device->CountOf(WRITE_PAGE_CMD), 0);
-        EXPECT_EQ(device->CountOf(CRC_PAGE_CMD), 0);
-        EXPECT_TRUE(TraceHas("ShowMsg( ERASE OK )"));
-        EXPECT_GT(IndexOfLast(GO_CMD), IndexOfLast(ERASE_PAGE_CMD));
-        EXPECT_GT(IndexOfLast(ID_CMD), IndexOfLast(ERASE_PAGE_CMD));
-        EXPECT_EQ(g.cmd.UiCommand, 0);
-        EXPECT_TRUE(PortAt115200());
-    }
-};
-
-TEST_F(EraseTest, ReceiverIsLeftBlankAndRestarted) {
-    Run(kReceiver);
-}
-TEST_F(EraseTest, MasterIsLeftBlankAndRestarted) {
-    Run(kMaster);
+    EXPECT_EQ(g.cmd.CurrentCommand, uicmdERASE);
+    EXPECT_EQ(FlashImage(), std::vector<std::uint8_t>(image.size(), 0xFF));
+    EXPECT_EQ(device->CountOf(WRITE_PAGE_CMD) + device->CountOf(CRC_PAGE_CMD), 0);
+    EXPECT_TRUE(TraceHas("ShowMsg( ERASE OK )"));
+    EXPECT_GT(IndexOfLast(GO_CMD), IndexOfLast(ERASE_PAGE_CMD));
+    EXPECT_GT(IndexOfLast(ID_CMD), IndexOfLast(ERASE_PAGE_CMD));
+    ExpectReadyForTheNextCommand();
 }
 
 }  // namespace
