@@ -1,4 +1,6 @@
 // Identification of packet-bootloader devices: the device record, revisions, failures.
+#include <tuple>
+
 #include "program_fixture.h"
 #include "scripted_device.h"
 #include "serial/comm.h"
@@ -118,27 +120,26 @@ TEST_F(IdentificationTest, PrefixedTransmitterTellsItsRevision) {
     EXPECT_EQ(g.dev.DevRev, "Rev M3.4D");
 }
 
-TEST_F(IdentificationTest, TypesTwoAndFourKeepThePreviousPrefix) {
-    g.dev.DevRevPrefix = "Q";
-    AnswerId(4, 0);
-    AnswerFlashMode();
-    AnswerBootloader("10a");
-    ASSERT_TRUE(xmitID_CMD());
-    EXPECT_EQ(g.dev.DevDisplayName, "Monolink");
-    EXPECT_EQ(g.dev.DevLetter, "D");
-    EXPECT_EQ(g.dev.DevRevPrefix, "Q");
-}
-
-TEST_F(IdentificationTest, UnknownTypeIsFoundWithEmptyNames) {
-    g.dev.DevLetter = "D";
-    AnswerId(9, 0);
-    AnswerFlashMode();
-    AnswerBootloader("10a");
-    ASSERT_TRUE(xmitID_CMD());
-    EXPECT_TRUE(g.dev.DeviceFound);
-    EXPECT_EQ(g.dev.DevIdName, "");
-    EXPECT_EQ(g.dev.DevDisplayName, "");
-    EXPECT_EQ(g.dev.DevLetter, "D");
+TEST_F(IdentificationTest, TypesTwoAndFourKeepThePrefixAndUnknownTypesTheLetter) {
+    // type, display name, id name, letter
+    using Row = std::tuple<int, std::string, std::string, std::string>;
+    for (auto [type, display, id, letter] :
+         std::vector<Row>{{2, "TWPx  Transmitter", "VLNMINI", "H"},
+                          {4, "Monolink", "QTRUSB", "D"},
+                          {9, "", "", "K"}}) {
+        g.dev.DevRevPrefix = "Q";
+        g.dev.DevLetter = "K";
+        AnswerId(type, 0);
+        AnswerFlashMode();
+        AnswerBootloader("10a");
+        ASSERT_TRUE(xmitID_CMD()) << type;
+        Delay(10);  // the GO packet reaches the device before the next round
+        EXPECT_TRUE(g.dev.DeviceFound);
+        EXPECT_EQ(g.dev.DevDisplayName, display);
+        EXPECT_EQ(g.dev.DevIdName, id);
+        EXPECT_EQ(g.dev.DevLetter, letter);
+        EXPECT_EQ(g.dev.DevRevPrefix, "Q");
+    }
 }
 
 TEST_F(IdentificationTest, ThirdAttemptSucceedsWithoutError) {
@@ -162,20 +163,15 @@ TEST_F(IdentificationTest, SilentDeviceGivesUpAfterFourAttemptsShowingNothing) {
 }
 
 TEST_F(IdentificationTest, WrongFlashModeAnswerIsReportedWithTheBytes) {
-    AnswerId(3, 1);
-    device->Reply(Bytes({4, 0x99, 0, 0}));
-    EXPECT_FALSE(xmitID_CMD());
-    EXPECT_EQ(g.result.ErrorCode, 1501);
-    EXPECT_FALSE(g.dev.DeviceFound);
+    for (const std::string& answer : {Bytes({4, 0x99, 0, 0}), Bytes({0x53})}) {
+        AnswerId(3, 1);
+        device->Reply(answer);  // one byte is a wrong answer, not a stray read
+        EXPECT_FALSE(xmitID_CMD());
+        EXPECT_EQ(g.result.ErrorCode, 1501);
+        EXPECT_FALSE(g.dev.DeviceFound);
+    }
     EXPECT_EQ(frmUI().lblPASS.Caption, "ERROR CODE: 1501");
-    EXPECT_EQ(frmUI().lblSCAN.Caption, "An error has occured obtaining device ID.\r\r 04 99 00 00");
-}
-
-TEST_F(IdentificationTest, OneByteFlashModeAnswerIsWrongNotAStrayRead) {
-    AnswerId(3, 1);
-    device->Reply(Bytes({0x53}));
-    EXPECT_FALSE(xmitID_CMD());
-    EXPECT_EQ(g.result.ErrorCode, 1501);
+    EXPECT_EQ(frmUI().lblSCAN.Caption, "An error has occured obtaining device ID.\r\r 53");
 }
 
 TEST_F(IdentificationTest, BootloaderThatNeverTellsItsRevisionEndsWithAnError) {
@@ -187,15 +183,13 @@ TEST_F(IdentificationTest, BootloaderThatNeverTellsItsRevisionEndsWithAnError) {
     EXPECT_LT(sim.clock.NowMs() - start, 30000);
 }
 
-TEST_F(IdentificationTest, WaitForQtrStopsAtTheReadyByte) {
+TEST_F(IdentificationTest, WaitForQtrStopsAtTheReadyByteOrTimesOut) {
     device->SendNow(Bytes({1, 2, 8, 9}));
     WaitForQTR();
     EXPECT_EQ(g.link.RcvArray[0], 1);
     EXPECT_EQ(g.link.RcvArray[2], 8);
     EXPECT_EQ(frmUI().lblPASS.Caption, "Waiting for response...");
-}
-
-TEST_F(IdentificationTest, WaitForQtrDropsWhatDoesNotFitAndTimesOut) {
+    // What does not fit is dropped.
     device->SendNow(std::string(80, '\x01'));
     const auto start = sim.clock.NowMs();
     WaitForQTR();
