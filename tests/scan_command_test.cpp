@@ -1,4 +1,6 @@
 // SCAN: finding and identifying a packet-bootloader device on the selected port.
+#include <algorithm>
+
 #include "commands/commands.h"
 #include "program_fixture.h"
 #include "scripted_device.h"
@@ -68,7 +70,6 @@ TEST_F(ScanCommandTest, DeviceThatNeverSaysReadyIsStillFound) {
     const auto start = sim.clock.NowMs();
     Scan();
     EXPECT_EQ(F().lblPASS.Caption, "TARN Product Found");
-    ASSERT_GE(device->Packets().size(), 1u);
     EXPECT_GE(sim.clock.NowMs() - start, 3500);
 }
 
@@ -84,12 +85,11 @@ TEST_F(ScanCommandTest, NothingAttachedIsNotFound) {
     EXPECT_TRUE(F().btnSCAN.Enabled);
     // One ID packet from the scan; nothing answered, so no identification follows.
     EXPECT_EQ(device->Packets().size(), 1u);
-}
-
-TEST_F(ScanCommandTest, WrongAnswerToTheScanIsNotFound) {
+    // A wrong answer is no answer.
     device->Reply(Bytes({4, 0x53, 0, 0}));
     Scan();
     EXPECT_EQ(F().lblPASS.Caption, "TARN Product Not Found");
+    EXPECT_FALSE(g.dev.DeviceFound);
 }
 
 TEST_F(ScanCommandTest, PendingErrorIsOnlyCleared) {
@@ -108,10 +108,13 @@ TEST_F(ScanCommandTest, PortTakenByAnotherProgramIsReported) {
     StartTrace();
     Scan();
     EXPECT_EQ(F().lblPASS.Caption, "TARN Product Not Found");
-    bool said = false;
-    for (const auto& l : TraceLines())
-        said |= l.find("in use by another program") != std::string::npos;
-    EXPECT_TRUE(said);
+    const auto lines = TraceLines();
+    auto said = [&](const std::string& text) {
+        return std::any_of(lines.begin(), lines.end(),
+                           [&](const std::string& l) { return l.find(text) != std::string::npos; });
+    };
+    EXPECT_TRUE(said("in use by another program"));
+    EXPECT_TRUE(said("ShowMsg( Scanning COM3.. )"));  // cut to fifteen characters
 }
 
 TEST_F(ScanCommandTest, AdapterPulledOutMidScanEndsCleanly) {
@@ -142,15 +145,6 @@ TEST_F(ScanCommandTest, KeyboardPortSendsNothingOnTheSerialPort) {
     EXPECT_EQ(line->Wire(), "");
     EXPECT_EQ(F().lblPASS.Caption, "TARN Product Not Found");
     EXPECT_EQ(g.port.CommPortNumber, 99);
-}
-
-TEST_F(ScanCommandTest, ScanningTextIsCutToFifteenCharacters) {
-    StartTrace();
-    Scan();
-    bool seen = false;
-    for (const auto& l : TraceLines())
-        seen |= l.find("ShowMsg( Scanning COM3.. )") != std::string::npos;
-    EXPECT_TRUE(seen);
 }
 
 }  // namespace
