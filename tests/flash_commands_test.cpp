@@ -161,6 +161,11 @@ TEST_P(VlnDevice, VerifyAfterProgramUsesTheImageInMemoryAndOnlyTheMasterWaits) {
         const std::int64_t firstMs = (device->Packets().front().atUs - verifyStartUs) / 1000;
         EXPECT_TRUE(firstMs >= 3000 && firstMs < 4000) << firstMs;
     }
+    // Without a program before it, the file is read again and its loss is reported.
+    device->ClearLog();
+    Press(frmUI().btnVERIFY);
+    EXPECT_EQ(g.result.ErrorCode, 1001);
+    EXPECT_EQ(device->Packets().size(), 0u);
 }
 
 TEST_F(FlashCommandTest, VerifyAloneReportsVerifyOk) {

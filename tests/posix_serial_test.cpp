@@ -1,5 +1,5 @@
 // The Linux COM port, port map and poll loop, against pseudo-terminals opened by the test
-// and device folders made in a temporary folder; and a device behind rompush-devsim.
+// and device folders made in a temporary folder.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -404,35 +404,6 @@ TEST_F(PosixSerialTest, WaitingDoesNotSpinAndEndsWhenTheEndIsRequested) {
     EXPECT_TRUE(loop.EndRequested());
     EXPECT_THROW(loop.DoEvents(), ProgramEnded);
     EXPECT_THROW(loop.WaitForEvents(10), ProgramEnded);
-}
-
-// ---- a device behind rompush-devsim -----------------------------------------------------
-
-TEST_F(PosixSerialTest, DeviceUnpluggedBehindTheSimulatorMakesThePortVanish) {
-    const std::string program = DevSimProgram();
-    if (program.empty())
-        GTEST_SKIP() << "rompush-devsim not built";
-    DevSim sim(program, {"--folder", folder_.string(), "--type", "3", "--fault", "unplug,cmd=FLASH",
-                         "--quiet"});
-    ASSERT_NE(std::string::npos, sim.Line().find("COM1")) << sim.Line();
-
-    PosixSerialPort port(Map());
-    PollEventLoop loop(timer, &port);
-    port.SetSettings("115200,N,8,1");
-    port.SetPortOpen(true);
-    const auto start = Clock::now();
-    while (port.InBufferCount() == 0 && MsSince(start) < 2000)
-        loop.WaitForEvents(50);
-    ASSERT_EQ("\x08", port.Input());                  // powered up by the open: the ready byte
-    port.Output(std::string("\x04\x52\x00\x00", 4));  // bad CRC: ignored
-    port.Output(std::string("\x04\x52\xB6\x73", 4));  // FLASH_CMD
-    while (!port.Lost() && MsSince(start) < 5000) {
-        loop.WaitForEvents(50);
-        port.InBufferCount();
-    }
-    EXPECT_TRUE(port.Lost());
-    EXPECT_EQ(0, port.InBufferCount());
-    port.Output("x");
 }
 
 }  // namespace

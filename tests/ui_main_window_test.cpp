@@ -107,7 +107,7 @@ Label& LabelOf(Row row) {
 }
 
 struct ErrorCase {
-    int code;
+    std::vector<int> codes;
     bool afterProgram;
     Row row;
     bool highlight;
@@ -116,86 +116,86 @@ struct ErrorCase {
 
 TEST_F(MainWindowTest, EveryErrorCodeShowsItsTextOnItsRow) {
     const std::string excerpt = "\r\r:10000000A";  // the first 10 characters of the line
-    const std::string open =
-        "An error has occured while trying to open the selected file.  Check that the file is "
-        "not being read or edited by another program.";
-    const std::string eof = "EOF character missing in selected file.  " + excerpt;
-    const std::string header = "Header character missing in selected file.  " + excerpt;
     const std::string command = "A command response error occurred.  \r\r";
     const std::string timeout = "A response timeout error occurred.  \r\r";
-    const std::string crcAfterProgram = "A CRC error occured after programming.";
-    const std::string crc =
-        "A CRC error has occured.  Check that the correct file has been selected and retest.";
-    const std::string notOpened = "Programming file cannot be opened.";
     const std::string notResponding = "Target hardware not responding.";
+    const std::string nonFlashable =
+        "\r\nNon-flashable device that cannot\r\nbe erased or programmed.\r\n";
     const std::vector<ErrorCase> cases = {
-        {1001, false, Row::HexFile, false, open},
-        {1002, false, Row::HexFile, false,
+        {{1001},
+         false,
+         Row::HexFile,
+         false,
+         "An error has occured while trying to open the selected file.  Check that the file is "
+         "not being read or edited by another program."},
+        {{1002},
+         false,
+         Row::HexFile,
+         false,
          "This hex file is for: \rTARN product is : \rCannot program with this file."},
-        {1003, false, Row::HexFile, true, "Check sum error occurred.  " + excerpt},
-        {1004, false, Row::HexFile, true, eof},
-        {1005, false, Row::HexFile, true, eof},
-        {1006, false, Row::HexFile, true, eof},
-        {1007, false, Row::HexFile, true, header},
-        {1008, false, Row::HexFile, true, header},
-        {1009, false, Row::HexFile, true, header},
-        {1202, false, Row::Program, false, notOpened},
-        {1605, false, Row::Program, false, notOpened},
-        {1301, true, Row::Program, false, crcAfterProgram},
-        {1401, true, Row::Program, false, crcAfterProgram},
-        {1301, false, Row::Verify, false, crc},
-        {1401, false, Row::Verify, false, crc},
-        {1302, true, Row::Program, true, timeout},
-        {1402, true, Row::Program, true, timeout},
-        {1302, false, Row::Verify, false, timeout},
-        {1402, false, Row::Verify, false, timeout},
-        {1501, false, Row::Scan, true, "An error has occured obtaining device ID.\r\r"},
-        {1602, false, Row::Verify, false, notResponding},
-        {1603, false, Row::Program, false, "USB serial not found or not supported."},
-        {1604, false, Row::Program, false, notResponding},
-        {1607, false, Row::Program, false, "USB programming file not received."},
-        {1608, false, Row::Program, false, "QRX programming file not received."},
-        {3003, false, Row::Program, true, command},
-        {3004, false, Row::Program, true, command},
-        {4003, false, Row::Program, true, command},
-        {4004, false, Row::Program, true, command},
-        {4005, false, Row::Program, true, command},
-        {3005, false, Row::Program, true, timeout},
-        {4006, false, Row::Program, true, timeout},
-        {5001, false, Row::Erase, false, "Incomplete configuration data received from device."},
-        {6001, false, Row::Scan, false,
-         "\r\nNon-flashable device that cannot\r\nbe erased or programmed.\r\n"},
-        {8001, false, Row::Program, false, "CRC check failed."},
-        {8002, false, Row::Program, false, "ACK to last command not received."},
+        {{1003}, false, Row::HexFile, true, "Check sum error occurred.  " + excerpt},
+        {{1004, 1005, 1006},
+         false,
+         Row::HexFile,
+         true,
+         "EOF character missing in selected file.  " + excerpt},
+        {{1007, 1008, 1009},
+         false,
+         Row::HexFile,
+         true,
+         "Header character missing in selected file.  " + excerpt},
+        {{1202, 1605}, false, Row::Program, false, "Programming file cannot be opened."},
+        {{1301, 1401}, true, Row::Program, false, "A CRC error occured after programming."},
+        {{1301, 1401},
+         false,
+         Row::Verify,
+         false,
+         "A CRC error has occured.  Check that the correct file has been selected and retest."},
+        {{1302, 1402}, true, Row::Program, true, timeout},
+        {{1302, 1402}, false, Row::Verify, false, timeout},
+        {{1501}, false, Row::Scan, true, "An error has occured obtaining device ID.\r\r"},
+        {{1602}, false, Row::Verify, false, notResponding},
+        {{1603}, false, Row::Program, false, "USB serial not found or not supported."},
+        {{1604}, false, Row::Program, false, notResponding},
+        {{1607}, false, Row::Program, false, "USB programming file not received."},
+        {{1608}, false, Row::Program, false, "QRX programming file not received."},
+        {{3003, 3004, 4003, 4004, 4005}, false, Row::Program, true, command},
+        {{3005, 4006}, false, Row::Program, true, timeout},
+        {{5001}, false, Row::Erase, false, "Incomplete configuration data received from device."},
+        {{6001}, false, Row::Scan, false, nonFlashable},
+        {{8001}, false, Row::Program, false, "CRC check failed."},
+        {{8002}, false, Row::Program, false, "ACK to last command not received."},
     };
     for (const ErrorCase& c : cases) {
-        SCOPED_TRACE("code " + std::to_string(c.code) + (c.afterProgram ? " after PROGRAM" : ""));
-        FrmUI& f = Show(c.code, c.afterProgram);
-        EXPECT_EQ(ErrorText(c.code), c.text);
-        EXPECT_EQ(f.lblPASS.Caption, "ERROR CODE: " + std::to_string(c.code));
-        const Label& label = LabelOf(c.row);
-        EXPECT_EQ(label.Caption, c.text);
-        EXPECT_EQ(label.Top, 180);
-        EXPECT_EQ(label.Height, c.code == 6001 ? 830 : 650);  // three lines need more room
-        EXPECT_EQ(label.BackColor, colour::kRed);
-        EXPECT_EQ(label.ForeColor, colour::kWhite);
-        // Only the row's own line lights up, across the description.
-        for (auto [row, line] :
-             {std::pair{Row::Scan, &f.linSCAN}, std::pair{Row::HexFile, &f.linHEXFILE},
-              std::pair{Row::Program, &f.linPROGRAM}}) {
-            const bool lit = c.highlight && row == c.row;
-            EXPECT_EQ(line->Visible, lit) << line->Name;
-            if (lit) {
-                EXPECT_EQ(std::vector({line->X1, line->X2, line->Y1, line->Y2}),
-                          std::vector({2880, 5520, 480, 480}));
+        for (int code : c.codes) {
+            SCOPED_TRACE("code " + std::to_string(code) + (c.afterProgram ? " after PROGRAM" : ""));
+            FrmUI& f = Show(code, c.afterProgram);
+            EXPECT_EQ(ErrorText(code), c.text);
+            EXPECT_EQ(f.lblPASS.Caption, "ERROR CODE: " + std::to_string(code));
+            const Label& label = LabelOf(c.row);
+            EXPECT_EQ(label.Caption, c.text);
+            EXPECT_EQ(label.Top, 180);
+            EXPECT_EQ(label.Height, code == 6001 ? 830 : 650);  // three lines need more room
+            EXPECT_EQ(label.BackColor, colour::kRed);
+            EXPECT_EQ(label.ForeColor, colour::kWhite);
+            // Only the row's own line lights up, across the description.
+            for (auto [row, line] :
+                 {std::pair{Row::Scan, &f.linSCAN}, std::pair{Row::HexFile, &f.linHEXFILE},
+                  std::pair{Row::Program, &f.linPROGRAM}}) {
+                const bool lit = c.highlight && row == c.row;
+                EXPECT_EQ(line->Visible, lit) << line->Name;
+                if (lit) {
+                    EXPECT_EQ(std::vector({line->X1, line->X2, line->Y1, line->Y2}),
+                              std::vector({2880, 5520, 480, 480}));
+                }
             }
-        }
-        for (Row other : {Row::Scan, Row::HexFile, Row::Erase, Row::Verify, Row::Program}) {
-            EXPECT_EQ(LabelOf(other).BackColor, other == c.row ? colour::kRed : colour::kNavy);
-        }
-        // A verify failure moves the other verify row up too.
-        if (c.code / 100 == 13 || c.code / 100 == 14) {
-            EXPECT_EQ(LabelOf(c.code % 100 == 1 ? Row::Verify : Row::Program).Top, 180);
+            for (Row other : {Row::Scan, Row::HexFile, Row::Erase, Row::Verify, Row::Program}) {
+                EXPECT_EQ(LabelOf(other).BackColor, other == c.row ? colour::kRed : colour::kNavy);
+            }
+            // A verify failure moves the other verify row up too.
+            if (code / 100 == 13 || code / 100 == 14) {
+                EXPECT_EQ(LabelOf(code % 100 == 1 ? Row::Verify : Row::Program).Top, 180);
+            }
         }
     }
 }
