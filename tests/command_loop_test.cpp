@@ -3,7 +3,6 @@
 
 #include "core/main_loop.h"
 #include "program_fixture.h"
-#include "scripted_device.h"
 #include "serial/comm.h"
 #include "serial/identify.h"
 #include "ui/main_window.h"

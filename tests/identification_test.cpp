@@ -2,7 +2,6 @@
 #include <tuple>
 
 #include "program_fixture.h"
-#include "scripted_device.h"
 #include "serial/comm.h"
 #include "serial/identify.h"
 #include "serial/packets.h"

@@ -5,7 +5,6 @@
 
 #include "core/settings_file.h"
 #include "program_fixture.h"
-#include "scripted_device.h"
 #include "ui/frm_com_parameters.h"
 #include "ui/main_window.h"
 

@@ -3,7 +3,6 @@
 
 #include "commands/commands.h"
 #include "program_fixture.h"
-#include "scripted_device.h"
 #include "ui/main_window.h"
 
 namespace rompush::testing {

@@ -1,6 +1,5 @@
 // The serial link: port settings, receiving answer frames with a time-out, waiting, packets.
 #include "program_fixture.h"
-#include "scripted_device.h"
 #include "serial/comm.h"
 #include "serial/packets.h"
 
