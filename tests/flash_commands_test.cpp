@@ -1,52 +1,22 @@
 // ERASE, PROGRAM and VERIFY as the operator runs them: SCAN finds a simulated device, the
 // buttons post their commands, the command loop runs them on the virtual clock.
-#include <algorithm>
-#include <cstdio>
-#include <memory>
-#include <string>
-#include <vector>
-
 #include "commands/commands.h"
 #include "core/main_loop.h"
 #include "core/settings_file.h"
-#include "hex_file_writer.h"
-#include "program_fixture.h"
+#include "flash_fixture.h"
 #include "serial/packets.h"
-#include "sim/bootloader_device.h"
 #include "ui/main_window.h"
 
 namespace rompush::testing {
 namespace {
 
-using sim::BootloaderDevice;
-
-// The devices the commands serve: the device type and flags it answers with, its letter.
-struct Kind {
-    int type;
-    std::uint8_t flags;
-    char letter;
-    bool vln() const { return letter != 'D'; }
-    std::size_t base() const { return vln() ? kVlnBase : 0; }
-};
-constexpr Kind kReceiver{3, 0, 'D'};
-constexpr Kind kTransmitter{1, 0, 'H'};
-constexpr Kind kMaster{1, 0x08, 'M'};
-
-class FlashCommandTest : public ProgramTest {
+class FlashCommandTest : public FlashTest {
   protected:
     // Puts the device on COM3, starts the program, chooses a file for it and runs SCAN.
     void Start(const Kind& kind) {
-        kind_ = kind;
-        device = std::make_shared<BootloaderDevice>(
-            BootloaderDevice::Config::ForType(kind.type, kind.flags));
-        sim::SerialLine* attached = &sim.serial.Attach(3, device);
-        device->SetUnplugHook([attached] { attached->Unplug(); });
+        AttachDevice(3, kind);
         StartUp();
-        image = PatternImage(kind.vln() ? kVlnImageBytes : kQtrImageBytes);
-        path = PathIn("firmware.hex");
-        WriteHexFile(path, ProductCodeFor(kind.letter), static_cast<std::uint16_t>(kind.base()),
-                     image);
-        g.files.SelectedFileName = "firmware.hex";
+        g.files.SelectedFileName = "firmware.hex";  // a new program has chosen no file yet
         g.files.SelectedFilePath = path;
         Press(frmUI().btnSCAN);
         ASSERT_EQ(frmUI().lblPASS.Caption, "TARN Product Found");
@@ -58,24 +28,6 @@ class FlashCommandTest : public ProgramTest {
         button.MouseUp();
         CommandLoopPass();
     }
-    // The device's flash where the image goes.
-    std::vector<std::uint8_t> FlashImage() const {
-        const auto begin = device->Flash().begin() + static_cast<std::ptrdiff_t>(kind_.base());
-        return std::vector<std::uint8_t>(begin, begin + static_cast<std::ptrdiff_t>(image.size()));
-    }
-    void LoadFlashWithImage() {
-        std::copy(image.begin(), image.end(),
-                  device->Flash().begin() + static_cast<std::ptrdiff_t>(kind_.base()));
-    }
-    // Index of the last packet of the command, -1 when none came.
-    int IndexOfLast(std::uint8_t command) const {
-        const auto& packets = device->Packets();
-        for (std::size_t i = packets.size(); i > 0; --i) {
-            if (packets[i - 1].command == command)
-                return static_cast<int>(i - 1);
-        }
-        return -1;
-    }
     bool TraceHas(const std::string& text) {
         const auto lines = TraceLines();
         return std::any_of(lines.begin(), lines.end(),
@@ -86,14 +38,6 @@ class FlashCommandTest : public ProgramTest {
         EXPECT_TRUE(sim.serial.PortOpen() && sim.serial.Settings() == "115200,N,8,1");
         EXPECT_EQ(g.cmd.UiCommand, 0);
     }
-    const ui::FrmUI& F() { return frmUI(); }
-
-    std::shared_ptr<BootloaderDevice> device;
-    std::vector<std::uint8_t> image;
-    std::string path;
-
-  private:
-    Kind kind_{};
 };
 
 TEST_F(FlashCommandTest, ReceiverProgramRunsVerifyAndReportsBoth) {
@@ -170,7 +114,7 @@ TEST_P(VlnDevice, VerifyAfterProgramUsesTheImageInMemoryAndOnlyTheMasterWaits) {
 
 TEST_F(FlashCommandTest, VerifyAloneReportsVerifyOk) {
     Start(kReceiver);
-    LoadFlashWithImage();
+    LoadFlash();
     Press(frmUI().btnVERIFY);
     EXPECT_EQ(g.result.ErrorCode, 0);
     EXPECT_EQ(F().lblPASS.Caption, "Verify OK");
@@ -184,7 +128,7 @@ TEST_F(FlashCommandTest, FailedReceiverProgramLeavesEverythingForTheNextAttempt)
     WriteFile(IniPath(), ReadFile(IniPath()));  // the settings file as it stands
     const std::string settingsBefore = ReadFile(IniPath());
     const std::string lastUsedBefore = g.files.LastUsedPath;
-    device->AddFault(sim::ParseFault("wrong,cmd=ERASE_PAGE,skip=5").value());
+    device->AddFault(Spoil("wrong,cmd=ERASE_PAGE,skip=5"));
     Press(frmUI().btnPROGRAM);
 
     EXPECT_EQ(g.result.ErrorCode, 3004);
@@ -226,11 +170,11 @@ TEST_P(FailedVerify, ShowsInItsRowAndEndsTheProgramState) {
         ASSERT_EQ(g.cmd.UiCommand, uicmdVERIFY);
         ASSERT_TRUE(g.result.ProgramVerifyOk);
     } else {
-        LoadFlashWithImage();
+        LoadFlash();
         frmUI().btnVERIFY.MouseUp();
     }
     if (c.noFlashMode) {
-        device->AddFault(sim::ParseFault("silence,cmd=FLASH").value());
+        device->AddFault(Spoil("silence,cmd=FLASH"));
     } else {
         device->Flash()[c.kind.base() + 5 * 512 + 3] ^= 0x40;  // a page every verify checks
     }
@@ -265,7 +209,7 @@ TEST_P(FailedVerify, ShowsInItsRowAndEndsTheProgramState) {
 TEST_P(EachDevice, UnpluggedMidProgramEndsWithAnError) {
     const Kind& kind = GetParam();
     Start(kind);
-    device->AddFault(sim::ParseFault("unplug,cmd=WRITE_PAGE,skip=20,times=1").value());
+    device->AddFault(Spoil("unplug,cmd=WRITE_PAGE,skip=20,times=1"));
     const auto start = sim.clock.NowMs();
     Press(frmUI().btnPROGRAM);
     EXPECT_EQ(g.result.ErrorCode, kind.vln() ? 4003 : 3003);
@@ -281,7 +225,7 @@ TEST_P(EachDevice, UnpluggedMidProgramEndsWithAnError) {
 
 TEST_P(EachDevice, EraseLeavesTheDeviceBlankAndRestarted) {
     Start(GetParam());
-    LoadFlashWithImage();
+    LoadFlash();
     StartTrace();
     Press(frmUI().btnERASE);
     EXPECT_EQ(g.result.ErrorCode, 0);

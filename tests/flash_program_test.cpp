@@ -2,53 +2,29 @@
 // virtual clock: the packets on the wire, the flash they leave, the errors and where they show.
 #include "serial/flash_program.h"
 
-#include <algorithm>
-#include <cstdio>
-#include <memory>
-#include <string>
-#include <vector>
-
-#include "hex_file_writer.h"
+#include "flash_fixture.h"
 #include "hexfile/hex_validation.h"
-#include "program_fixture.h"
 #include "serial/comm.h"
 #include "serial/flash_verify.h"
 #include "serial/packets.h"
-#include "sim/bootloader_device.h"
 #include "ui/main_window.h"
 
 namespace rompush::testing {
 namespace {
 
-using sim::BootloaderDevice;
 using Bytes = std::vector<std::uint8_t>;
 
-// A fault written as rompush-devsim takes it ("wrong,cmd=ERASE_PAGE,skip=2").
-sim::Fault Spoil(const char* text) {
-    return sim::ParseFault(text).value();
-}
-
-class FlashRoutineTest : public ProgramTest {
+class FlashRoutineTest : public FlashTest {
   protected:
     // A device on the next free COM port, the port open at 115200 baud, and a file of the
-    // device's family: a QTR receiver ("D", type 3) or a VLN transmitter ("H", type 2).
-    // Earlier devices stay on their lines, so nothing they have scheduled outlives them.
+    // device's family: a QTR receiver or a VLN transmitter (type 2, "H"). Earlier devices stay
+    // on their lines, so nothing they have scheduled outlives them.
     void Attach(bool vln, const Bytes& image = {}) {
-        vln_ = vln;
         g.dev = {};  // as a fresh program: the last device's letter would not match the file
-        device = std::make_shared<BootloaderDevice>(BootloaderDevice::Config::ForType(vln ? 2 : 3));
-        const int port = nextPort_++;
-        sim::SerialLine* attached = &sim.serial.Attach(port, device);
-        line = attached;
-        device->SetUnplugHook([attached] { attached->Unplug(); });
+        AttachDevice(nextPort_, vln ? Kind{2, 0, 'H'} : kReceiver, image);
         ui::frmUI_Load();
         g.port.BaudSetting = "115200";
-        ASSERT_TRUE(SetCommPort(static_cast<std::uint8_t>(port)));
-        this->image = image.empty() ? PatternImage(vln ? kVlnImageBytes : kQtrImageBytes) : image;
-        const std::string path = PathIn("firmware.hex");
-        WriteHexFile(path, ProductCodeFor(vln ? 'H' : 'D'), Base(), this->image);
-        g.files.SelectedFileName = "firmware.hex";
-        g.files.SelectedFilePath = path;
+        ASSERT_TRUE(SetCommPort(static_cast<std::uint8_t>(nextPort_++)));
     }
     // Runs the family's routine as the command does.
     void Run(std::uint8_t command) {
@@ -56,37 +32,13 @@ class FlashRoutineTest : public ProgramTest {
         g.result.ProgramMode = command == uicmdPROGRAM;
         g.result.ErrorCode = 0;
         if (command == uicmdVERIFY) {
-            vln_ ? VerifyVLN() : VerifyQTR();
+            kind_.vln() ? VerifyVLN() : VerifyQTR();
         } else {
-            vln_ ? EraseProgramVLN() : EraseProgramQTR();
+            kind_.vln() ? EraseProgramVLN() : EraseProgramQTR();
         }
     }
-    std::size_t Base() const { return vln_ ? kVlnBase : 0; }
-    std::vector<const BootloaderDevice::ReceivedPacket*> PacketsOf(std::uint8_t command) const {
-        std::vector<const BootloaderDevice::ReceivedPacket*> found;
-        for (const auto& packet : device->Packets()) {
-            if (packet.command == command)
-                found.push_back(&packet);
-        }
-        return found;
-    }
-    // The device's flash where the image goes, and setting it as after a good program.
-    Bytes FlashImage() const {
-        const auto begin = device->Flash().begin() + static_cast<std::ptrdiff_t>(Base());
-        return Bytes(begin, begin + static_cast<std::ptrdiff_t>(image.size()));
-    }
-    void LoadFlash() {
-        std::copy(image.begin(), image.end(),
-                  device->Flash().begin() + static_cast<std::ptrdiff_t>(Base()));
-    }
-    const ui::FrmUI& F() { return frmUI(); }
-
-    std::shared_ptr<BootloaderDevice> device;
-    sim::SerialLine* line = nullptr;
-    Bytes image;
 
   private:
-    bool vln_ = false;
     int nextPort_ = 2;
 };
 

@@ -94,6 +94,14 @@ TEST_F(MainWindowTest, ShowMsgAndDisplayErrorColourTheBannerAndTraceIt) {
                                         "        DisplayError()",
                                         "                ShowMsg( ERROR CODE:1003 )"}));
     EXPECT_EQ(g.trace.TraceIndent, "");
+
+    // The status panels exist before the window loads; a second load adds none.
+    ResetState();
+    SetStatusPanel5("COM1");
+    EXPECT_EQ(frmUI().StatusBar1.Panels.at(4).Text, "COM1");
+    frmUI_Load();
+    frmUI_Load();
+    EXPECT_EQ(frmUI().StatusBar1.Panels.size(), 5u);
 }
 
 // ---- the error table -------------------------------------------------------------------
@@ -282,21 +290,17 @@ TEST_F(MainWindowTest, CodesWithoutARowShowNothing) {
 
 // ---- code 0: the descriptions come back ---------------------------------------------------
 
-TEST_F(MainWindowTest, CodeZeroRestoresTheRowsAfterAnError) {
+TEST_F(MainWindowTest, CodeZeroRestoresTheRowsForTheFileTheDeviceAndTheMode) {
+    FrmUI& f = frmUI();
     const auto loaded = WindowLook();
-    for (int code : {1501, 1003, 4006, 5001}) {
+    for (int code : {1501, 1003, 4006, 5001, 1301}) {
         g.result.ErrorCode = static_cast<std::int16_t>(code);
         DisplayError();
     }
-    frmUI().lblVERIFY.BackColor = colour::kRed;
-    frmUI().lblVERIFY.Top = 180;
     g.result.ErrorCode = 0;
     DisplayError();
     EXPECT_TRUE(WindowLook() == loaded);
-}
 
-TEST_F(MainWindowTest, CodeZeroFollowsTheFileTheDeviceAndTheMode) {
-    FrmUI& f = frmUI();
     f.lblVERIFY.Visible = false;
     g.files.SelectedFileName = "fw.hex";
     f.btnHEXFILE.Caption = "fw.hex";
@@ -634,15 +638,6 @@ TEST_F(MainWindowTest, DefaultUIBringsBackTheLoadedButtons) {
         EXPECT_FALSE(c->Visible) << c->Name;
     }
     EXPECT_TRUE(f.txtSerialDisplay.Visible);  // the console has its own exit
-}
-
-TEST_F(MainWindowTest, StatusPanelsExistBeforeAndAfterLoading) {
-    ResetState();
-    SetStatusPanel5("COM1");
-    EXPECT_EQ(frmUI().StatusBar1.Panels.at(4).Text, "COM1");
-    frmUI_Load();
-    frmUI_Load();  // a second load must not add panels again
-    EXPECT_EQ(frmUI().StatusBar1.Panels.size(), 5u);
 }
 
 }  // namespace
