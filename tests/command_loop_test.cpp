@@ -144,37 +144,32 @@ TEST_F(CommandLoopTest, HeldCtrlTAsksOnceAfterReleaseInTheProgramsOwnWindowOnly)
     EXPECT_FALSE(g.trace.TraceOn);
 }
 
-TEST_F(CommandLoopTest, TraceFileStartsWithTheVersionLine) {
-    Start();
-    const std::string path = PathIn("mytrace.txt");
-    sim.dialogs.AnswerNext(platform::mb::kAnswerYes);
-    sim.dialogs.ChooseNextFile(path);
-    TraceQuestion();
-    ASSERT_TRUE(g.trace.TraceOn);
-    EXPECT_EQ(frmUI().Caption, " RomPush TRACE FILE: " + path);
-    const auto& dialog = sim.dialogs.FileDialogs().back();
-    EXPECT_EQ(dialog.fileName, "*.txt");
-    EXPECT_EQ(dialog.title, "SAVE TRACE FILE");
-    EXPECT_EQ(dialog.filter, "Text Files (*.txt)|*.txt|All Files (*.*)|*.*");
-    frmUI().btnSCAN.MouseUp();
-    g.trace.File->flush();
-    EXPECT_EQ(ReadFile(path), "RomPush Ver  1.8G\r\n\r\n\r\n-----uicmdSCAN\r\n\r\n");
-}
-
-TEST_F(CommandLoopTest, CancelledOrUnwritableTraceFileLeavesTracingOff) {
+TEST_F(CommandLoopTest, TraceFileStartsWithTheVersionLineUnlessItCannotBeWritten) {
     Start();
     sim.dialogs.AnswerNext(platform::mb::kAnswerYes);
     TraceQuestion();  // the save dialog is cancelled
     EXPECT_FALSE(g.trace.TraceOn);
     EXPECT_EQ(frmUI().Caption, " RomPush Utility");
-
+    const auto& dialog = sim.dialogs.FileDialogs().back();
+    EXPECT_EQ(std::vector({dialog.fileName, dialog.title, dialog.filter}),
+              std::vector<std::string>(
+                  {"*.txt", "SAVE TRACE FILE", "Text Files (*.txt)|*.txt|All Files (*.*)|*.*"}));
     sim.dialogs.AnswerNext(platform::mb::kAnswerYes);
     sim.dialogs.ChooseNextFile(PathIn("no-such-folder/trace.txt"));
     TraceQuestion();
-    EXPECT_FALSE(g.trace.TraceOn);
-    EXPECT_FALSE(g.trace.File);
+    EXPECT_FALSE(g.trace.TraceOn || g.trace.File);
     EXPECT_EQ(sim.dialogs.Messages().back().style, 48);
     EXPECT_NE(sim.dialogs.Messages().back().prompt.find("cannot be opened"), std::string::npos);
+
+    sim.dialogs.AnswerNext(platform::mb::kAnswerYes);
+    sim.dialogs.ChooseNextFile(PathIn("mytrace.txt"));
+    TraceQuestion();
+    ASSERT_TRUE(g.trace.TraceOn);
+    EXPECT_EQ(frmUI().Caption, " RomPush TRACE FILE: " + PathIn("mytrace.txt"));
+    frmUI().btnSCAN.MouseUp();
+    g.trace.File->flush();
+    EXPECT_EQ(ReadFile(PathIn("mytrace.txt")),
+              "RomPush Ver  1.8G\r\n\r\n\r\n-----uicmdSCAN\r\n\r\n");
 }
 
 TEST_F(CommandLoopTest, TraceIndentationFollowsTheNesting) {

