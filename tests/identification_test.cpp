@@ -78,24 +78,27 @@ TEST_F(IdentificationTest, OddFlagsSkipTheApplicationRevision) {
     EXPECT_EQ(device->Packets()[1][1], FLASH_CMD);
 }
 
-TEST_F(IdentificationTest, TransmitterFlagsChooseMasterOrSlave) {
-    struct Case {
-        int flags;
-        const char* letter;
-        const char* name;
-        const char* prefix;
-    };
-    for (const Case& c :
-         {Case{0x18, "L", "TWPx  Tx (Slave)", "S"}, Case{0x10, "L", "TWPx  Tx (Slave)", "S"},
-          Case{0x08, "M", "TWPx  Tx (Master)", "M"}, Case{0x00, "H", "TWPx  Transmitter", "H"}}) {
-        AnswerId(1, c.flags);
+TEST_F(IdentificationTest, TypeAndFlagsNameTheDevice) {
+    // type, flags -> letter, display name, id name, revision prefix ("Q": the earlier one kept)
+    using Row = std::tuple<int, int, std::string, std::string, std::string, std::string>;
+    for (auto [type, flags, letter, display, id, prefix] :
+         std::vector<Row>{{1, 0x18, "L", "TWPx  Tx (Slave)", "TWPx  Tx (Slave)", "S"},
+                          {1, 0x10, "L", "TWPx  Tx (Slave)", "TWPx  Tx (Slave)", "S"},
+                          {1, 0x08, "M", "TWPx  Tx (Master)", "TWPx  Tx (Master)", "M"},
+                          {1, 0x00, "H", "TWPx  Transmitter", "VLNMINI", "H"},
+                          {2, 0x00, "H", "TWPx  Transmitter", "VLNMINI", "Q"},
+                          {4, 0x00, "D", "Monolink", "QTRUSB", "Q"},
+                          {9, 0x00, "K", "", "", "Q"}}) {  // unknown: the letter stays, no names
+        g.dev.DevRevPrefix = "Q";
+        g.dev.DevLetter = "K";
+        AnswerId(type, flags);
         AnswerFlashMode();
         AnswerBootloader("11a");
-        ASSERT_TRUE(xmitID_CMD()) << c.flags;
+        ASSERT_TRUE(xmitID_CMD()) << type << " " << flags;
         Delay(10);  // the GO packet reaches the device before the next round
-        EXPECT_EQ(g.dev.DevLetter, c.letter);
-        EXPECT_EQ(g.dev.DevDisplayName, c.name);
-        EXPECT_EQ(g.dev.DevRevPrefix, c.prefix);
+        EXPECT_EQ(std::vector(
+                      {g.dev.DevLetter, g.dev.DevDisplayName, g.dev.DevIdName, g.dev.DevRevPrefix}),
+                  std::vector({letter, display, id, prefix}));
         EXPECT_EQ(g.dev.DevRev, "");  // no &HC3 prefix: no application revision
     }
 }
@@ -109,28 +112,6 @@ TEST_F(IdentificationTest, PrefixedTransmitterTellsItsRevision) {
     ASSERT_TRUE(xmitID_CMD());
     EXPECT_EQ(g.dev.DevLetter, "M");
     EXPECT_EQ(g.dev.DevRev, "Rev M3.4D");
-}
-
-TEST_F(IdentificationTest, TypesTwoAndFourKeepThePrefixAndUnknownTypesTheLetter) {
-    // type, display name, id name, letter
-    using Row = std::tuple<int, std::string, std::string, std::string>;
-    for (auto [type, display, id, letter] :
-         std::vector<Row>{{2, "TWPx  Transmitter", "VLNMINI", "H"},
-                          {4, "Monolink", "QTRUSB", "D"},
-                          {9, "", "", "K"}}) {
-        g.dev.DevRevPrefix = "Q";
-        g.dev.DevLetter = "K";
-        AnswerId(type, 0);
-        AnswerFlashMode();
-        AnswerBootloader("10a");
-        ASSERT_TRUE(xmitID_CMD()) << type;
-        Delay(10);  // the GO packet reaches the device before the next round
-        EXPECT_TRUE(g.dev.DeviceFound);
-        EXPECT_EQ(g.dev.DevDisplayName, display);
-        EXPECT_EQ(g.dev.DevIdName, id);
-        EXPECT_EQ(g.dev.DevLetter, letter);
-        EXPECT_EQ(g.dev.DevRevPrefix, "Q");
-    }
 }
 
 TEST_F(IdentificationTest, ThirdAttemptSucceedsWithoutError) {
