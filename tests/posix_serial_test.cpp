@@ -172,8 +172,10 @@ TEST_F(PosixSerialTest, OpensWithSettingsWritesAndReads) {
     ASSERT_EQ(0, ::tcgetattr(pty.Master(), &tio));
     EXPECT_EQ(B9600, ::cfgetospeed(&tio));
     port.SetSettings("115200,N,8,1");  // and so do new ones while it is open
+    port.SetHandshaking(2);
     ASSERT_EQ(0, ::tcgetattr(pty.Master(), &tio));
     EXPECT_EQ(B115200, ::cfgetospeed(&tio));
+    EXPECT_TRUE(tio.c_cflag & CRTSCTS);
 
     // Bytes 0..255 travel unchanged both ways.
     std::string all;
