@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/state.h"
@@ -40,6 +41,19 @@ std::vector<Look> WindowLook() {
     for (Control* c : frmUI().Controls())
         look.push_back(LookOf(*c));
     return look;
+}
+
+// Which of ERASE, VERIFY, HEX FILE, PROGRAM, Get Last Used, the MAIN, USB and QRX options
+// and the diagnostics button are enabled, as a string of 1 and 0.
+std::string EnabledButtons() {
+    FrmUI& f = frmUI();
+    std::string enabled;
+    for (Control* c : std::vector<Control*>{&f.btnERASE, &f.btnVERIFY, &f.btnHEXFILE, &f.btnPROGRAM,
+                                            &f.btnLASTUSED, &f.optMAIN, &f.optUSB, &f.optQRX,
+                                            &f.btnShowDiagnostic}) {
+        enabled += c->Enabled ? '1' : '0';
+    }
+    return enabled;
 }
 
 class MainWindowTest : public testing::ProgramTest {
@@ -229,12 +243,7 @@ TEST_F(MainWindowTest, ColourOnlyRowsKeepTheirDescriptions) {
 
 TEST_F(MainWindowTest, AnswerBytesAndLineExcerptsInTheTexts) {
     g.link.RcvArray = {3, 7, 0x41, 0, 0x99};  // the byte beyond the count is not shown
-    g.result.ErrorCode = 4003;
-    DisplayError();
-    EXPECT_EQ(frmUI().lblPROGRAM.Caption, "A command response error occurred.  \r\r 07 41 00");
-    g.link.RcvArray[0] = 1;
-    g.link.RcvArray[1] = 0xAB;
-    EXPECT_EQ(ErrorText(1501), "An error has occured obtaining device ID.\r\r AB");
+    EXPECT_EQ(ErrorText(4003), "A command response error occurred.  \r\r 07 41 00");
     // A garbled count stops at the buffer's end.
     g.link.RcvArray.fill(0x5A);
     g.link.RcvArray[0] = 200;
@@ -363,34 +372,25 @@ TEST_F(MainWindowTest, CodeZeroRestoresTheRowsForTheFileTheDeviceAndTheMode) {
 
 TEST_F(MainWindowTest, NormalModeOpensTheStepsTheDeviceAndFileAllow) {
     FrmUI& f = frmUI();
-    // letter, revision, file, error, device found -> ERASE, VERIFY, PROGRAM enabled
-    struct Case {
-        const char* letter;
-        bool rev, file;
-        int error;
-        bool found, erase, verify, program;
-    };
-    for (const Case& c : {Case{"D", true, true, 0, true, true, true, true},
-                          Case{"D", false, true, 0, true, false, false, true},
-                          Case{"D", true, false, 0, true, true, false, false},
-                          Case{"D", true, true, 1002, true, true, false, false},
-                          Case{"D", true, true, 0, false, false, false, false},
-                          Case{"K", true, true, 0, true, false, false, true}}) {
-        SCOPED_TRACE(std::string(c.letter) + " rev " + std::to_string(c.rev) + " file " +
-                     std::to_string(c.file) + " error " + std::to_string(c.error));
+    // letter, revision, file, error, device found -> the enabled buttons
+    using Row = std::tuple<std::string, bool, bool, int, bool, std::string>;
+    for (auto [letter, rev, file, error, found, enabled] :
+         std::vector<Row>{{"D", true, true, 0, true, "111100000"},
+                          {"D", false, true, 0, true, "001100000"},
+                          {"D", true, false, 0, true, "101000000"},
+                          {"D", true, true, 1002, true, "101000000"},
+                          {"D", true, true, 0, false, "001000000"},
+                          {"K", true, true, 0, true, "001100000"}}) {  // no ERASE, no VERIFY
         DisableAllButtons();
-        ReadyDevice(c.letter);
-        g.dev.DevRev = c.rev ? "1.04" : "";
-        g.files.SelectedFileName = c.file ? "fw.hex" : "";
-        g.result.ErrorCode = static_cast<std::int16_t>(c.error);
-        g.dev.DeviceFound = c.found;
+        ReadyDevice(letter);
+        g.dev.DevRev = rev ? "1.04" : "";
+        g.files.SelectedFileName = file ? "fw.hex" : "";
+        g.result.ErrorCode = static_cast<std::int16_t>(error);
+        g.dev.DeviceFound = found;
         ButtonEnabler();
-        EXPECT_TRUE(f.btnSCAN.Enabled && f.cboPORT.Enabled && f.btnCommPort.Enabled &&
-                    f.btnHEXFILE.Enabled);
-        EXPECT_EQ(f.btnHEXFILE.Caption, c.file ? "fw.hex" : "SELECT HEX FILE");
-        EXPECT_EQ(f.btnERASE.Enabled, c.erase);
-        EXPECT_EQ(f.btnVERIFY.Enabled, c.verify);
-        EXPECT_EQ(f.btnPROGRAM.Enabled, c.program);
+        EXPECT_EQ(EnabledButtons(), enabled) << letter << rev << file << error << found;
+        EXPECT_TRUE(f.btnSCAN.Enabled && f.cboPORT.Enabled && f.btnCommPort.Enabled);
+        EXPECT_EQ(f.btnHEXFILE.Caption, file ? "fw.hex" : "SELECT HEX FILE");
         EXPECT_EQ(f.btnERASE.Caption, "ERASE");
         EXPECT_TRUE(f.fraVERIFY.Visible && f.btnVERIFY.Visible);
         EXPECT_EQ(f.lblERASE.Caption, kEraseText);
@@ -470,19 +470,6 @@ TEST_F(MainWindowTest, ButtonEnablerTracesTheResultingState) {
         "        --    frmUI.btnPROGRAM.Enabled = True",
     };
     EXPECT_EQ(TraceLines(), expected);
-}
-
-// Which of ERASE, VERIFY, HEX FILE, PROGRAM, Get Last Used, the MAIN, USB and QRX options
-// and the diagnostics button are enabled, as a string of 1 and 0.
-std::string EnabledButtons() {
-    FrmUI& f = frmUI();
-    std::string enabled;
-    for (Control* c : std::vector<Control*>{&f.btnERASE, &f.btnVERIFY, &f.btnHEXFILE, &f.btnPROGRAM,
-                                            &f.btnLASTUSED, &f.optMAIN, &f.optUSB, &f.optQRX,
-                                            &f.btnShowDiagnostic}) {
-        enabled += c->Enabled ? '1' : '0';
-    }
-    return enabled;
 }
 
 TEST_F(MainWindowTest, MeridanMainFollowsItsBoardsAndItsLastUsedFile) {
