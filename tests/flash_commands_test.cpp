@@ -90,8 +90,7 @@ TEST_P(VlnDevice, VerifyAfterProgramUsesTheImageInMemoryAndOnlyTheMasterWaits) {
     const std::int64_t verifyStartUs = sim.clock.NowUs();
     CommandLoopPass();  // VERIFY
     EXPECT_EQ(F().lblPASS.Caption, "Program and Verify OK");
-    EXPECT_FALSE(g.result.ProgramVerifyOk);
-    EXPECT_FALSE(TraceHas("ValidateHexFile()"));
+    EXPECT_FALSE(g.result.ProgramVerifyOk || TraceHas("ValidateHexFile()"));
     ExpectReadyForTheNextCommand();
     // Only the master waits 3000 ms before the check (every transmitter waits after a good
     // one); the restarted master then takes the first FLASH_CMD at once.

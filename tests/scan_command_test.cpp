@@ -52,8 +52,7 @@ TEST_F(ScanCommandTest, FindsAndNamesAReceiver) {
     EXPECT_EQ(g.cmd.CurrentCommand, uicmdSCAN);
     EXPECT_EQ(g.cmd.UiCommand, 0);
     EXPECT_EQ(g.result.ErrorCode, 0);
-    EXPECT_TRUE(F().btnSCAN.Enabled);
-    EXPECT_TRUE(F().btnHEXFILE.Enabled);
+    EXPECT_TRUE(F().btnSCAN.Enabled && F().btnHEXFILE.Enabled);
     EXPECT_TRUE(F().btnERASE.Enabled);     // a revision was read
     EXPECT_FALSE(F().btnPROGRAM.Enabled);  // no file yet
     EXPECT_EQ(sim.desktop.GetMousePointer(), platform::MousePointer::Default);

@@ -89,8 +89,7 @@ TEST_F(SettingsFileTest, CheckIniFindsTheStoredFileOnlyWhenItExists) {
 TEST_F(SettingsFileTest, FExistsTellsFilesFromFoldersAndNothing) {
     WriteFile(PathIn("empty"), "");
     EXPECT_TRUE(FExists(PathIn("empty")));
-    EXPECT_FALSE(FExists(PathIn("missing")));
-    EXPECT_FALSE(FExists(Folder()));
+    EXPECT_FALSE(FExists(PathIn("missing")) || FExists(Folder()));
     StartTrace();
     FExists(PathIn("empty"));
     const auto lines = TraceLines();
