@@ -42,32 +42,39 @@ class FlashRoutineTest : public FlashTest {
     int nextPort_ = 2;
 };
 
-TEST_F(FlashRoutineTest, QtrWritesEveryPageButBlankOnesAtTheImageIndex) {
-    Bytes image = PatternImage(kQtrImageBytes);
-    std::fill(image.begin() + 3 * 128, image.begin() + 4 * 128, 0xFF);
-    Attach(false, image);
-    StartTrace();
-    Run(uicmdPROGRAM);
-    EXPECT_EQ(g.result.ErrorCode, 0);
-    for (std::uint8_t command : {SET_PAGE_CMD, ERASE_PAGE_CMD, CRC_PAGE_CMD})
-        EXPECT_EQ(device->CountOf(command), 256);
-    const auto writes = PacketsOf(WRITE_PAGE_CMD);
-    ASSERT_EQ(writes.size(), 255u * 4);
-    for (const auto* write : writes) {
-        const int address = write->payload[1] * 256 + write->payload[2];
-        EXPECT_TRUE(address < 3 * 128 || address >= 4 * 128) << address;  // page 3 is blank
+TEST_F(FlashRoutineTest, ProgramWritesEveryPageButBlankOnesFromTheImage) {
+    for (bool vln : {false, true}) {
+        // QTR: device address = image index, page 3 left blank; VLN: image index + &H800.
+        Bytes image = PatternImage(vln ? kVlnImageBytes : kQtrImageBytes);
+        if (!vln)
+            std::fill(image.begin() + 3 * 128, image.begin() + 4 * 128, 0xFF);
+        Attach(vln, image);
+        if (!vln)
+            StartTrace();
+        Run(uicmdPROGRAM);
+        EXPECT_EQ(g.result.ErrorCode, 0);
+        const int pages = vln ? 25 : 256;
+        for (std::uint8_t command : {SET_PAGE_CMD, ERASE_PAGE_CMD, CRC_PAGE_CMD})
+            EXPECT_EQ(device->CountOf(command), pages);
+        const auto writes = PacketsOf(WRITE_PAGE_CMD);
+        ASSERT_EQ(writes.size(), vln ? 25u * 16 : 255u * 4);
+        for (const auto* write : writes) {
+            const int address = write->payload[1] * 256 + write->payload[2];
+            EXPECT_TRUE(vln || address < 3 * 128 || address >= 4 * 128) << address;
+        }
+        // The second block: &H20, its address, 32 image bytes; the last block ends the image.
+        Bytes second{0x20, static_cast<std::uint8_t>(vln ? 0x08 : 0x00), 0x20};
+        second.insert(second.end(), image.begin() + 32, image.begin() + 64);
+        EXPECT_EQ(writes[1]->payload, second);
+        Bytes last{0x20, static_cast<std::uint8_t>(vln ? 0x39 : 0x7F), 0xE0};
+        last.insert(last.end(), image.end() - 32, image.end());
+        EXPECT_EQ(writes.back()->payload, last);
+        EXPECT_EQ(FlashImage(), image);
+        EXPECT_EQ(F().lblPASS.Caption, "Flash complete");
+        EXPECT_EQ(F().frmPASS.BackColor, ui::colour::kButtonFace);
+        EXPECT_FALSE(F().ProgressBar1.Visible);
+        EXPECT_EQ(F().ProgressBar1.Max, vln ? 400 : 256);
     }
-    // Page 0, block 1: &H20, &H00, &H20, then image bytes 32 to 63; the last block at &H7FE0.
-    Bytes expected{0x20, 0x00, 0x20};
-    expected.insert(expected.end(), image.begin() + 32, image.begin() + 64);
-    EXPECT_EQ(writes[1]->payload, expected);
-    EXPECT_EQ(Bytes(writes.back()->payload.begin(), writes.back()->payload.begin() + 3),
-              Bytes({0x20, 0x7F, 0xE0}));
-    EXPECT_EQ(FlashImage(), image);
-    EXPECT_EQ(F().lblPASS.Caption, "Flash complete");
-    EXPECT_EQ(F().frmPASS.BackColor, ui::colour::kButtonFace);
-    EXPECT_FALSE(F().ProgressBar1.Visible);
-    EXPECT_EQ(F().ProgressBar1.Max, 256);
     const auto lines = TraceLines();
     for (const char* line :
          {"        EraseProgramQTR()", "                Scan_For_Data( &H0 )",
@@ -75,25 +82,6 @@ TEST_F(FlashRoutineTest, QtrWritesEveryPageButBlankOnesAtTheImageIndex) {
         EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
     }
     EXPECT_TRUE(g.trace.TraceIndent.empty());
-}
-
-TEST_F(FlashRoutineTest, VlnWritesEveryBlockAtImageIndexPlus800) {
-    Attach(true);
-    Run(uicmdPROGRAM);
-    ASSERT_EQ(g.result.ErrorCode, 0);
-    const auto writes = PacketsOf(WRITE_PAGE_CMD);
-    ASSERT_EQ(writes.size(), 25u * 16);
-    // Page 4, block 0: &H08 &H00; page 28, block 15: &H39 &HE0 and the image's last bytes.
-    EXPECT_EQ(Bytes(writes.front()->payload.begin(), writes.front()->payload.begin() + 3),
-              Bytes({0x20, 0x08, 0x00}));
-    Bytes last{0x20, 0x39, 0xE0};
-    last.insert(last.end(), image.end() - 32, image.end());
-    EXPECT_EQ(writes.back()->payload, last);
-    EXPECT_EQ(device->CountOf(ERASE_PAGE_CMD), 25);
-    EXPECT_EQ(device->CountOf(CRC_PAGE_CMD), 25);
-    EXPECT_EQ(FlashImage(), image);
-    EXPECT_EQ(F().lblPASS.Caption, "Flash complete");
-    EXPECT_EQ(F().ProgressBar1.Max, 400);
 }
 
 TEST_F(FlashRoutineTest, EraseOnlyErasesEveryPageAndChecksNothing) {
