@@ -81,10 +81,7 @@ TEST(EndToEndScanTest, ScanFindsTheReceiverOnAPseudoTerminal) {
 
         const auto& f = frmUI();
         EXPECT_EQ(f.lblPASS.Caption, "TARN Product Found");
-        EXPECT_EQ(f.StatusBar1.Panels[1].Text, "TWPx  Receiver");
-        EXPECT_EQ(f.StatusBar1.Panels[2].Text, "Rev D2.1C");
-        EXPECT_EQ(f.StatusBar1.Panels[3].Text, "BSL 1.3D");
-        EXPECT_EQ(f.StatusBar1.Panels[4].Text, "COM1");
+        EXPECT_EQ(Panels(), (Texts{"", "TWPx  Receiver", "Rev D2.1C", "BSL 1.3D", "COM1"}));
         EXPECT_TRUE(g.dev.DeviceFound && platform.serial.PortOpen());
         EXPECT_EQ(platform.serial.Settings(), "115200,N,8,1");
         // The ready byte comes at the port's opening, so no 3.5 s wait: about 1.4 s of

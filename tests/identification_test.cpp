@@ -53,10 +53,7 @@ TEST_F(IdentificationTest, ReceiverWithRevisionsIsIdentifiedAndStarted) {
     EXPECT_EQ(g.dev.DevDisplayName, "TWPx  Receiver");
     EXPECT_EQ(g.dev.DevRev, "Rev D1.2A");
     EXPECT_EQ(g.dev.BslRev, "BSL 1.0B");
-    const auto& panels = frmUI().StatusBar1.Panels;
-    EXPECT_EQ(panels[1].Text, "TWPx  Receiver");
-    EXPECT_EQ(panels[2].Text, "Rev D1.2A");
-    EXPECT_EQ(panels[3].Text, "BSL 1.0B");
+    EXPECT_EQ(Panels(), (Texts{"", "TWPx  Receiver", "Rev D1.2A", "BSL 1.0B", ""}));
     EXPECT_EQ(frmUI().lblPASS.Caption, "Switching to app...");
     // ID, FW, FLASH, FW, GO: exactly these packets (their CRCs are checked end to end).
     const auto& packets = device->Packets();

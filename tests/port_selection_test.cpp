@@ -34,16 +34,14 @@ TEST_F(PortSelectionTest, WithoutSettingsFileAllPortsAreTriedAndDefaultsUsed) {
     EXPECT_EQ(Entries(), (std::vector<std::string>{"1", "3", "PS/2"}));
     EXPECT_EQ(frmUI().cboPORT.ListIndex, 0);
     EXPECT_EQ(g.port.CommPortNumber, 1);
-    auto& dialog = frmComParameters();
-    EXPECT_EQ(dialog.cboDataBits.ListIndex, 1);
-    EXPECT_EQ(dialog.cboStopBits.ListIndex, 0);
-    EXPECT_EQ(dialog.cboParity.ListIndex, 2);
-    EXPECT_EQ(dialog.cboBaud.ListIndex, 6);
-    EXPECT_EQ(dialog.cboFlowControl.ListIndex, 2);
-    EXPECT_EQ(dialog.txtMaxComPorts.Text, "25");
+    // Data bits, stop bits, parity, baud rate and flow control at their defaults.
+    auto& d = frmComParameters();
+    EXPECT_EQ(std::vector({d.cboDataBits.ListIndex, d.cboStopBits.ListIndex, d.cboParity.ListIndex,
+                           d.cboBaud.ListIndex, d.cboFlowControl.ListIndex}),
+              std::vector({1, 0, 2, 6, 2}));
+    EXPECT_EQ(d.txtMaxComPorts.Text, "25");
     EXPECT_EQ(g.port.HexDir, Folder() + "/HexFiles");
-    EXPECT_TRUE(sim.serial.PortOpen());
-    EXPECT_EQ(sim.serial.CommPort(), 1);
+    EXPECT_TRUE(sim.serial.PortOpen() && sim.serial.CommPort() == 1);
     EXPECT_EQ(sim.serial.Settings(), "115200,N,8,1");
     EXPECT_EQ(frmUI().cboPORT.ToolTipText, "sim:COM1");
 }

@@ -28,6 +28,15 @@ inline std::string Bytes(std::initializer_list<int> values) {
     return std::string(values.begin(), values.end());
 }
 
+// What the status bar's five panels show.
+using Texts = std::vector<std::string>;
+inline Texts Panels() {
+    Texts texts;
+    for (const auto& panel : frmUI().StatusBar1.Panels)
+        texts.push_back(panel.Text);
+    return texts;
+}
+
 class ProgramTest : public ::testing::Test {
   protected:
     ProgramTest() : folder_(MakeTempFolder()), sim(folder_, folder_) {

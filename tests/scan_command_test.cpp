@@ -43,24 +43,19 @@ TEST_F(ScanCommandTest, FindsAndNamesAReceiver) {
     Scan();
     EXPECT_EQ(F().lblPASS.Caption, "TARN Product Found");
     EXPECT_EQ(F().frmPASS.BackColor, ui::colour::kGreen);
-    const auto& panels = F().StatusBar1.Panels;
-    EXPECT_EQ(panels[1].Text, "TWPx  Receiver");
-    EXPECT_EQ(panels[2].Text, "Rev D1.2A");
-    EXPECT_EQ(panels[3].Text, "BSL 1.0B");
-    EXPECT_EQ(panels[4].Text, "COM3");
+    EXPECT_EQ(Panels(), (Texts{"", "TWPx  Receiver", "Rev D1.2A", "BSL 1.0B", "COM3"}));
     EXPECT_TRUE(g.dev.DeviceFound);
     EXPECT_EQ(g.cmd.CurrentCommand, uicmdSCAN);
     EXPECT_EQ(g.cmd.UiCommand, 0);
     EXPECT_EQ(g.result.ErrorCode, 0);
-    EXPECT_TRUE(F().btnSCAN.Enabled && F().btnHEXFILE.Enabled);
-    EXPECT_TRUE(F().btnERASE.Enabled);     // a revision was read
-    EXPECT_FALSE(F().btnPROGRAM.Enabled);  // no file yet
+    // ERASE needs the revision that was read; PROGRAM a file.
+    EXPECT_TRUE(F().btnSCAN.Enabled && F().btnHEXFILE.Enabled && F().btnERASE.Enabled);
+    EXPECT_FALSE(F().btnPROGRAM.Enabled);
     EXPECT_EQ(sim.desktop.GetMousePointer(), platform::MousePointer::Default);
     // The ready byte came at 300 ms: the scan did not sit out the 3.5 s.
     EXPECT_LT(sim.clock.NowMs() - start, 3500 + 1000 + 3000);
     // SCAN leaves the port open at 115200 baud.
-    EXPECT_TRUE(sim.serial.PortOpen());
-    EXPECT_EQ(sim.serial.Settings(), "115200,N,8,1");
+    EXPECT_TRUE(sim.serial.PortOpen() && sim.serial.Settings() == "115200,N,8,1");
 }
 
 TEST_F(ScanCommandTest, DeviceThatNeverSaysReadyIsStillFound) {
@@ -76,8 +71,7 @@ TEST_F(ScanCommandTest, NothingAttachedIsNotFound) {
     Scan();
     EXPECT_EQ(F().lblPASS.Caption, "TARN Product Not Found");
     EXPECT_EQ(F().frmPASS.BackColor, ui::colour::kLightYellow);
-    EXPECT_EQ(F().StatusBar1.Panels[1].Text, "");
-    EXPECT_EQ(F().StatusBar1.Panels[4].Text, "");
+    EXPECT_EQ(Panels(), Texts(5, ""));
     EXPECT_FALSE(g.dev.DeviceFound);
     EXPECT_EQ(g.result.ErrorCode, 0);
     EXPECT_TRUE(F().btnSCAN.Enabled);
