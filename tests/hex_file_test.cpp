@@ -294,19 +294,19 @@ TEST_F(HexFileTest, SelectHexFileCommand) {
     EXPECT_TRUE(sim.dialogs.Messages().empty());
     EXPECT_NE(Banner(), "HEX FILE OK");
     ASSERT_EQ(sim.dialogs.FileDialogs().size(), 1u);
-    const auto& request = sim.dialogs.FileDialogs()[0];
-    EXPECT_EQ(request.fileName, "*.hex");
-    EXPECT_EQ(request.title, "SELECT HEX FILE");
-    EXPECT_EQ(request.filter, "Hex Files (*.hex)|*.hex|All Files (*.*)|*.*");
-    EXPECT_EQ(request.initDir, PathIn("HexFiles/"));
+    const auto& r = sim.dialogs.FileDialogs()[0];
+    EXPECT_EQ(std::vector({r.fileName, r.title, r.filter, r.initDir}),
+              std::vector<std::string>({"*.hex", "SELECT HEX FILE",
+                                        "Hex Files (*.hex)|*.hex|All Files (*.*)|*.*",
+                                        PathIn("HexFiles/")}));
 
     WriteFile(PathIn("rx.hex"), Lines(ReceiverFile(32)));
     sim.dialogs.ChooseNextFile(PathIn("rx.hex"));
     HexFileCommand();
     EXPECT_EQ(Banner(), "HEX FILE OK");
     EXPECT_EQ(frmUI().frmPASS.BackColor, ui::colour::kGreen);
-    EXPECT_EQ(g.files.SelectedFileName, "rx.hex");
     EXPECT_TRUE(frmUI().btnPROGRAM.Enabled);
+    EXPECT_EQ(g.files.SelectedFileName, "rx.hex");
     EXPECT_EQ(frmUI().btnHEXFILE.Caption, "rx.hex");
 
     // A file for another device keeps PROGRAM disabled; it stays selected as chosen.

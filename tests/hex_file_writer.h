@@ -18,10 +18,10 @@ constexpr std::size_t kVlnImageBytes = 25 * 512;
 constexpr std::uint16_t kVlnBase = 0x800;
 
 // An image with a recognisable byte in every cell.
-inline std::vector<std::uint8_t> PatternImage(std::size_t size, unsigned seed = 7) {
+inline std::vector<std::uint8_t> PatternImage(std::size_t size) {
     std::vector<std::uint8_t> image(size);
     for (std::size_t i = 0; i < size; ++i)
-        image[i] = static_cast<std::uint8_t>((i * 31 + seed + (i >> 8)) & 0xFF);
+        image[i] = static_cast<std::uint8_t>((i * 31 + 7 + (i >> 8)) & 0xFF);
     return image;
 }
 

@@ -31,6 +31,17 @@ TEST_F(SettingsFileTest, EachDeviceLetterKeepsOneEntryReplacedInPlace) {
     Program("H", "/fw/vln.hex");
     Program("D", "/fw/qtr2.hex");
     EXPECT_EQ(Ini(), Header() + "D /fw/qtr2.hex\r\nH /fw/vln.hex\r\n");
+    // An entry with an empty path is dropped at the next rewrite.
+    std::filesystem::remove(PathIn("RomPush.INI"));
+    Program("D", "");
+    EXPECT_EQ(Ini(), Header() + "D \r\n");
+    Program("H", "/fw/vln.hex");
+    EXPECT_EQ(Ini(), Header() + "H /fw/vln.hex\r\n");
+    // There is room for eleven letters.
+    for (char letter : std::string("ABCDEFGHIJKL"))
+        Program(std::string(1, letter), "/fw/x.hex");
+    EXPECT_NE(Ini().find("K /fw/x.hex"), std::string::npos);
+    EXPECT_EQ(Ini().find("L /fw/x.hex"), std::string::npos);
 }
 
 TEST_F(SettingsFileTest, PortLineAndListPositionsFollowTheProgram) {
@@ -40,22 +51,6 @@ TEST_F(SettingsFileTest, PortLineAndListPositionsFollowTheProgram) {
     Program("K", "/fw/k.hex");
     EXPECT_EQ(Ini(),
               "ROMPUSH_INI_001\r\n7\r\nPS/2\r\n 1 \r\n 0 \r\n 2 \r\n 8 \r\n 2 \r\nK /fw/k.hex\r\n");
-}
-
-TEST_F(SettingsFileTest, TwelfthLetterIsNotStored) {
-    const std::string letters = "ABCDEFGHIJKL";
-    for (char letter : letters)
-        Program(std::string(1, letter), "/fw/x.hex");
-    const std::string ini = Ini();
-    EXPECT_NE(ini.find("K /fw/x.hex"), std::string::npos);
-    EXPECT_EQ(ini.find("L /fw/x.hex"), std::string::npos);
-}
-
-TEST_F(SettingsFileTest, EntryWithEmptyPathIsDroppedAtTheNextRewrite) {
-    Program("D", "");
-    EXPECT_EQ(Ini(), Header() + "D \r\n");
-    Program("H", "/fw/vln.hex");
-    EXPECT_EQ(Ini(), Header() + "H /fw/vln.hex\r\n");
 }
 
 TEST_F(SettingsFileTest, CheckIniFindsTheStoredFileOnlyWhenItExists) {

@@ -51,8 +51,7 @@ on_display() {
         done
     }
 
-    # What the window shows now for KEY (the last change logged); whether KEY changed to
-    # VALUE after line FROM of the log.
+    # What the window shows for KEY (its last change logged); KEY changed to VALUE after line FROM.
     shown() {
         awk -v key="$1 = " 'index($0, key) == 1 { value = substr($0, length(key) + 1) }
                             END { print value }' "$log" 2>/dev/null
@@ -75,12 +74,10 @@ on_display() {
         echo "$((left / 15)) $((top / 15)) $((width / 15)) $((height / 15))"
     }
 
-    # press NAME: clicks the button until the program takes the click. Every command begins
-    # by disabling the buttons; a click that shows no such sign was dropped: a command that
-    # enables its buttons and then pauses (Get Last Used shows "HEX FILE OK" for a second)
-    # clears the command posted meanwhile when it ends, as it does for an operator. The sign
-    # is looked for from the first click on, so a slow answer to one click never brings a
-    # second command.
+    # press NAME: clicks the button until the program takes the click (every command begins by
+    # disabling the buttons). A command that enables its buttons and then pauses clears a command
+    # posted meanwhile, as for an operator; the sign is looked for from the first click on, so a
+    # slow answer to one click never brings a second command.
     press() {
         local name="$1" attempt from l t w h
         wait_for "$kStep" "$name enabled" shows "frmUI.$name.Enabled" True || return 1
@@ -98,8 +95,7 @@ on_display() {
         done
         fail "the program took none of 5 clicks on $name"
     }
-    # step NAME BUTTON BANNER NEXT: presses BUTTON, waits for BANNER in the banner and for the
-    # NEXT button to be usable.
+    # step NAME BUTTON BANNER NEXT: presses BUTTON, waits for BANNER and a usable NEXT button.
     step() {
         begun="$(now)" mark="$(lines_logged)"
         press "$2" || return 1
