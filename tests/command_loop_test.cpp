@@ -33,8 +33,7 @@ TEST_F(CommandLoopTest, StartUpShowsTheMainWindowAndSelectsAPort) {
     EXPECT_EQ(frmUI().cboPORT.Items, (std::vector<std::string>{"2", "PS/2"}));
     EXPECT_EQ(g.port.CommPortNumber, 2);
     EXPECT_TRUE(sim.serial.PortOpen() && frmUI().btnSCAN.Enabled && frmUI().btnHEXFILE.Enabled);
-    EXPECT_TRUE(frmUI().cboPORT.Enabled);
-    EXPECT_EQ(frmUI().Focused, &frmUI().btnSCAN);
+    EXPECT_TRUE(frmUI().cboPORT.Enabled && frmUI().Focused == &frmUI().btnSCAN);
     EXPECT_EQ(g.port.BaudSetting, "115200");
     EXPECT_EQ(sim.system.Mutexes(), (std::vector<std::string>{"RomPushMutexName"}));
     EXPECT_GE(sim.clock.NowMs(), 1000);  // "Detecting Com Ports..." stays a second

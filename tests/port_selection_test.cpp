@@ -132,38 +132,32 @@ TEST_F(PortSelectionTest, MaxPortsFieldKeepsTwoDigits) {
     }
 }
 
-TEST_F(PortSelectionTest, DialogOkWithNewLimitRebuildsThePortList) {
-    FindComPorts(true);
-    g.cmd.MainLoopRunning = true;
-    g.files.SelectedFileName = "qtr.hex";
-    frmUI().btnCommPort.MouseUp();
-    auto& dialog = frmComParameters();
-    EXPECT_TRUE(dialog.Visible);
-    EXPECT_FALSE(frmUI().Enabled || dialog.btnDefaults.Enabled);
-    dialog.txtMaxComPorts.SetText("2");
-    dialog.btnOK.MouseUp();
-    EXPECT_EQ(Entries(), (std::vector<std::string>{"1", "PS/2"}));
-    EXPECT_EQ(g.port.MaxComPorts, 2);
-    EXPECT_TRUE(frmUI().Enabled);
-    EXPECT_FALSE(dialog.Visible);
-    EXPECT_EQ(g.files.SelectedFileName, "");
-}
-
-TEST_F(PortSelectionTest, DialogOkWithNewParametersReopensThePortAndKeepsTheFile) {
+TEST_F(PortSelectionTest, DialogOkReopensThePortOrRebuildsTheListForANewLimit) {
     FindComPorts(true);
     g.cmd.MainLoopRunning = true;
     g.port.BaudSetting = "57600,";
     g.files.SelectedFileName = "qtr.hex";
     frmUI().btnCommPort.MouseUp();
     auto& dialog = frmComParameters();
+    EXPECT_TRUE(dialog.Visible);
+    EXPECT_FALSE(frmUI().Enabled || dialog.btnDefaults.Enabled);
     dialog.cboParity.ListIndex = 0;
     dialog.cboParity.LostFocus();
     EXPECT_TRUE(dialog.btnDefaults.Enabled);
     dialog.btnOK.MouseUp();
     EXPECT_EQ(g.port.SavedParityIndex, 0);
     EXPECT_EQ(sim.serial.Settings(), "57600,E,8,1");
-    EXPECT_EQ(g.files.SelectedFileName, "qtr.hex");
+    EXPECT_EQ(g.files.SelectedFileName, "qtr.hex");  // new parameters keep the file
+    EXPECT_TRUE(frmUI().Enabled && !dialog.Visible);
     EXPECT_EQ(Entries().size(), 3u);
+
+    // A new search limit rebuilds the list and forgets the file.
+    frmUI().btnCommPort.MouseUp();
+    dialog.txtMaxComPorts.SetText("2");
+    dialog.btnOK.MouseUp();
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"1", "PS/2"}));
+    EXPECT_EQ(g.port.MaxComPorts, 2);
+    EXPECT_EQ(g.files.SelectedFileName, "");
     // Defaults puts the lists back.
     dialog.btnDefaults.Enabled = true;
     dialog.btnDefaults.MouseUp();

@@ -14,8 +14,6 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 readonly kStep=60 kProgram=180 kTaken=3
 readonly kGreen="0,192,0" # the banner's colour for a good result (&H00C000)
 
-now() { date +%s.%N; }
-since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.1f", b - a }'; }
 
 # ---- on the virtual display: drive the window. Arguments: work folder, picture path. ------
 # shellcheck disable=SC2317 # the helpers are called through wait_for, press and the trap
@@ -97,12 +95,12 @@ on_display() {
     }
     # step NAME BUTTON BANNER NEXT: presses BUTTON, waits for BANNER and a usable NEXT button.
     step() {
-        begun="$(now)" mark="$(lines_logged)"
+        begun=$SECONDS mark="$(lines_logged)"
         press "$2" || return 1
         wait_for "$kStep" "\"$3\" after $1" shown_since "$mark" frmUI.lblPASS.Caption "$3" ||
             return 1
         wait_for "$kStep" "$4 enabled" shows "frmUI.$4.Enabled" True || return 1
-        echo "$1: $(since "$begun") s"
+        echo "$1: $((SECONDS - begun)) s"
     }
     find_window() {
         window="$(xdotool search --onlyvisible --name '^RomPush' 2>/dev/null | head -n1)"
@@ -125,7 +123,7 @@ on_display() {
     program_ended() { banners_since | grep -qE ' = (Program and Verify OK|ERROR)'; }
     devsim_ended() { ! kill -0 "$devsim" 2>/dev/null; }
 
-    started="$(now)"
+    started=$SECONDS
     quietly 10 xdotool getdisplaygeometry >/dev/null || return 3
     ./rompush-devsim --folder "$work" --com 1 --type 3 --flash-out "$work/flash.bin" \
         >"$work/devsim.out" 2>"$work/devsim.err" &
@@ -138,14 +136,14 @@ on_display() {
         { grep -q "could not connect to display" rompush.out && return 3; return 1; }
     # Start-up has ended when SCAN can be pressed.
     wait_for "$kStep" "SCAN enabled" shows frmUI.btnSCAN.Enabled True || return 1
-    echo "start-up: $(since "$started") s"
+    echo "start-up: $((SECONDS - started)) s"
     step SCAN btnSCAN "TARN Product Found" btnLASTUSED || return 1
     step "Get Last Used" btnLASTUSED "HEX FILE OK" btnPROGRAM || return 1
 
-    begun="$(now)" mark="$(lines_logged)"
+    begun=$SECONDS mark="$(lines_logged)"
     press btnPROGRAM || return 1
     wait_for "$kProgram" '"Program and Verify OK" after PROGRAM' program_ended || return 1
-    echo "PROGRAM and VERIFY: $(since "$begun") s"
+    echo "PROGRAM and VERIFY: $((SECONDS - begun)) s"
     status="$(banners_since | grep -E ' = (ERROR|flash on chip)')"
     [[ -z "$status" ]] || { fail "the banner showed: $status"; return 1; }
 
@@ -155,7 +153,7 @@ on_display() {
         { echo "banner colour in the picture: $(banner_colour), expected $kGreen" >&2; return 1; }
     shows frmUI.lblPASS.Caption "Program and Verify OK" ||
         { fail "the banner changed to \"$(shown frmUI.lblPASS.Caption)\""; return 1; }
-    echo "whole run: $(since "$started") s"
+    echo "whole run: $((SECONDS - started)) s"
 
     # The simulator saves its flash when it ends as well as after every GO.
     kill "$program"
