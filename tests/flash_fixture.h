@@ -25,7 +25,7 @@ constexpr Kind kTransmitter{1, 0, 'H'};
 constexpr Kind kMaster{1, 0x08, 'M'};
 
 // A fault written as rompush-devsim takes it ("wrong,cmd=ERASE_PAGE,skip=2").
-inline sim::Fault Spoil(const char* text) {
+inline sim::Fault Spoil(const std::string& text) {
     return sim::ParseFault(text).value();
 }
 

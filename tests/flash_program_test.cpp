@@ -127,29 +127,24 @@ TEST_F(FlashRoutineTest, NothingIsErasedForAnUnknownDeviceAWrongFileOrNoFile) {
 
 TEST_F(FlashRoutineTest, ShortEraseAnswersAreTriedAgainOnVlnOnly) {
     // family, fault, code, erase packets
-    struct Case {
-        bool vln;
-        const char* fault;
-        int code, erases;
-    };
-    for (const Case& c : {
+    for (auto [vln, fault, code, erases] : std::vector<std::tuple<bool, std::string, int, int>>{
              // The fifth answer, 04 59 and one CRC byte, is judged (and kept for the error
              // text): its code is not two bytes from its end.
-             Case{true, "short,cmd=ERASE_PAGE,times=5,bytes=3", 4004, 5},
-             Case{true, "short,cmd=ERASE_PAGE,times=4,bytes=3", 0, 5 + 24},
-             Case{true, "short,cmd=ERASE_PAGE,bytes=1", 4004, 5},
+             {true, "short,cmd=ERASE_PAGE,times=5,bytes=3", 4004, 5},
+             {true, "short,cmd=ERASE_PAGE,times=4,bytes=3", 0, 5 + 24},
+             {true, "short,cmd=ERASE_PAGE,bytes=1", 4004, 5},
              // Too short to hold their code: wrong at once.
-             Case{false, "short,cmd=ERASE_PAGE,bytes=1", 3004, 1},
-             Case{false, "short,cmd=ERASE_PAGE,bytes=2", 3004, 1},
+             {false, "short,cmd=ERASE_PAGE,bytes=1", 3004, 1},
+             {false, "short,cmd=ERASE_PAGE,bytes=2", 3004, 1},
          }) {
-        SCOPED_TRACE(c.fault);
-        Attach(c.vln);
-        device->AddFault(Spoil(c.fault));
+        SCOPED_TRACE(fault);
+        Attach(vln);
+        device->AddFault(Spoil(fault));
         Run(uicmdERASE);
-        EXPECT_EQ(g.result.ErrorCode, c.code);
-        EXPECT_EQ(device->CountOf(ERASE_PAGE_CMD), c.erases);
-        if (c.code == 4004) {
-            EXPECT_EQ(g.link.RcvArray[0], std::string(c.fault).back() - '0');  // bytes=N
+        EXPECT_EQ(g.result.ErrorCode, code);
+        EXPECT_EQ(device->CountOf(ERASE_PAGE_CMD), erases);
+        if (code == 4004) {
+            EXPECT_EQ(g.link.RcvArray[0], std::string(fault).back() - '0');  // bytes=N
             EXPECT_EQ(g.link.RcvArray[1], 0x04);
         }
     }
@@ -158,41 +153,35 @@ TEST_F(FlashRoutineTest, ShortEraseAnswersAreTriedAgainOnVlnOnly) {
 TEST_F(FlashRoutineTest, FailuresShowTheirCodeInTheProgramRow) {
     const std::string response = "A command response error occurred.  \r\r";
     const std::string timeout = "A response timeout error occurred.  \r\r";
-    struct Case {
-        bool vln;
-        std::uint8_t command;
-        const char* fault;
-        int code;
-        std::string heading;
-    };
-    for (const Case& c : {
+    for (auto [vln, command, fault, code, heading] :
+         std::vector<std::tuple<bool, std::uint8_t, std::string, int, std::string>>{
              // The wrong answer is shown; writing stops at the first bad block.
-             Case{false, uicmdPROGRAM, "wrong,cmd=WRITE_PAGE,skip=4,code=0x7E", 3003,
-                  response + " 04 7E"},
-             Case{false, uicmdERASE, "wrong,cmd=ERASE_PAGE,skip=2", 3004, response},
-             Case{false, uicmdPROGRAM, "silence,cmd=FLASH,skip=1", 3005, timeout},
-             Case{true, uicmdPROGRAM, "wrong,cmd=WRITE_PAGE,skip=16", 4003, response},
-             Case{true, uicmdERASE, "wrong,cmd=ERASE_PAGE", 4004, response},
-             Case{true, uicmdPROGRAM, "silence,cmd=ERASE_PAGE", 4005, response},
-             Case{true, uicmdPROGRAM, "silence,cmd=FLASH,skip=1", 4006, timeout},
+             {false, uicmdPROGRAM, "wrong,cmd=WRITE_PAGE,skip=4,code=0x7E", 3003,
+              response + " 04 7E"},
+             {false, uicmdERASE, "wrong,cmd=ERASE_PAGE,skip=2", 3004, response},
+             {false, uicmdPROGRAM, "silence,cmd=FLASH,skip=1", 3005, timeout},
+             {true, uicmdPROGRAM, "wrong,cmd=WRITE_PAGE,skip=16", 4003, response},
+             {true, uicmdERASE, "wrong,cmd=ERASE_PAGE", 4004, response},
+             {true, uicmdPROGRAM, "silence,cmd=ERASE_PAGE", 4005, response},
+             {true, uicmdPROGRAM, "silence,cmd=FLASH,skip=1", 4006, timeout},
              // Pulled out: five erase tries, each waited out for 60 s.
-             Case{true, uicmdPROGRAM, "unplug,cmd=ERASE_PAGE,skip=3,times=1", 4005, response},
+             {true, uicmdPROGRAM, "unplug,cmd=ERASE_PAGE,skip=3,times=1", 4005, response},
          }) {
-        SCOPED_TRACE(c.fault);
-        Attach(c.vln);
-        device->AddFault(Spoil(c.fault));
+        SCOPED_TRACE(fault);
+        Attach(vln);
+        device->AddFault(Spoil(fault));
         const auto start = sim.clock.NowMs();
-        Run(c.command);
-        EXPECT_EQ(g.result.ErrorCode, c.code);
-        EXPECT_EQ(F().lblPASS.Caption, "ERROR CODE: " + std::to_string(c.code));
+        Run(command);
+        EXPECT_EQ(g.result.ErrorCode, code);
+        EXPECT_EQ(F().lblPASS.Caption, "ERROR CODE: " + std::to_string(code));
         EXPECT_EQ(F().frmPASS.BackColor, ui::colour::kRed);
         EXPECT_EQ(F().lblPROGRAM.BackColor, ui::colour::kRed);
-        EXPECT_EQ(F().lblPROGRAM.Caption.rfind(c.heading, 0), 0u) << F().lblPROGRAM.Caption;
+        EXPECT_EQ(F().lblPROGRAM.Caption.rfind(heading, 0), 0u) << F().lblPROGRAM.Caption;
         EXPECT_TRUE(F().linPROGRAM.Visible);
         EXPECT_FALSE(F().ProgressBar1.Visible);
         // The page loop ends at the failing page.
-        EXPECT_LE(device->CountOf(ERASE_PAGE_CMD), c.vln ? 5 : 3);
-        if (c.code == 3003) {
+        EXPECT_LE(device->CountOf(ERASE_PAGE_CMD), vln ? 5 : 3);
+        if (code == 3003) {
             EXPECT_EQ(device->CountOf(WRITE_PAGE_CMD), 5);
             EXPECT_EQ(device->CountOf(CRC_PAGE_CMD), 1);
         }
@@ -223,28 +212,28 @@ TEST(FlashConversions, SignedAndUnsignedSixteenBitValues) {
 
 TEST_F(FlashRoutineTest, VerifyComparesTheFamilysPagesUpToTheFirstDifference) {
     // family, spoiled address (-1 none), code, CRC packets
-    struct Case {
-        bool vln;
-        int spoiled, code, crcs;
-    };
-    for (const Case& c : {Case{false, -1, 0, 100}, Case{false, 150 * 128 + 7, 0, 100},
-                          Case{false, 99 * 128 + 127, 1301, 100}, Case{false, 10 * 128, 1301, 11},
-                          Case{true, -1, 0, 25}, Case{true, 4 * 512, 1401, 1},
-                          Case{true, 28 * 512 + 511, 1401, 25}}) {
-        SCOPED_TRACE(c.spoiled);
-        Attach(c.vln);
+    for (auto [vln, spoiled, code, crcs] :
+         std::vector<std::tuple<bool, int, int, int>>{{false, -1, 0, 100},
+                                                      {false, 150 * 128 + 7, 0, 100},
+                                                      {false, 99 * 128 + 127, 1301, 100},
+                                                      {false, 10 * 128, 1301, 11},
+                                                      {true, -1, 0, 25},
+                                                      {true, 4 * 512, 1401, 1},
+                                                      {true, 28 * 512 + 511, 1401, 25}}) {
+        SCOPED_TRACE(spoiled);
+        Attach(vln);
         LoadFlash();
-        if (c.spoiled >= 0)
-            device->Flash()[static_cast<std::size_t>(c.spoiled)] ^= 0x55;
+        if (spoiled >= 0)
+            device->Flash()[static_cast<std::size_t>(spoiled)] ^= 0x55;
         Run(uicmdVERIFY);
-        EXPECT_EQ(g.result.ErrorCode, c.code);
-        EXPECT_EQ(device->CountOf(CRC_PAGE_CMD), c.crcs);
+        EXPECT_EQ(g.result.ErrorCode, code);
+        EXPECT_EQ(device->CountOf(CRC_PAGE_CMD), crcs);
         EXPECT_FALSE(F().ProgressBar1.Visible);
-        if (c.code == 0) {
+        if (code == 0) {
             EXPECT_EQ(F().lblPASS.Caption, "Verify complete");
-            EXPECT_EQ(F().ProgressBar1.Max, c.vln ? 400 : 200);
+            EXPECT_EQ(F().ProgressBar1.Max, vln ? 400 : 200);
         } else {
-            EXPECT_EQ(F().lblPASS.Caption, "ERROR CODE: " + std::to_string(c.code));
+            EXPECT_EQ(F().lblPASS.Caption, "ERROR CODE: " + std::to_string(code));
             EXPECT_EQ(F().lblVERIFY.Caption,
                       "A CRC error has occured.  Check that the correct file has been selected "
                       "and retest.");
@@ -265,22 +254,18 @@ TEST_F(FlashRoutineTest, DeviceThatNeverAnswersCrcVerifiesWithoutError) {
 
 TEST_F(FlashRoutineTest, VerifyWithoutFlashModeTriesOnceOnQtrAndTwiceOnVln) {
     // family, flash-mode answers missed, code, FLASH_CMD packets
-    struct Case {
-        bool vln;
-        const char* fault;
-        int code, flashes;
-    };
-    for (const Case& c :
-         {Case{false, "silence,cmd=FLASH", 1302, 1}, Case{true, "silence,cmd=FLASH", 1402, 2},
-          Case{true, "silence,cmd=FLASH,times=1", 0, 2}}) {
-        SCOPED_TRACE(c.fault);
-        Attach(c.vln);
+    for (auto [vln, fault, code, flashes] : std::vector<std::tuple<bool, std::string, int, int>>{
+             {false, "silence,cmd=FLASH", 1302, 1},
+             {true, "silence,cmd=FLASH", 1402, 2},
+             {true, "silence,cmd=FLASH,times=1", 0, 2}}) {
+        SCOPED_TRACE(fault);
+        Attach(vln);
         LoadFlash();
-        device->AddFault(Spoil(c.fault));
+        device->AddFault(Spoil(fault));
         Run(uicmdVERIFY);
-        EXPECT_EQ(g.result.ErrorCode, c.code);
-        EXPECT_EQ(device->CountOf(FLASH_CMD), c.flashes);
-        if (c.code != 0) {
+        EXPECT_EQ(g.result.ErrorCode, code);
+        EXPECT_EQ(device->CountOf(FLASH_CMD), flashes);
+        if (code != 0) {
             EXPECT_EQ(F().lblVERIFY.Caption, "A response timeout error occurred.  \r\r");
             EXPECT_EQ(device->CountOf(CRC_PAGE_CMD), 0);
         }
