@@ -48,8 +48,7 @@ TEST_F(CommandLoopTest, EarlyStartUpErrorRestartsTheStartUpAtMostFiveTimes) {
     Start();
     ASSERT_EQ(sim.dialogs.Messages().size(), 1u);
     const auto& message = sim.dialogs.Messages()[0];
-    EXPECT_EQ(message.title, "RomPush Utility");
-    EXPECT_EQ(message.style, 16);
+    EXPECT_EQ(std::tie(message.title, message.style), std::tuple("RomPush Utility", 16));
     EXPECT_EQ(message.prompt,
               "Error Number: 5\r\nDescription: Out of memory\r\n\r\nRestarting RomPush");
     EXPECT_EQ(g.cmd.StartupAttempts, 2);
@@ -256,10 +255,8 @@ TEST_F(CommandLoopTest, CancelLeavesTheSerialMenuView) {
     Start();
     auto& f = frmUI();
     f.btnCANCEL.Caption = "Cancel";
-    f.btnCANCEL.Visible = true;
     f.txtSerialDisplay.Text = "menu text";
-    f.txtSerialDisplay.Visible = true;
-    f.btnShowDiagnostic.Visible = true;
+    f.btnCANCEL.Visible = f.txtSerialDisplay.Visible = f.btnShowDiagnostic.Visible = true;
     f.btnCANCEL.MouseUp();
     EXPECT_TRUE(g.cmd.ContinueFlag);
     EXPECT_FALSE(f.btnShowDiagnostic.Visible);

@@ -190,22 +190,14 @@ TEST_F(FlashRoutineTest, FailuresShowTheirCodeInTheProgramRow) {
 }
 
 TEST(FlashConversions, SignedAndUnsignedSixteenBitValues) {
-    using Pairs = std::vector<std::pair<int, int>>;
-    for (auto [in, out] : Pairs{{-1, 65535}, {-32768, 32768}, {0x800, 0x800}, {32767, 32767}})
+    for (auto [in, out] : {std::pair{-1, 65535}, {-32768, 32768}, {0x800, 0x800}, {32767, 32767}})
         EXPECT_EQ(IntegerToUnsigned(in), out);
     // Outside 0..65535 there is no 16-bit form: the low 16 bits are taken, without a crash.
-    for (auto [in, out] : Pairs{{65535, -1},
-                                {32768, -32768},
-                                {32767, 32767},
-                                {0x39, 0x39},
-                                {65536, 0},
-                                {65536 + 0x39E0, 0x39E0},
-                                {-1, -1},
-                                {-65536, 0},
-                                {INT32_MIN, 0},
-                                {INT32_MAX, -1}}) {
-        EXPECT_EQ(UnsignedToInteger(in), out) << in;
-    }
+    const int in[] = {65535,          32768, 32767,  0x39,      65536,
+                      65536 + 0x39E0, -1,    -65536, INT32_MIN, INT32_MAX};
+    const int out[] = {-1, -32768, 32767, 0x39, 0, 0x39E0, -1, 0, 0, -1};
+    for (std::size_t i = 0; i < std::size(in); ++i)
+        EXPECT_EQ(UnsignedToInteger(in[i]), out[i]) << in[i];
 }
 
 // ---- Verify --------------------------------------------------------------------------------

@@ -185,8 +185,7 @@ TEST_F(HexFileTest, LfFileIsSavedRewrittenWithCrLfAndValidated) {
     ASSERT_TRUE(Check(original, "incoming/lf.hex"));
     ASSERT_EQ(sim.dialogs.Messages().size(), 1u);
     const auto& box = sim.dialogs.Messages()[0];
-    EXPECT_EQ(box.title, "RomPush");
-    EXPECT_EQ(box.style, 48);
+    EXPECT_EQ(std::tie(box.title, box.style), std::tuple("RomPush", 48));
     EXPECT_EQ(box.prompt,
               "'lf.hex' will be converted to DOS format.\r\n\r\n"
               "( Orginal file will be copied to " +
@@ -266,8 +265,7 @@ TEST_F(HexFileTest, NonFlashableFirmwareIsProgrammedOnlyWhenTheOperatorSaysYes) 
     EXPECT_FALSE(CkForNonFlashFW());
     ASSERT_EQ(sim.dialogs.Messages().size(), 1u);
     const auto& box = sim.dialogs.Messages()[0];
-    EXPECT_EQ(box.style, 52);
-    EXPECT_EQ(box.title, "RomPush Utility");
+    EXPECT_EQ(std::tie(box.title, box.style), std::tuple("RomPush Utility", 52));
     EXPECT_EQ(box.prompt,
               "               WARNING! \r\n\r\nMONO_AN is non-flashable firmware. \r\n"
               "If you continue, the Tarn device will \r\nbe programmed with MONO_AN and \r\n"

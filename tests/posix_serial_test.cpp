@@ -70,13 +70,12 @@ class Pty {
     // What the port wrote, waiting up to a second for count bytes.
     std::string Read(std::size_t count) {
         std::string got;
-        const auto start = Clock::now();
-        while (got.size() < count && MsSince(start) < 1000) {
+        char buf[256];
+        for (const auto start = Clock::now(); got.size() < count && MsSince(start) < 1000;) {
             pollfd p{master_, POLLIN, 0};
-            char buf[256];
-            ssize_t n = 0;
-            if (::poll(&p, 1, 20) > 0 && (n = ::read(master_, buf, sizeof buf)) > 0)
-                got.append(buf, static_cast<std::size_t>(n));
+            if (::poll(&p, 1, 20) > 0)
+                got.append(buf, static_cast<std::size_t>(
+                                    std::max<ssize_t>(0, ::read(master_, buf, sizeof buf))));
         }
         return got;
     }
