@@ -38,7 +38,7 @@ TEST_F(CommandLoopTest, StartUpShowsTheMainWindowAndSelectsAPort) {
     EXPECT_EQ(sim.system.Mutexes(), (std::vector<std::string>{"RomPushMutexName"}));
     EXPECT_GE(sim.clock.NowMs(), 1000);  // "Detecting Com Ports..." stays a second
     EXPECT_EQ(g.cmd.HelpFileName, "/Help_Tarn.html");
-    EXPECT_FALSE(g.cmd.MainLoopRunning);
+    EXPECT_FALSE(g.cmd.MainLoopRunning);  // until the first pass
     CommandLoopPass();
     EXPECT_TRUE(g.cmd.MainLoopRunning);
 }

@@ -331,8 +331,7 @@ TEST_F(HexFileTest, GetLastUsedCommand) {
     LastUsedCommand();
     EXPECT_EQ(g.files.SelectedFilePath, PathIn("old/rx.hex"));
     EXPECT_EQ(Banner(), "HEX FILE OK");
-    EXPECT_TRUE(frmUI().btnPROGRAM.Enabled);
-    EXPECT_EQ(frmUI().Focused, &frmUI().btnPROGRAM);
+    EXPECT_TRUE(frmUI().btnPROGRAM.Enabled && frmUI().Focused == &frmUI().btnPROGRAM);
     EXPECT_EQ(g.port.HexDir, PathIn("old/"));
 
     // A remembered file that has since gone is reported and the selection stays.

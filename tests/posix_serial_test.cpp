@@ -281,19 +281,13 @@ TEST_F(PosixSerialTest, VanishedDeviceLeavesADeafPort) {
         port.SetFdWatcher([&](int fd) { fds.push_back(fd); });
         port.SetPortOpen(true);
         pty.Write("x");
-        pty.Close();  // the adapter is pulled out
-        if (readFirst) {
-            EXPECT_EQ(0, port.InBufferCount());
-            EXPECT_EQ("", port.Input());
-        }
+        pty.Close();                                   // the adapter is pulled out
+        EXPECT_EQ("", readFirst ? port.Input() : "");  // the read finds it gone
         port.Output("hello");
         EXPECT_TRUE(port.Lost() && port.PortOpen());
         EXPECT_EQ(0, port.InBufferCount());
-        EXPECT_EQ(-1, port.Fd());
-        EXPECT_EQ(-1, fds.back());
-        if (readFirst) {
-            EXPECT_NE(std::string::npos, port.LastError().find("vanished")) << port.LastError();
-        }
+        EXPECT_TRUE(port.Fd() == -1 && fds.back() == -1);
+        EXPECT_TRUE(!readFirst || port.LastError().find("vanished") != std::string::npos);
         port.SetPortOpen(false);
         EXPECT_FALSE(port.Lost());
         fs::remove(folder_ / "ports" / "COM1");
