@@ -212,7 +212,6 @@ TEST_F(CommandLoopTest, CtrlF12OffersTheTransmitterRecoveryOnlyForAMismatchedFil
     }
     EXPECT_EQ(offers(), 0);
     sim.desktop.SetForeignWindowActive(false);
-
     // Cancel changes nothing, and the offer comes back only with Ctrl+F12 pressed again.
     sim.dialogs.AnswerNext(platform::mb::kAnswerCancel);
     pressCtrlF12();
@@ -224,7 +223,6 @@ TEST_F(CommandLoopTest, CtrlF12OffersTheTransmitterRecoveryOnlyForAMismatchedFil
     EXPECT_EQ(g.cmd.UiCommand, 3);
     RunLoopUntil(sim.clock.NowMs() + 300);
     EXPECT_EQ(offers(), 1);
-
     // OK programs the device as the file's target.
     g.dev.DevIdName = "VLNMINI";
     g.hex.FileProductCode = 0xDB;

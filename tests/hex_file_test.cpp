@@ -166,7 +166,6 @@ TEST_F(HexFileTest, FaultyFilesGiveTheirCodesNeverCrashes) {
     EXPECT_FALSE(Check(Lines({"06000000010000D20000", kEnd})));
     EXPECT_EQ(frmUI().lblHEXFILE.Caption,
               "Header character missing in selected file.  \r\r0600000001");
-
     // A file that cannot be read.
     g.files.SelectedFilePath = PathIn("missing.hex");
     EXPECT_FALSE(CkHexFile(PathIn("missing.hex")));
@@ -196,7 +195,6 @@ TEST_F(HexFileTest, LfFileIsSavedRewrittenWithCrLfAndValidated) {
     // Once converted the file is an ordinary DOS file: no second warning.
     ASSERT_TRUE(CkHexFile(PathIn("incoming/lf.hex")));
     EXPECT_EQ(sim.dialogs.Messages().size(), 1u);
-
     // A file in the program folder itself is backed up beside it; CR LF pairs stay.
     const std::string mixed = ":06\n:00\r\n:01\n";
     WriteFile(PathIn("mixed.hex"), mixed);
@@ -306,7 +304,6 @@ TEST_F(HexFileTest, SelectHexFileCommand) {
     EXPECT_TRUE(frmUI().btnPROGRAM.Enabled);
     EXPECT_EQ(g.files.SelectedFileName, "rx.hex");
     EXPECT_EQ(frmUI().btnHEXFILE.Caption, "rx.hex");
-
     // A file for another device keeps PROGRAM disabled; it stays selected as chosen.
     WriteFile(PathIn("tx.hex"), Lines({testing::HeaderRecord(0xDE), Record(0, 0, {1}), kEnd}));
     sim.dialogs.ChooseNextFile(PathIn("tx.hex"));
@@ -333,7 +330,6 @@ TEST_F(HexFileTest, GetLastUsedCommand) {
     EXPECT_EQ(Banner(), "HEX FILE OK");
     EXPECT_TRUE(frmUI().btnPROGRAM.Enabled && frmUI().Focused == &frmUI().btnPROGRAM);
     EXPECT_EQ(g.port.HexDir, PathIn("old/"));
-
     // A remembered file that has since gone is reported and the selection stays.
     g.files.LastUsedName = "gone.hex";
     g.files.LastUsedPath = PathIn("gone.hex");

@@ -91,7 +91,6 @@ TEST_F(HexToolFilesTest, ImagesOfEverySizeStartAndLineEndAreReadCellByCell) {
             expected[0] = expected[1] = 0x00;
         std::copy(data.begin(), data.end(), expected.begin() + (file.extended ? file.start : 0));
         EXPECT_TRUE(g.hex.HexData == expected) << "the image differs from the binary";
-
         // An LF file is rewritten with CR LF after the original went to the program folder.
         std::string dos;
         for (char c : written)

@@ -150,7 +150,6 @@ TEST_F(PortSelectionTest, DialogOkReopensThePortOrRebuildsTheListForANewLimit) {
     EXPECT_EQ(g.files.SelectedFileName, "qtr.hex");  // new parameters keep the file
     EXPECT_TRUE(frmUI().Enabled && !dialog.Visible);
     EXPECT_EQ(Entries().size(), 3u);
-
     // A new search limit rebuilds the list and forgets the file.
     frmUI().btnCommPort.MouseUp();
     dialog.txtMaxComPorts.SetText("2");

@@ -144,7 +144,6 @@ TEST_F(PosixSerialTest, PortMapNumbersMapFirstThenUartsUsbAndAcm) {
     EXPECT_EQ("", map.DevicePath(9));
     // Each UART is checked once only.
     EXPECT_EQ((std::vector<std::string>{"ttyS0", "ttyS1", "ttyS2", "ttyS10"}), checked);
-
     // Without a map folder the machine's devices are numbered from 1.
     fs::remove_all(folder_ / "ports");
     EXPECT_EQ((Dev() / "ttyS0").string(), Map().DevicePath(1));
@@ -180,7 +179,6 @@ TEST_F(PosixSerialTest, OpensWithSettingsWritesAndReads) {
     ASSERT_EQ(0, ::tcgetattr(pty.Master(), &tio));
     EXPECT_EQ(B115200, ::cfgetospeed(&tio));
     EXPECT_TRUE(tio.c_cflag & CRTSCTS);
-
     // Bytes 0..255 travel unchanged both ways.
     std::string all;
     for (int i = 0; i < 256; ++i)

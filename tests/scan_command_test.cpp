@@ -56,7 +56,6 @@ TEST_F(ScanCommandTest, FindsAndNamesAReceiver) {
     EXPECT_LT(sim.clock.NowMs() - start, 3500 + 1000 + 3000);
     // SCAN leaves the port open at 115200 baud.
     EXPECT_TRUE(sim.serial.PortOpen() && sim.serial.Settings() == "115200,N,8,1");
-
     // A device that never says it is ready is still found, after the 3.5 s.
     AnswerLikeAReceiver();
     const auto again = sim.clock.NowMs();

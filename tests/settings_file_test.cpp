@@ -72,7 +72,6 @@ TEST_F(SettingsFileTest, CheckIniFindsTheStoredFileOnlyWhenItExists) {
     std::string foundName = "x", foundPath;
     CheckINI(foundName, foundPath);
     EXPECT_EQ(foundName, "");
-
     // A settings file with bare line feeds is read too.
     WriteFile(PathIn("RomPush.INI"),
               "ROMPUSH_INI_001\n25\nCom1\n 1 \n 0 \n 2 \n 6 \n 2 \nD " + hex + "\n");

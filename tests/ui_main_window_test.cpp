@@ -108,7 +108,6 @@ TEST_F(MainWindowTest, ShowMsgAndDisplayErrorColourTheBannerAndTraceIt) {
                                         "        DisplayError()",
                                         "                ShowMsg( ERROR CODE:1003 )"}));
     EXPECT_EQ(g.trace.TraceIndent, "");
-
     // The status panels exist before the window loads; a second load adds none.
     ResetState();
     SetStatusPanel5("COM1");
