@@ -1,75 +1,22 @@
 // ERASE, PROGRAM and VERIFY as the operator runs them: SCAN finds a simulated device, the
 // buttons post their commands, the command loop runs them on the virtual clock.
-#include <algorithm>
-#include <cstdio>
-#include <memory>
-#include <ostream>
-#include <string>
-#include <vector>
-
 #include "commands/commands.h"
 #include "core/main_loop.h"
 #include "core/settings_file.h"
-#include "hex_file_writer.h"
-#include "program_fixture.h"
+#include "flash_fixture.h"
 #include "serial/packets.h"
-#include "sim/bootloader_device.h"
 #include "ui/main_window.h"
 
 namespace rompush::testing {
 namespace {
 
-using sim::BootloaderDevice;
-using sim::Fault;
-
-constexpr std::size_t kQtrImageBytes = 256 * 128;
-constexpr std::size_t kVlnImageBytes = 25 * 512;
-constexpr std::uint16_t kVlnBase = 0x800;
-
-std::vector<std::uint8_t> PatternImage(std::size_t size) {
-    std::vector<std::uint8_t> image(size);
-    for (std::size_t i = 0; i < size; ++i)
-        image[i] = static_cast<std::uint8_t>((i * 13 + 5 + (i >> 9)) & 0xFF);
-    return image;
-}
-
-Fault MakeFault(Fault::Kind kind, std::uint8_t command, int skip = 0, int times = -1) {
-    Fault fault;
-    fault.kind = kind;
-    fault.command = command;
-    fault.skip = skip;
-    fault.times = times;
-    return fault;
-}
-
-// The devices the commands serve: the device type and flags it answers with, its letter.
-struct Kind {
-    int type;
-    std::uint8_t flags;
-    char letter;
-    bool vln() const { return letter != 'D'; }
-    std::size_t imageBytes() const { return vln() ? kVlnImageBytes : kQtrImageBytes; }
-    std::uint16_t base() const { return vln() ? kVlnBase : 0; }
-};
-constexpr Kind kReceiver{3, 0, 'D'};
-constexpr Kind kTransmitter{1, 0, 'H'};
-constexpr Kind kMaster{1, 0x08, 'M'};
-
-class FlashCommandTest : public ProgramTest {
+class FlashCommandTest : public FlashTest {
   protected:
     // Puts the device on COM3, starts the program, chooses a file for it and runs SCAN.
     void Start(const Kind& kind) {
-        kind_ = kind;
-        device = std::make_shared<BootloaderDevice>(
-            BootloaderDevice::Config::ForType(kind.type, kind.flags));
-        sim::SerialLine* attached = &sim.serial.Attach(3, device);
-        line = attached;
-        device->SetUnplugHook([attached] { attached->Unplug(); });
+        AttachDevice(3, kind);
         StartUp();
-        image = PatternImage(kind.imageBytes());
-        path = PathIn("firmware.hex");
-        WriteHexFile(path, ProductCodeFor(kind.letter), kind.base(), image);
-        g.files.SelectedFileName = "firmware.hex";
+        g.files.SelectedFileName = "firmware.hex";  // a new program has chosen no file yet
         g.files.SelectedFilePath = path;
         Press(frmUI().btnSCAN);
         ASSERT_EQ(frmUI().lblPASS.Caption, "TARN Product Found");
@@ -81,52 +28,16 @@ class FlashCommandTest : public ProgramTest {
         button.MouseUp();
         CommandLoopPass();
     }
-    // The device's flash where the image goes.
-    std::vector<std::uint8_t> FlashImage() const {
-        const auto& flash = device->Flash();
-        const auto begin = flash.begin() + kind_.base();
-        return std::vector<std::uint8_t>(begin, begin + static_cast<std::ptrdiff_t>(image.size()));
-    }
-    void LoadFlashWithImage() {
-        std::copy(image.begin(), image.end(), device->Flash().begin() + kind_.base());
-    }
-    // Flips a byte in a page that every verify compares.
-    void SpoilFlash() { device->Flash()[kind_.base() + 5 * 512 + 3] ^= 0x40; }
-    std::size_t IndexOfFirst(std::uint8_t command) const {
-        const auto& packets = device->Packets();
-        for (std::size_t i = 0; i < packets.size(); ++i) {
-            if (packets[i].command == command)
-                return i;
-        }
-        return packets.size();
-    }
-    std::size_t IndexOfLast(std::uint8_t command) const {
-        const auto& packets = device->Packets();
-        for (std::size_t i = packets.size(); i > 0; --i) {
-            if (packets[i - 1].command == command)
-                return i - 1;
-        }
-        return packets.size();
-    }
     bool TraceHas(const std::string& text) {
-        for (const auto& l : TraceLines()) {
-            if (l.find(text) != std::string::npos)
-                return true;
-        }
-        return false;
+        const auto lines = TraceLines();
+        return std::any_of(lines.begin(), lines.end(),
+                           [&](const std::string& l) { return l.find(text) != std::string::npos; });
     }
-    bool PortAt115200() const {
-        return sim.serial.PortOpen() && sim.serial.Settings() == "115200,N,8,1";
+    // Every command leaves the port open at 115200 baud and nothing pending.
+    void ExpectReadyForTheNextCommand() {
+        EXPECT_TRUE(sim.serial.PortOpen() && sim.serial.Settings() == "115200,N,8,1");
+        EXPECT_EQ(g.cmd.UiCommand, 0);
     }
-    const ui::FrmUI& F() { return frmUI(); }
-
-    std::shared_ptr<BootloaderDevice> device;
-    sim::SerialLine* line = nullptr;
-    std::vector<std::uint8_t> image;
-    std::string path;
-
-  private:
-    Kind kind_{};
 };
 
 TEST_F(FlashCommandTest, ReceiverProgramRunsVerifyAndReportsBoth) {
@@ -137,8 +48,7 @@ TEST_F(FlashCommandTest, ReceiverProgramRunsVerifyAndReportsBoth) {
     EXPECT_EQ(g.result.ErrorCode, 0);
     EXPECT_EQ(g.cmd.UiCommand, uicmdVERIFY);
     EXPECT_TRUE(g.result.ProgramVerifyOk);
-    EXPECT_EQ(g.cmd.CurrentCommand, uicmdPROGRAM);
-    EXPECT_EQ(FlashImage(), image);  // QTR: device address = image index
+    EXPECT_EQ(FlashImage(), image);
     EXPECT_TRUE(TraceHas("ShowMsg( Program OK )"));
     // The file is now the receiver's last used one, in memory and in the settings file.
     EXPECT_EQ(g.files.LastUsedName, "firmware.hex");
@@ -156,62 +66,59 @@ TEST_F(FlashCommandTest, ReceiverProgramRunsVerifyAndReportsBoth) {
     EXPECT_EQ(F().lblPASS.Caption, "Program and Verify OK");
     EXPECT_EQ(F().frmPASS.BackColor, ui::colour::kGreen);
     EXPECT_FALSE(g.result.ProgramVerifyOk);
-    EXPECT_EQ(g.cmd.UiCommand, 0);
     EXPECT_EQ(device->CountOf(CRC_PAGE_CMD), 256 + 100);
-    EXPECT_TRUE(PortAt115200());
-    EXPECT_TRUE(F().btnPROGRAM.Enabled);
+    ExpectReadyForTheNextCommand();
     EXPECT_EQ(F().Focused, &F().btnPROGRAM);
 }
 
-TEST_F(FlashCommandTest, MasterWaitsBeforeItsVerifyAndReportsBoth) {
-    Start(kMaster);
+class EachDevice : public FlashCommandTest, public ::testing::WithParamInterface<Kind> {};
+INSTANTIATE_TEST_SUITE_P(Devices, EachDevice, ::testing::Values(kReceiver, kTransmitter, kMaster));
+
+// The transmitters' verify after a program.
+class VlnDevice : public EachDevice {};
+INSTANTIATE_TEST_SUITE_P(Transmitters, VlnDevice, ::testing::Values(kTransmitter, kMaster));
+
+TEST_P(VlnDevice, VerifyAfterProgramUsesTheImageInMemoryAndOnlyTheMasterWaits) {
+    const bool master = GetParam().letter == 'M';
+    Start(GetParam());
     Press(frmUI().btnPROGRAM);
-    ASSERT_EQ(g.result.ErrorCode, 0);
     ASSERT_EQ(g.cmd.UiCommand, uicmdVERIFY);
     EXPECT_EQ(FlashImage(), image);  // VLN: device address = image index + &H800
-
     device->ClearLog();
+    std::remove(path.c_str());
     StartTrace();
     const std::int64_t verifyStartUs = sim.clock.NowUs();
     CommandLoopPass();  // VERIFY
-    // After the wait the restarted master takes the first FLASH_CMD at once.
-    ASSERT_FALSE(device->Packets().empty());
-    EXPECT_EQ(device->Packets().front().command, FLASH_CMD);
-    const std::int64_t firstPacketMs = (device->Packets().front().atUs - verifyStartUs) / 1000;
-    EXPECT_GE(firstPacketMs, 3000);
-    EXPECT_LT(firstPacketMs, 4000);
-    EXPECT_TRUE(TraceHas("        Delay( 3000 )"));
     EXPECT_EQ(F().lblPASS.Caption, "Program and Verify OK");
-    EXPECT_EQ(F().frmPASS.BackColor, ui::colour::kGreen);
-    EXPECT_FALSE(g.result.ProgramVerifyOk);
-    EXPECT_TRUE(PortAt115200());
-}
-
-TEST_F(FlashCommandTest, TransmitterVerifiesWithoutTheMastersWait) {
-    Start(kTransmitter);
-    Press(frmUI().btnPROGRAM);
-    ASSERT_EQ(g.cmd.UiCommand, uicmdVERIFY);
-    StartTrace();
-    CommandLoopPass();
-    EXPECT_EQ(F().lblPASS.Caption, "Program and Verify OK");
-    // Only the trailing waits of a good verify last 3000 ms; none comes before the check.
+    EXPECT_FALSE(g.result.ProgramVerifyOk || TraceHas("ValidateHexFile()"));
+    ExpectReadyForTheNextCommand();
+    // Only the master waits 3000 ms before the check (every transmitter waits after a good
+    // one); the restarted master then takes the first FLASH_CMD at once.
     const auto lines = TraceLines();
     const auto verify = std::find(lines.begin(), lines.end(), "        VerifyVLN()");
     ASSERT_NE(verify, lines.end());
-    EXPECT_EQ(std::find(lines.begin(), verify, "        Delay( 3000 )"), verify);
+    EXPECT_EQ(std::find(lines.begin(), verify, "        Delay( 3000 )") != verify, master);
+    if (master) {
+        ASSERT_FALSE(device->Packets().empty());
+        EXPECT_EQ(device->Packets().front().command, FLASH_CMD);
+        const std::int64_t firstMs = (device->Packets().front().atUs - verifyStartUs) / 1000;
+        EXPECT_TRUE(firstMs >= 3000 && firstMs < 4000) << firstMs;
+    }
+    // Without a program before it, the file is read again and its loss is reported.
+    device->ClearLog();
+    Press(frmUI().btnVERIFY);
+    EXPECT_EQ(g.result.ErrorCode, 1001);
+    EXPECT_EQ(device->Packets().size(), 0u);
 }
 
 TEST_F(FlashCommandTest, VerifyAloneReportsVerifyOk) {
     Start(kReceiver);
-    LoadFlashWithImage();
+    LoadFlash();
     Press(frmUI().btnVERIFY);
-    EXPECT_EQ(g.result.ErrorCode, 0);
     EXPECT_EQ(F().lblPASS.Caption, "Verify OK");
-    EXPECT_EQ(F().frmPASS.BackColor, ui::colour::kGreen);
-    EXPECT_EQ(g.cmd.UiCommand, 0);
-    EXPECT_EQ(device->CountOf(WRITE_PAGE_CMD), 0);
-    EXPECT_EQ(device->CountOf(ERASE_PAGE_CMD), 0);
-    EXPECT_TRUE(PortAt115200());
+    EXPECT_TRUE(g.result.ErrorCode == 0 && F().frmPASS.BackColor == ui::colour::kGreen);
+    EXPECT_EQ(device->CountOf(WRITE_PAGE_CMD) + device->CountOf(ERASE_PAGE_CMD), 0);
+    ExpectReadyForTheNextCommand();
 }
 
 TEST_F(FlashCommandTest, FailedReceiverProgramLeavesEverythingForTheNextAttempt) {
@@ -219,57 +126,55 @@ TEST_F(FlashCommandTest, FailedReceiverProgramLeavesEverythingForTheNextAttempt)
     WriteFile(IniPath(), ReadFile(IniPath()));  // the settings file as it stands
     const std::string settingsBefore = ReadFile(IniPath());
     const std::string lastUsedBefore = g.files.LastUsedPath;
-    device->AddFault(MakeFault(Fault::Kind::WrongCode, ERASE_PAGE_CMD, 5));
+    device->AddFault(Spoil("wrong,cmd=ERASE_PAGE,skip=5"));
     Press(frmUI().btnPROGRAM);
 
     EXPECT_EQ(g.result.ErrorCode, 3004);
     EXPECT_EQ(F().lblPASS.Caption, "ERROR CODE: 3004");
     EXPECT_EQ(F().lblPROGRAM.BackColor, ui::colour::kRed);
-    EXPECT_EQ(g.cmd.UiCommand, 0);
     EXPECT_FALSE(g.result.ProgramVerifyOk);
     // No GO once the pages were started on: the device stays in its bootloader.
-    const std::size_t firstPage = IndexOfFirst(SET_PAGE_CMD);
-    ASSERT_LT(firstPage, device->Packets().size());
-    const std::size_t lastGo = IndexOfLast(GO_CMD);
-    EXPECT_TRUE(lastGo == device->Packets().size() || lastGo < firstPage);
+    EXPECT_LT(IndexOfLast(GO_CMD), IndexOfLast(SET_PAGE_CMD));
     EXPECT_EQ(ReadFile(IniPath()), settingsBefore);
     EXPECT_EQ(g.files.LastUsedPath, lastUsedBefore);
-    EXPECT_TRUE(PortAt115200());
+    ExpectReadyForTheNextCommand();
     CommandLoopPass();
     EXPECT_EQ(device->CountOf(CRC_PAGE_CMD), 5);  // no VERIFY followed
 }
 
-// Where a failed verify shows its error, and that it ends the program-verified state.
-struct VerifyFailure {
-    const char* name;
+// device, after PROGRAM, no flash mode (else a page differs), code
+struct VerifyCase {
     Kind kind;
-    bool afterProgram;
-    bool noFlashMode;  // else a page differs
+    bool afterProgram, noFlashMode;
     int code;
 };
+class FailedVerify : public FlashCommandTest, public ::testing::WithParamInterface<VerifyCase> {};
+INSTANTIATE_TEST_SUITE_P(Rows, FailedVerify,
+                         ::testing::Values(VerifyCase{kReceiver, true, false, 1301},
+                                           VerifyCase{kReceiver, false, false, 1301},
+                                           VerifyCase{kReceiver, true, true, 1302},
+                                           VerifyCase{kReceiver, false, true, 1302},
+                                           VerifyCase{kTransmitter, true, false, 1401},
+                                           VerifyCase{kTransmitter, false, false, 1401},
+                                           VerifyCase{kMaster, true, true, 1402},
+                                           VerifyCase{kTransmitter, false, true, 1402}));
 
-void PrintTo(const VerifyFailure& c, std::ostream* out) {
-    *out << c.name;
-}
-
-class VerifyFailureTest : public FlashCommandTest,
-                          public ::testing::WithParamInterface<VerifyFailure> {};
-
-TEST_P(VerifyFailureTest, ShowsInTheRightRowAndClearsTheProgramState) {
-    const VerifyFailure& c = GetParam();
+TEST_P(FailedVerify, ShowsInItsRowAndEndsTheProgramState) {
+    const VerifyCase& c = GetParam();
+    SCOPED_TRACE(std::to_string(c.code) + (c.afterProgram ? " after PROGRAM" : ""));
     Start(c.kind);
     if (c.afterProgram) {
         Press(frmUI().btnPROGRAM);
         ASSERT_EQ(g.cmd.UiCommand, uicmdVERIFY);
         ASSERT_TRUE(g.result.ProgramVerifyOk);
     } else {
-        LoadFlashWithImage();
+        LoadFlash();
         frmUI().btnVERIFY.MouseUp();
     }
     if (c.noFlashMode) {
-        device->AddFault(MakeFault(Fault::Kind::Silence, FLASH_CMD));
+        device->AddFault(Spoil("silence,cmd=FLASH"));
     } else {
-        SpoilFlash();
+        device->Flash()[c.kind.base() + 5 * 512 + 3] ^= 0x40;  // a page every verify checks
     }
     CommandLoopPass();  // VERIFY
 
@@ -280,108 +185,47 @@ TEST_P(VerifyFailureTest, ShowsInTheRightRowAndClearsTheProgramState) {
     EXPECT_EQ(row.BackColor, ui::colour::kRed);
     EXPECT_NE(other.BackColor, ui::colour::kRed);
     if (c.noFlashMode) {
-        EXPECT_EQ(row.Caption.rfind("A response timeout error occurred.  \r\r", 0), 0u)
-            << row.Caption;
+        EXPECT_EQ(row.Caption.rfind("A response timeout error occurred.  \r\r", 0), 0u);
         EXPECT_EQ(F().linPROGRAM.Visible, c.afterProgram);
-    } else if (c.afterProgram) {
-        EXPECT_EQ(row.Caption, "A CRC error occured after programming.");
     } else {
-        EXPECT_EQ(row.Caption,
-                  "A CRC error has occured.  Check that the correct file has been selected and "
-                  "retest.");
+        EXPECT_EQ(row.Caption, c.afterProgram ? "A CRC error occured after programming."
+                                              : "A CRC error has occured.  Check that the "
+                                                "correct file has been selected and retest.");
     }
     EXPECT_FALSE(g.result.ProgramVerifyOk);
-    EXPECT_EQ(g.cmd.UiCommand, 0);
-    EXPECT_TRUE(PortAt115200());
-
-    // The next SCAN clears the error, the one after scans: neither reports a verified program.
-    device->ClearFaults();
-    Press(frmUI().btnSCAN);
-    EXPECT_NE(F().lblPASS.Caption, "Program and Verify OK");
-    Press(frmUI().btnSCAN);
-    EXPECT_EQ(F().lblPASS.Caption, "TARN Product Found");
+    ExpectReadyForTheNextCommand();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, VerifyFailureTest,
-    ::testing::Values(VerifyFailure{"Qtr1301AfterProgram", kReceiver, true, false, 1301},
-                      VerifyFailure{"Qtr1301Alone", kReceiver, false, false, 1301},
-                      VerifyFailure{"Qtr1302AfterProgram", kReceiver, true, true, 1302},
-                      VerifyFailure{"Qtr1302Alone", kReceiver, false, true, 1302},
-                      VerifyFailure{"Vln1401AfterProgram", kTransmitter, true, false, 1401},
-                      VerifyFailure{"Vln1401Alone", kTransmitter, false, false, 1401},
-                      VerifyFailure{"Vln1402AfterProgram", kMaster, true, true, 1402},
-                      VerifyFailure{"Vln1402Alone", kTransmitter, false, true, 1402}),
-    [](const ::testing::TestParamInfo<VerifyFailure>& param) {
-        return std::string(param.param.name);
-    });
-
-TEST_F(FlashCommandTest, TransmitterVerifyAfterProgramDoesNotReadTheFileAgain) {
-    Start(kTransmitter);
+TEST_P(EachDevice, UnpluggedMidProgramEndsWithAnError) {
+    const Kind& kind = GetParam();
+    Start(kind);
+    device->AddFault(Spoil("unplug,cmd=WRITE_PAGE,skip=20,times=1"));
+    const auto start = sim.clock.NowMs();
     Press(frmUI().btnPROGRAM);
-    ASSERT_EQ(g.cmd.UiCommand, uicmdVERIFY);
-    std::remove(path.c_str());
+    EXPECT_EQ(g.result.ErrorCode, kind.vln() ? 4003 : 3003);
+    EXPECT_EQ(F().lblPASS.Caption, "ERROR CODE: " + std::to_string(g.result.ErrorCode));
+    EXPECT_EQ(F().lblPROGRAM.BackColor, ui::colour::kRed);
+    EXPECT_EQ(g.cmd.UiCommand, 0);
+    EXPECT_FALSE(g.result.ProgramVerifyOk);
+    EXPECT_FALSE(sim.serial.PortOpen());  // the port has gone with the adapter
+    EXPECT_LT(sim.clock.NowMs() - start, 10 * 60 * 1000);
+    CommandLoopPass();  // the loop goes on
+    EXPECT_EQ(g.cmd.UiCommand, 0);
+}
+
+TEST_P(EachDevice, EraseLeavesTheDeviceBlankAndRestarted) {
+    Start(GetParam());
+    LoadFlash();
     StartTrace();
-    CommandLoopPass();
+    Press(frmUI().btnERASE);
     EXPECT_EQ(g.result.ErrorCode, 0);
-    EXPECT_EQ(F().lblPASS.Caption, "Program and Verify OK");
-    EXPECT_FALSE(TraceHas("ValidateHexFile()"));
-    EXPECT_TRUE(TraceHas("VerifyVLN()"));
-}
-
-// The adapter is pulled out while the pages are written.
-class UnplugTest : public FlashCommandTest {
-  protected:
-    void Run(const Kind& kind) {
-        Start(kind);
-        device->AddFault(MakeFault(Fault::Kind::Unplug, WRITE_PAGE_CMD, 20, 1));
-        const auto start = sim.clock.NowMs();
-        Press(frmUI().btnPROGRAM);
-        EXPECT_TRUE(line->Unplugged());
-        EXPECT_EQ(g.result.ErrorCode, kind.vln() ? 4003 : 3003);
-        EXPECT_EQ(F().lblPASS.Caption, "ERROR CODE: " + std::to_string(g.result.ErrorCode));
-        EXPECT_EQ(F().lblPROGRAM.BackColor, ui::colour::kRed);
-        EXPECT_EQ(g.cmd.UiCommand, 0);
-        EXPECT_FALSE(g.result.ProgramVerifyOk);
-        EXPECT_FALSE(sim.serial.PortOpen());  // the port has gone with the adapter
-        EXPECT_LT(sim.clock.NowMs() - start, 10 * 60 * 1000);
-        CommandLoopPass();  // the loop goes on
-        EXPECT_EQ(g.cmd.UiCommand, 0);
-    }
-};
-
-TEST_F(UnplugTest, ReceiverUnpluggedMidProgramEndsWithAnError) {
-    Run(kReceiver);
-}
-TEST_F(UnplugTest, TransmitterUnpluggedMidProgramEndsWithAnError) {
-    Run(kTransmitter);
-}
-
-class EraseTest : public FlashCommandTest {
-  protected:
-    void Run(const Kind& kind) {
-        Start(kind);
-        LoadFlashWithImage();
-        StartTrace();
-        Press(frmUI().btnERASE);
-        EXPECT_EQ(g.result.ErrorCode, 0);
-        EXPECT_EQ(g.cmd.CurrentCommand, uicmdERASE);
-        EXPECT_EQ(FlashImage(), std::vector<std::uint8_t>(image.size(), 0xFF));
-        EXPECT_EQ(device->CountOf(WRITE_PAGE_CMD), 0);
-        EXPECT_EQ(device->CountOf(CRC_PAGE_CMD), 0);
-        EXPECT_TRUE(TraceHas("ShowMsg( ERASE OK )"));
-        EXPECT_GT(IndexOfLast(GO_CMD), IndexOfLast(ERASE_PAGE_CMD));
-        EXPECT_GT(IndexOfLast(ID_CMD), IndexOfLast(ERASE_PAGE_CMD));
-        EXPECT_EQ(g.cmd.UiCommand, 0);
-        EXPECT_TRUE(PortAt115200());
-    }
-};
-
-TEST_F(EraseTest, ReceiverIsLeftBlankAndRestarted) {
-    Run(kReceiver);
-}
-TEST_F(EraseTest, MasterIsLeftBlankAndRestarted) {
-    Run(kMaster);
+    EXPECT_EQ(g.cmd.CurrentCommand, uicmdERASE);
+    EXPECT_EQ(FlashImage(), std::vector<std::uint8_t>(image.size(), 0xFF));
+    EXPECT_EQ(device->CountOf(WRITE_PAGE_CMD) + device->CountOf(CRC_PAGE_CMD), 0);
+    EXPECT_TRUE(TraceHas("ShowMsg( ERASE OK )"));
+    EXPECT_GT(IndexOfLast(GO_CMD), IndexOfLast(ERASE_PAGE_CMD));
+    EXPECT_GT(IndexOfLast(ID_CMD), IndexOfLast(ERASE_PAGE_CMD));
+    ExpectReadyForTheNextCommand();
 }
 
 // ---- Runs that fail must never look like a success --------------------------------------
@@ -392,7 +236,7 @@ struct FailedRun {
     const char* name;
     Kind kind;
     char button;  // 'P' PROGRAM, 'V' VERIFY, 'E' ERASE
-    Fault fault;
+    sim::Fault fault;
     int code;
     const char* labelStart;  // beginning of the text of the row that shows the error
     bool verifyRow;          // shown in the VERIFY row, else in the PROGRAM row
@@ -408,7 +252,7 @@ class FailedRunTest : public FlashCommandTest, public ::testing::WithParamInterf
 const char* const kCrcAfterProgramming = "A CRC error occured after programming.";
 const char* const kNoAnswer = "A response timeout error occurred.  \r\r";
 const char* const kPortLost = "The COM port was lost.";
-const Fault kNoFault = MakeFault(Fault::Kind::Silence, GO_CMD, 0, 0);  // never acts
+const sim::Fault kNoFault = Spoil("silence,cmd=GO,skip=0,times=0");  // never acts
 
 TEST_P(FailedRunTest, EndsAtOnceWithItsErrorAndChangesNoSettings) {
     const FailedRun& c = GetParam();
@@ -425,7 +269,7 @@ TEST_P(FailedRunTest, EndsAtOnceWithItsErrorAndChangesNoSettings) {
         g.files.SelectedFilePath = kvt;
     }
     if (c.button == 'V')
-        LoadFlashWithImage();
+        LoadFlash();
     device->AddFault(c.fault);
     const auto start = sim.clock.NowMs();
     Press(c.button == 'P'   ? frmUI().btnPROGRAM
@@ -447,7 +291,7 @@ TEST_P(FailedRunTest, EndsAtOnceWithItsErrorAndChangesNoSettings) {
     EXPECT_FALSE(g.result.ProgramVerifyOk);
     EXPECT_EQ(ReadFile(IniPath()), settingsBefore);
     EXPECT_EQ(sim.serial.Settings(), "115200,N,8,1");
-    EXPECT_EQ(sim.serial.PortOpen(), !line->Unplugged());
+    EXPECT_EQ(sim.serial.PortOpen(), !sim.serial.Line(3)->Unplugged());
     // The buttons are as their rules leave them after a failure: a new SCAN or file is possible.
     EXPECT_TRUE(F().btnSCAN.Enabled);
     EXPECT_TRUE(F().btnHEXFILE.Enabled);
@@ -455,8 +299,13 @@ TEST_P(FailedRunTest, EndsAtOnceWithItsErrorAndChangesNoSettings) {
         EXPECT_EQ(device->CountOf(ERASE_PAGE_CMD) + device->CountOf(WRITE_PAGE_CMD), 0);
     }
     if (c.code == 1301 || c.code == 1401) {
-        const std::size_t lastGo = IndexOfLast(GO_CMD);
-        EXPECT_TRUE(lastGo == device->Packets().size() || lastGo < IndexOfFirst(SET_PAGE_CMD));
+        // No GO once the pages were written.
+        const auto& packets = device->Packets();
+        const auto firstPage = std::find_if(packets.begin(), packets.end(), [](const Packet& p) {
+            return p.command == SET_PAGE_CMD;
+        });
+        EXPECT_TRUE(std::none_of(firstPage, packets.end(),
+                                 [](const Packet& p) { return p.command == GO_CMD; }));
     }
     CommandLoopPass();
     EXPECT_NE(F().lblPASS.Caption, "Program and Verify OK");
@@ -471,28 +320,26 @@ INSTANTIATE_TEST_SUITE_P(
                   "This hex file is for: KVT\rTARN product is : TWPx  Receiver\r", false, true},
         // A page above 99 is never looked at by the receiver's VERIFY.
         FailedRun{"QtrPageWrittenWrong", kReceiver, 'P',
-                  MakeFault(Fault::Kind::BadWrite, WRITE_PAGE_CMD, 150 * 4, 1), 1301,
-                  kCrcAfterProgramming, false, false},
+                  Spoil("badwrite,cmd=WRITE_PAGE,skip=600,times=1"), 1301, kCrcAfterProgramming,
+                  false, false},
         FailedRun{"VlnPageWrittenWrong", kTransmitter, 'P',
-                  MakeFault(Fault::Kind::BadWrite, WRITE_PAGE_CMD, 10 * 16, 1), 1401,
-                  kCrcAfterProgramming, false, false},
-        FailedRun{"QtrSilentToItsId", kReceiver, 'P', MakeFault(Fault::Kind::Silence, ID_CMD), 7002,
+                  Spoil("badwrite,cmd=WRITE_PAGE,skip=160,times=1"), 1401, kCrcAfterProgramming,
+                  false, false},
+        FailedRun{"QtrSilentToItsId", kReceiver, 'P', Spoil("silence,cmd=ID"), 7002, kNoAnswer,
+                  false, false},
+        FailedRun{"VlnSilentToItsId", kTransmitter, 'P', Spoil("silence,cmd=ID"), 7002, kNoAnswer,
+                  false, false},
+        FailedRun{"QtrSilentAfterItsRestart", kReceiver, 'P', Spoil("silence,cmd=ID,skip=1"), 7002,
                   kNoAnswer, false, false},
-        FailedRun{"VlnSilentToItsId", kTransmitter, 'P', MakeFault(Fault::Kind::Silence, ID_CMD),
-                  7002, kNoAnswer, false, false},
-        FailedRun{"QtrSilentAfterItsRestart", kReceiver, 'P',
-                  MakeFault(Fault::Kind::Silence, ID_CMD, 1), 7002, kNoAnswer, false, false},
-        FailedRun{"VlnSilentAfterVerify", kTransmitter, 'V',
-                  MakeFault(Fault::Kind::Silence, ID_CMD), 7002, kNoAnswer, true, false},
-        FailedRun{"QtrSilentAfterErase", kReceiver, 'E', MakeFault(Fault::Kind::Silence, ID_CMD),
-                  7002, kNoAnswer, false, false},
+        FailedRun{"VlnSilentAfterVerify", kTransmitter, 'V', Spoil("silence,cmd=ID"), 7002,
+                  kNoAnswer, true, false},
+        FailedRun{"QtrSilentAfterErase", kReceiver, 'E', Spoil("silence,cmd=ID"), 7002, kNoAnswer,
+                  false, false},
         // Five erase tries of 60 s each once took five minutes to tell of a pulled adapter.
         FailedRun{"VlnUnpluggedWhileErasing", kTransmitter, 'P',
-                  MakeFault(Fault::Kind::Unplug, ERASE_PAGE_CMD, 3, 1), 4005, kPortLost, false,
-                  false},
+                  Spoil("unplug,cmd=ERASE_PAGE,skip=3,times=1"), 4005, kPortLost, false, false},
         FailedRun{"VlnUnpluggedWhileVerifying", kTransmitter, 'V',
-                  MakeFault(Fault::Kind::Unplug, CRC_PAGE_CMD, 3, 1), 1402, kPortLost, true,
-                  false}),
+                  Spoil("unplug,cmd=CRC_PAGE,skip=3,times=1"), 1402, kPortLost, true, false}),
     [](const ::testing::TestParamInfo<FailedRun>& param) { return std::string(param.param.name); });
 
 // The transmitter announces itself with &H08 after GO and whenever the port is opened; that

@@ -2,567 +2,264 @@
 // virtual clock: the packets on the wire, the flash they leave, the errors and where they show.
 #include "serial/flash_program.h"
 
-#include <algorithm>
-#include <cstdio>
-#include <memory>
-#include <ostream>
-#include <string>
-#include <vector>
-
-#include "hex_file_writer.h"
+#include "flash_fixture.h"
 #include "hexfile/hex_validation.h"
-#include "program_fixture.h"
 #include "serial/comm.h"
 #include "serial/flash_verify.h"
 #include "serial/packets.h"
-#include "sim/bootloader_device.h"
 #include "ui/main_window.h"
 
 namespace rompush::testing {
 namespace {
 
-using sim::BootloaderDevice;
-using sim::Fault;
+using Bytes = std::vector<std::uint8_t>;
 
-constexpr std::size_t kQtrImageBytes = 256 * 128;
-constexpr std::size_t kVlnImageBytes = 25 * 512;  // pages 4..28
-constexpr std::uint16_t kVlnBase = 0x800;
-
-// An image with a recognisable byte in every cell.
-std::vector<std::uint8_t> PatternImage(std::size_t size, unsigned seed = 7) {
-    std::vector<std::uint8_t> image(size);
-    for (std::size_t i = 0; i < size; ++i)
-        image[i] = static_cast<std::uint8_t>((i * 31 + seed + (i >> 8)) & 0xFF);
-    return image;
-}
-
-Fault MakeFault(Fault::Kind kind, std::uint8_t command, int skip = 0, int times = -1,
-                int bytes = 0) {
-    Fault fault;
-    fault.kind = kind;
-    fault.command = command;
-    fault.skip = skip;
-    fault.times = times;
-    fault.bytes = bytes;
-    return fault;
-}
-
-class FlashRoutineTest : public ProgramTest {
+class FlashRoutineTest : public FlashTest {
   protected:
-    // A device of the type on the next free COM port, the port open at 115200 baud. Earlier
-    // devices stay on their lines, so nothing they have scheduled outlives them.
-    void Attach(int type, std::uint8_t flags = 0) {
-        device = std::make_shared<BootloaderDevice>(BootloaderDevice::Config::ForType(type, flags));
-        const int port = nextPort_++;
-        sim::SerialLine* attached = &sim.serial.Attach(port, device);
-        line = attached;
-        device->SetUnplugHook([attached] { attached->Unplug(); });
+    // A device on the next free COM port, the port open at 115200 baud, and a file of the
+    // device's family: a QTR receiver or a VLN transmitter (type 2, "H"). Earlier devices stay
+    // on their lines, so nothing they have scheduled outlives them.
+    void Attach(bool vln, const Bytes& image = {}) {
+        g.dev = {};  // as a fresh program: the last device's letter would not match the file
+        AttachDevice(nextPort_, vln ? Kind{2, 0, 'H'} : kReceiver, image);
         ui::frmUI_Load();
         g.port.BaudSetting = "115200";
-        ASSERT_TRUE(SetCommPort(static_cast<std::uint8_t>(port)));
+        ASSERT_TRUE(SetCommPort(static_cast<std::uint8_t>(nextPort_++)));
     }
-    void AttachQtr() { Attach(3); }
-    void AttachVln() { Attach(2); }
-
-    // The file PROGRAM and VERIFY read, for the device letter it belongs to.
-    void UseFile(char letter, std::uint16_t base, const std::vector<std::uint8_t>& image) {
-        const std::string path = PathIn("firmware.hex");
-        WriteHexFile(path, ProductCodeFor(letter), base, image);
-        g.files.SelectedFileName = "firmware.hex";
-        g.files.SelectedFilePath = path;
-    }
-    // What the command sets before it calls the routine.
-    void As(std::uint8_t command) {
+    // Runs the family's routine as the command does.
+    void Run(std::uint8_t command) {
         g.cmd.CurrentCommand = command;
         g.result.ProgramMode = command == uicmdPROGRAM;
         g.result.ErrorCode = 0;
-    }
-
-    std::vector<const BootloaderDevice::ReceivedPacket*> PacketsOf(std::uint8_t command) const {
-        std::vector<const BootloaderDevice::ReceivedPacket*> found;
-        for (const auto& packet : device->Packets()) {
-            if (packet.command == command)
-                found.push_back(&packet);
+        if (command == uicmdVERIFY) {
+            kind_.vln() ? VerifyVLN() : VerifyQTR();
+        } else {
+            kind_.vln() ? EraseProgramVLN() : EraseProgramQTR();
         }
-        return found;
     }
-    std::vector<std::uint8_t> FlashFrom(std::size_t address, std::size_t size) const {
-        const auto& flash = device->Flash();
-        return std::vector<std::uint8_t>(
-            flash.begin() + static_cast<std::ptrdiff_t>(address),
-            flash.begin() + static_cast<std::ptrdiff_t>(address + size));
-    }
-    // The device's flash set to the image, as after an earlier good program.
-    void LoadFlash(std::size_t address, const std::vector<std::uint8_t>& image) {
-        std::copy(image.begin(), image.end(),
-                  device->Flash().begin() + static_cast<std::ptrdiff_t>(address));
-    }
-    const ui::FrmUI& F() { return frmUI(); }
-
-    std::shared_ptr<BootloaderDevice> device;
-    sim::SerialLine* line = nullptr;
 
   private:
     int nextPort_ = 2;
 };
 
-// ---- QTR ----------------------------------------------------------------------------------
-
-TEST_F(FlashRoutineTest, QtrImageBlankButPageThreeWritesOnlyPageThree) {
-    AttachQtr();
-    std::vector<std::uint8_t> image(kQtrImageBytes, 0xFF);
-    for (int i = 0; i < 128; ++i)
-        image[3 * 128 + i] = static_cast<std::uint8_t>(i);
-    UseFile('D', 0, image);
-    As(uicmdPROGRAM);
-    EraseProgramQTR();
-
-    EXPECT_EQ(g.result.ErrorCode, 0);
-    EXPECT_EQ(device->CountOf(WRITE_PAGE_CMD), 4);
-    EXPECT_EQ(device->CountOf(SET_PAGE_CMD), 256);
-    EXPECT_EQ(device->CountOf(ERASE_PAGE_CMD), 256);
-    EXPECT_EQ(device->CountOf(CRC_PAGE_CMD), 256);
-    for (const auto* write : PacketsOf(WRITE_PAGE_CMD)) {
-        const int address = write->payload[1] * 256 + write->payload[2];
-        EXPECT_GE(address, 3 * 128);
-        EXPECT_LT(address, 4 * 128);
+TEST_F(FlashRoutineTest, ProgramWritesEveryPageButBlankOnesFromTheImage) {
+    for (bool vln : {false, true}) {
+        // QTR: device address = image index, page 3 left blank; VLN: image index + &H800.
+        Bytes image = PatternImage(vln ? kVlnImageBytes : kQtrImageBytes);
+        if (!vln)
+            std::fill(image.begin() + 3 * 128, image.begin() + 4 * 128, 0xFF);
+        Attach(vln, image);
+        if (!vln)
+            StartTrace();
+        Run(uicmdPROGRAM);
+        EXPECT_EQ(g.result.ErrorCode, 0);
+        const int pages = vln ? 25 : 256;
+        for (std::uint8_t command : {SET_PAGE_CMD, ERASE_PAGE_CMD, CRC_PAGE_CMD})
+            EXPECT_EQ(device->CountOf(command), pages);
+        const auto writes = PacketsOf(WRITE_PAGE_CMD);
+        ASSERT_EQ(writes.size(), vln ? 25u * 16 : 255u * 4);
+        for (const auto* write : writes) {
+            const int address = write->payload[1] * 256 + write->payload[2];
+            EXPECT_TRUE(vln || address < 3 * 128 || address >= 4 * 128) << address;
+        }
+        // The second block: &H20, its address, 32 image bytes; the last block ends the image.
+        Bytes second{0x20, static_cast<std::uint8_t>(vln ? 0x08 : 0x00), 0x20};
+        second.insert(second.end(), image.begin() + 32, image.begin() + 64);
+        EXPECT_EQ(writes[1]->payload, second);
+        Bytes last{0x20, static_cast<std::uint8_t>(vln ? 0x39 : 0x7F), 0xE0};
+        last.insert(last.end(), image.end() - 32, image.end());
+        EXPECT_EQ(writes.back()->payload, last);
+        EXPECT_EQ(FlashImage(), image);
+        EXPECT_EQ(F().lblPASS.Caption, "Flash complete");
+        EXPECT_EQ(F().frmPASS.BackColor, ui::colour::kButtonFace);
+        EXPECT_FALSE(F().ProgressBar1.Visible);
+        EXPECT_EQ(F().ProgressBar1.Max, vln ? 400 : 256);
     }
-    EXPECT_EQ(FlashFrom(0, kQtrImageBytes), image);
-    EXPECT_EQ(F().lblPASS.Caption, "Flash complete");
-    EXPECT_EQ(F().frmPASS.BackColor, ui::colour::kButtonFace);
-    EXPECT_FALSE(F().ProgressBar1.Visible);
-    EXPECT_EQ(F().ProgressBar1.Max, 256);
-}
-
-TEST_F(FlashRoutineTest, QtrWriteBlockCarriesCountAddressAndImageBytes) {
-    AttachQtr();
-    const auto image = PatternImage(kQtrImageBytes);
-    UseFile('D', 0, image);
-    As(uicmdPROGRAM);
-    EraseProgramQTR();
-    ASSERT_EQ(g.result.ErrorCode, 0);
-
-    const auto writes = PacketsOf(WRITE_PAGE_CMD);
-    ASSERT_EQ(writes.size(), 256u * 4);
-    // Page 0, block 1: &H20, &H00, &H20, then image bytes 32 to 63.
-    std::vector<std::uint8_t> expected{0x20, 0x00, 0x20};
-    expected.insert(expected.end(), image.begin() + 32, image.begin() + 64);
-    EXPECT_EQ(writes[1]->payload, expected);
-    // Last block: address &H7FE0.
-    EXPECT_EQ(writes.back()->payload[1], 0x7F);
-    EXPECT_EQ(writes.back()->payload[2], 0xE0);
-    // QTR: the device address is the image index.
-    EXPECT_EQ(FlashFrom(0, kQtrImageBytes), image);
-}
-
-TEST_F(FlashRoutineTest, QtrEraseOnlyWritesAndChecksNothing) {
-    AttachQtr();
-    LoadFlash(0, PatternImage(kQtrImageBytes));
-    As(uicmdERASE);
-    EraseProgramQTR();
-    EXPECT_EQ(g.result.ErrorCode, 0);
-    EXPECT_EQ(device->CountOf(ERASE_PAGE_CMD), 256);
-    EXPECT_EQ(device->CountOf(WRITE_PAGE_CMD), 0);
-    EXPECT_EQ(device->CountOf(CRC_PAGE_CMD), 0);
-    EXPECT_EQ(device->CountOf(ID_CMD), 0);  // no identification when only erasing
-    EXPECT_EQ(FlashFrom(0, kQtrImageBytes), std::vector<std::uint8_t>(kQtrImageBytes, 0xFF));
-    EXPECT_EQ(F().lblPASS.Caption, "Erase complete");
-}
-
-TEST_F(FlashRoutineTest, QtrTraceNamesTheRoutineAndThePagesScanned) {
-    AttachQtr();
-    std::vector<std::uint8_t> image(kQtrImageBytes, 0xFF);
-    image[3 * 128 + 5] = 0;
-    UseFile('D', 0, image);
-    StartTrace();
-    As(uicmdPROGRAM);
-    EraseProgramQTR();
     const auto lines = TraceLines();
-    const auto has = [&](const std::string& text) {
-        return std::find(lines.begin(), lines.end(), text) != lines.end();
-    };
-    EXPECT_TRUE(has("        EraseProgramQTR()"));
-    EXPECT_TRUE(has("                Scan_For_Data( &H0 )"));
-    EXPECT_TRUE(has("                Scan_For_Data( &H180 )"));
-    EXPECT_TRUE(has("                Scan_For_Data( &H7F80 )"));
+    for (const char* line :
+         {"        EraseProgramQTR()", "                Scan_For_Data( &H0 )",
+          "                Scan_For_Data( &H180 )", "                Scan_For_Data( &H7F80 )"}) {
+        EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
+    }
     EXPECT_TRUE(g.trace.TraceIndent.empty());
 }
 
-TEST_F(FlashRoutineTest, QtrDeviceThatDoesNotIdentifyIsNotProgrammed) {
-    AttachQtr();
-    UseFile('D', 0, PatternImage(kQtrImageBytes));
-    device->AddFault(MakeFault(Fault::Kind::Silence, ID_CMD));
-    As(uicmdPROGRAM);
-    EraseProgramQTR();
-    EXPECT_EQ(g.result.ErrorCode, 7002);
-    EXPECT_EQ(device->CountOf(FLASH_CMD), 0);
-    EXPECT_EQ(device->CountOf(ERASE_PAGE_CMD), 0);
-}
-
-TEST_F(FlashRoutineTest, QtrFileForAnotherDeviceIsNotProgrammed) {
-    AttachQtr();
-    UseFile('H', 0, PatternImage(kQtrImageBytes));
-    As(uicmdPROGRAM);
-    EraseProgramQTR();
-    EXPECT_EQ(g.result.ErrorCode, 1002);
-    EXPECT_EQ(device->CountOf(ERASE_PAGE_CMD), 0);
-    EXPECT_FALSE(F().ProgressBar1.Visible);
-}
-
-TEST_F(FlashRoutineTest, NoFileSelectedIsNotProgrammedWithAnOldImage) {
-    for (const bool qtr : {true, false}) {
-        qtr ? AttachQtr() : AttachVln();
-        g.files.SelectedFileName = "";
-        g.files.SelectedFilePath = "";
-        As(uicmdPROGRAM);
-        qtr ? EraseProgramQTR() : EraseProgramVLN();
-        EXPECT_EQ(g.result.ErrorCode, 1001) << (qtr ? "QTR" : "VLN");
-        EXPECT_EQ(device->CountOf(ERASE_PAGE_CMD), 0);
+TEST_F(FlashRoutineTest, EraseOnlyErasesEveryPageAndChecksNothing) {
+    for (bool vln : {false, true}) {
+        Attach(vln);
+        LoadFlash();
+        Run(uicmdERASE);
+        EXPECT_EQ(g.result.ErrorCode, 0);
+        EXPECT_EQ(device->CountOf(ERASE_PAGE_CMD), vln ? 25 : 256);
+        EXPECT_EQ(F().ProgressBar1.Max, vln ? 25 : 256);  // one step per page
+        for (std::uint8_t command : {WRITE_PAGE_CMD, CRC_PAGE_CMD, ID_CMD})
+            EXPECT_EQ(device->CountOf(command), 0);  // no identification when only erasing
+        EXPECT_EQ(FlashImage(), Bytes(image.size(), 0xFF));
+        EXPECT_EQ(F().lblPASS.Caption, "Erase complete");
     }
 }
 
-// ---- VLN ----------------------------------------------------------------------------------
-
-TEST_F(FlashRoutineTest, VlnWritesEveryBlockAtImageIndexPlus800) {
-    AttachVln();
-    const auto image = PatternImage(kVlnImageBytes, 3);
-    UseFile('H', kVlnBase, image);
-    As(uicmdPROGRAM);
-    EraseProgramVLN();
-    ASSERT_EQ(g.result.ErrorCode, 0);
-
-    const auto writes = PacketsOf(WRITE_PAGE_CMD);
-    ASSERT_EQ(writes.size(), 25u * 16);
-    // Page 4, block 0: &H08 &H00; page 28, block 15: &H39 &HE0.
-    EXPECT_EQ(writes.front()->payload[0], 0x20);
-    EXPECT_EQ(writes.front()->payload[1], 0x08);
-    EXPECT_EQ(writes.front()->payload[2], 0x00);
-    EXPECT_EQ(writes.back()->payload[1], 0x39);
-    EXPECT_EQ(writes.back()->payload[2], 0xE0);
-    EXPECT_EQ(
-        std::vector<std::uint8_t>(writes.back()->payload.begin() + 3, writes.back()->payload.end()),
-        std::vector<std::uint8_t>(image.end() - 32, image.end()));
-    EXPECT_EQ(device->CountOf(ERASE_PAGE_CMD), 25);
-    EXPECT_EQ(device->CountOf(CRC_PAGE_CMD), 25);
-    // VLN: the device address is the image index + &H800.
-    EXPECT_EQ(FlashFrom(kVlnBase, kVlnImageBytes), image);
-    EXPECT_EQ(F().lblPASS.Caption, "Flash complete");
-    EXPECT_EQ(F().ProgressBar1.Max, 400);
-}
-
-TEST_F(FlashRoutineTest, VlnEraseOnlyStepsOncePerPage) {
-    AttachVln();
-    LoadFlash(kVlnBase, PatternImage(kVlnImageBytes));
-    As(uicmdERASE);
-    EraseProgramVLN();
-    EXPECT_EQ(g.result.ErrorCode, 0);
-    EXPECT_EQ(F().ProgressBar1.Max, 25);
-    EXPECT_EQ(device->CountOf(ERASE_PAGE_CMD), 25);
-    EXPECT_EQ(device->CountOf(WRITE_PAGE_CMD), 0);
-    EXPECT_EQ(FlashFrom(kVlnBase, kVlnImageBytes), std::vector<std::uint8_t>(kVlnImageBytes, 0xFF));
-    EXPECT_EQ(F().lblPASS.Caption, "Erase complete");
-}
-
-TEST_F(FlashRoutineTest, VlnEraseAnsweredWithThreeBytesIsTriedFiveTimes) {
-    AttachVln();
-    device->AddFault(MakeFault(Fault::Kind::CutShort, ERASE_PAGE_CMD, 0, 5, 3));
-    As(uicmdERASE);
-    EraseProgramVLN();
-    EXPECT_EQ(device->CountOf(SET_PAGE_CMD), 5);
-    EXPECT_EQ(device->CountOf(ERASE_PAGE_CMD), 5);
-    // The fifth answer, 04 59 and one CRC byte, is judged: its code is not two bytes from
-    // its end.
-    EXPECT_EQ(g.result.ErrorCode, 4004);
-    EXPECT_EQ(g.link.RcvArray[0], 3);
-    EXPECT_EQ(g.link.RcvArray[2], 0x59);
-}
-
-TEST_F(FlashRoutineTest, VlnEraseWholeOnTheFifthTryGoesOn) {
-    AttachVln();
-    device->AddFault(MakeFault(Fault::Kind::CutShort, ERASE_PAGE_CMD, 0, 4, 3));
-    As(uicmdERASE);
-    EraseProgramVLN();
-    EXPECT_EQ(g.result.ErrorCode, 0);
-    EXPECT_EQ(device->CountOf(ERASE_PAGE_CMD), 5 + 24);
-}
-
-TEST_F(FlashRoutineTest, EraseAnswersTooShortToHoldTheirCodeAreWrong) {
-    for (int bytes : {1, 2}) {
-        SCOPED_TRACE(bytes);
-        AttachQtr();
-        device->AddFault(MakeFault(Fault::Kind::CutShort, ERASE_PAGE_CMD, 0, -1, bytes));
-        As(uicmdERASE);
-        EraseProgramQTR();
-        EXPECT_EQ(g.result.ErrorCode, 3004);
-        EXPECT_EQ(device->CountOf(ERASE_PAGE_CMD), 1);
+TEST_F(FlashRoutineTest, NothingIsErasedForAnUnknownDeviceAWrongFileOrNoFile) {
+    // family, what goes wrong, the code
+    struct Case {
+        bool vln;
+        int what;  // 0 the device does not identify, 1 a file of another device, 2 no file
+        int code;
+    };
+    for (const Case& c :
+         {Case{false, 0, 7002}, Case{false, 1, 1002}, Case{false, 2, 1001}, Case{true, 2, 1001}}) {
+        Attach(c.vln);
+        if (c.what == 0)
+            device->AddFault(Spoil("silence,cmd=ID"));
+        if (c.what == 1)
+            WriteHexFile(g.files.SelectedFilePath, ProductCodeFor('H'), 0, image);
+        if (c.what == 2)
+            g.files.SelectedFileName = g.files.SelectedFilePath = "";
+        Run(uicmdPROGRAM);
+        EXPECT_EQ(g.result.ErrorCode, c.code);
+        EXPECT_EQ(device->CountOf(ERASE_PAGE_CMD), 0) << c.code;
+        if (c.what == 0) {
+            EXPECT_EQ(device->CountOf(FLASH_CMD), 0);
+        }
+        EXPECT_FALSE(F().ProgressBar1.Visible);
     }
-    AttachVln();
-    device->AddFault(MakeFault(Fault::Kind::CutShort, ERASE_PAGE_CMD, 0, -1, 1));
-    As(uicmdERASE);
-    EraseProgramVLN();
-    EXPECT_EQ(g.result.ErrorCode, 4004);
-    EXPECT_EQ(device->CountOf(ERASE_PAGE_CMD), 5);
 }
 
-// ---- Erase and program failures ------------------------------------------------------------
-
-struct FailureCase {
-    const char* name;
-    bool vln;
-    bool program;
-    Fault fault;
-    int code;
-    const char* heading;
-};
-
-// Test names and failure messages show the case by its name.
-void PrintTo(const FailureCase& c, std::ostream* out) {
-    *out << c.name;
-}
-
-class FlashFailureTest : public FlashRoutineTest,
-                         public ::testing::WithParamInterface<FailureCase> {};
-
-TEST_P(FlashFailureTest, ShowsItsCodeInTheProgramRow) {
-    const FailureCase& c = GetParam();
-    if (c.vln) {
-        AttachVln();
-        UseFile('H', kVlnBase, PatternImage(kVlnImageBytes));
-    } else {
-        AttachQtr();
-        UseFile('D', 0, PatternImage(kQtrImageBytes));
+TEST_F(FlashRoutineTest, ShortEraseAnswersAreTriedAgainOnVlnOnly) {
+    // family, fault, code, erase packets
+    for (auto [vln, fault, code, erases] : std::vector<std::tuple<bool, std::string, int, int>>{
+             // The fifth answer, 04 59 and one CRC byte, is judged (and kept for the error
+             // text): its code is not two bytes from its end.
+             {true, "short,cmd=ERASE_PAGE,times=5,bytes=3", 4004, 5},
+             {true, "short,cmd=ERASE_PAGE,times=4,bytes=3", 0, 5 + 24},
+             {true, "short,cmd=ERASE_PAGE,bytes=1", 4004, 5},
+             // Too short to hold their code: wrong at once.
+             {false, "short,cmd=ERASE_PAGE,bytes=1", 3004, 1},
+             {false, "short,cmd=ERASE_PAGE,bytes=2", 3004, 1},
+         }) {
+        SCOPED_TRACE(fault);
+        Attach(vln);
+        device->AddFault(Spoil(fault));
+        Run(uicmdERASE);
+        EXPECT_EQ(g.result.ErrorCode, code);
+        EXPECT_EQ(device->CountOf(ERASE_PAGE_CMD), erases);
+        if (code == 4004) {
+            EXPECT_EQ(g.link.RcvArray[0], std::string(fault).back() - '0');  // bytes=N
+            EXPECT_EQ(g.link.RcvArray[1], 0x04);
+        }
     }
-    device->AddFault(c.fault);
-    As(c.program ? uicmdPROGRAM : uicmdERASE);
-    const auto start = sim.clock.NowMs();
-    if (c.vln) {
-        EraseProgramVLN();
-    } else {
-        EraseProgramQTR();
+}
+
+TEST_F(FlashRoutineTest, FailuresShowTheirCodeInTheProgramRow) {
+    const std::string response = "A command response error occurred.  \r\r";
+    const std::string timeout = "A response timeout error occurred.  \r\r";
+    for (auto [vln, command, fault, code, heading] :
+         std::vector<std::tuple<bool, std::uint8_t, std::string, int, std::string>>{
+             // The wrong answer is shown; writing stops at the first bad block.
+             {false, uicmdPROGRAM, "wrong,cmd=WRITE_PAGE,skip=4,code=0x7E", 3003,
+              response + " 04 7E"},
+             {false, uicmdERASE, "wrong,cmd=ERASE_PAGE,skip=2", 3004, response},
+             {false, uicmdPROGRAM, "silence,cmd=FLASH,skip=1", 3005, timeout},
+             {true, uicmdPROGRAM, "wrong,cmd=WRITE_PAGE,skip=16", 4003, response},
+             {true, uicmdERASE, "wrong,cmd=ERASE_PAGE", 4004, response},
+             {true, uicmdPROGRAM, "silence,cmd=ERASE_PAGE", 4005, response},
+             {true, uicmdPROGRAM, "silence,cmd=FLASH,skip=1", 4006, timeout},
+         }) {
+        SCOPED_TRACE(fault);
+        Attach(vln);
+        device->AddFault(Spoil(fault));
+        const auto start = sim.clock.NowMs();
+        Run(command);
+        EXPECT_EQ(g.result.ErrorCode, code);
+        EXPECT_EQ(F().lblPASS.Caption, "ERROR CODE: " + std::to_string(code));
+        EXPECT_EQ(F().frmPASS.BackColor, ui::colour::kRed);
+        EXPECT_EQ(F().lblPROGRAM.BackColor, ui::colour::kRed);
+        EXPECT_EQ(F().lblPROGRAM.Caption.rfind(heading, 0), 0u) << F().lblPROGRAM.Caption;
+        EXPECT_TRUE(F().linPROGRAM.Visible);
+        EXPECT_FALSE(F().ProgressBar1.Visible);
+        // The page loop ends at the failing page.
+        EXPECT_LE(device->CountOf(ERASE_PAGE_CMD), vln ? 5 : 3);
+        if (code == 3003) {
+            EXPECT_EQ(device->CountOf(WRITE_PAGE_CMD), 5);
+            EXPECT_EQ(device->CountOf(CRC_PAGE_CMD), 1);
+        }
+        EXPECT_LT(sim.clock.NowMs() - start, 6 * 60 * 1000);
     }
-    EXPECT_EQ(g.result.ErrorCode, c.code);
-    EXPECT_EQ(F().lblPASS.Caption, "ERROR CODE: " + std::to_string(c.code));
-    EXPECT_EQ(F().frmPASS.BackColor, ui::colour::kRed);
-    EXPECT_EQ(F().lblPROGRAM.BackColor, ui::colour::kRed);
-    EXPECT_EQ(F().lblPROGRAM.Caption.rfind(c.heading, 0), 0u) << F().lblPROGRAM.Caption;
-    EXPECT_TRUE(F().linPROGRAM.Visible);
-    EXPECT_FALSE(F().ProgressBar1.Visible);
-    // The page loop ends at the failing page.
-    EXPECT_LE(device->CountOf(ERASE_PAGE_CMD), c.vln ? 5 : 3);
-    EXPECT_LT(sim.clock.NowMs() - start, 10 * 60 * 1000);
 }
-
-const char* const kResponseError = "A command response error occurred.  \r\r";
-const char* const kTimeoutError = "A response timeout error occurred.  \r\r";
-
-INSTANTIATE_TEST_SUITE_P(
-    Codes, FlashFailureTest,
-    ::testing::Values(
-        FailureCase{"Qtr3003", false, true,
-                    MakeFault(Fault::Kind::WrongCode, WRITE_PAGE_CMD, 4, -1), 3003, kResponseError},
-        FailureCase{"Qtr3004", false, false,
-                    MakeFault(Fault::Kind::WrongCode, ERASE_PAGE_CMD, 2, -1), 3004, kResponseError},
-        FailureCase{"Qtr3005", false, true, MakeFault(Fault::Kind::Silence, FLASH_CMD, 1, -1), 3005,
-                    kTimeoutError},
-        FailureCase{"Vln4003", true, true,
-                    MakeFault(Fault::Kind::WrongCode, WRITE_PAGE_CMD, 16, -1), 4003,
-                    kResponseError},
-        FailureCase{"Vln4004", true, false,
-                    MakeFault(Fault::Kind::WrongCode, ERASE_PAGE_CMD, 0, -1), 4004, kResponseError},
-        FailureCase{"Vln4005", true, true, MakeFault(Fault::Kind::Silence, ERASE_PAGE_CMD, 0, -1),
-                    4005, kResponseError},
-        FailureCase{"Vln4006", true, true, MakeFault(Fault::Kind::Silence, FLASH_CMD, 1, -1), 4006,
-                    kTimeoutError}),
-    [](const ::testing::TestParamInfo<FailureCase>& param) {
-        return std::string(param.param.name);
-    });
-
-TEST_F(FlashRoutineTest, WrongWriteAnswerDumpsTheAnswer) {
-    AttachQtr();
-    UseFile('D', 0, PatternImage(kQtrImageBytes));
-    Fault fault = MakeFault(Fault::Kind::WrongCode, WRITE_PAGE_CMD);
-    fault.code = 0x7E;
-    device->AddFault(fault);
-    As(uicmdPROGRAM);
-    EraseProgramQTR();
-    ASSERT_EQ(g.result.ErrorCode, 3003);
-    EXPECT_EQ(F().lblPROGRAM.Caption.substr(0, 44), std::string(kResponseError) + " 04 7E");
-    EXPECT_EQ(device->CountOf(WRITE_PAGE_CMD), 1);  // writing stops at the first bad block
-    EXPECT_EQ(device->CountOf(CRC_PAGE_CMD), 0);
-}
-
-TEST_F(FlashRoutineTest, QtrDeviceUnpluggedMidProgramEndsWithAnError) {
-    AttachQtr();
-    UseFile('D', 0, PatternImage(kQtrImageBytes));
-    device->AddFault(MakeFault(Fault::Kind::Unplug, WRITE_PAGE_CMD, 10, 1));
-    As(uicmdPROGRAM);
-    const auto start = sim.clock.NowMs();
-    EraseProgramQTR();
-    EXPECT_TRUE(line->Unplugged());
-    EXPECT_EQ(g.result.ErrorCode, 3003);
-    EXPECT_EQ(F().lblPASS.Caption, "ERROR CODE: 3003");
-    EXPECT_LT(sim.clock.NowMs() - start, 60 * 1000);
-}
-
-TEST_F(FlashRoutineTest, VlnDeviceUnpluggedMidProgramEndsWithAnError) {
-    AttachVln();
-    UseFile('H', kVlnBase, PatternImage(kVlnImageBytes));
-    device->AddFault(MakeFault(Fault::Kind::Unplug, ERASE_PAGE_CMD, 3, 1));
-    As(uicmdPROGRAM);
-    const auto start = sim.clock.NowMs();
-    EraseProgramVLN();
-    EXPECT_TRUE(line->Unplugged());
-    EXPECT_EQ(g.result.ErrorCode, 4005);  // five erase tries, each waited out for 60 s
-    EXPECT_EQ(F().lblPASS.Caption, "ERROR CODE: 4005");
-    EXPECT_LT(sim.clock.NowMs() - start, 6 * 60 * 1000);
-}
-
-// ---- Conversions ---------------------------------------------------------------------------
 
 TEST(FlashConversions, SignedAndUnsignedSixteenBitValues) {
-    EXPECT_EQ(IntegerToUnsigned(-1), 65535);
-    EXPECT_EQ(IntegerToUnsigned(-32768), 32768);
-    EXPECT_EQ(IntegerToUnsigned(0x800), 0x800);
-    EXPECT_EQ(IntegerToUnsigned(32767), 32767);
-    EXPECT_EQ(UnsignedToInteger(65535), -1);
-    EXPECT_EQ(UnsignedToInteger(32768), -32768);
-    EXPECT_EQ(UnsignedToInteger(32767), 32767);
-    EXPECT_EQ(UnsignedToInteger(0x39), 0x39);
+    for (auto [in, out] : {std::pair{-1, 65535}, {-32768, 32768}, {0x800, 0x800}, {32767, 32767}})
+        EXPECT_EQ(IntegerToUnsigned(in), out);
     // Outside 0..65535 there is no 16-bit form: the low 16 bits are taken, without a crash.
-    EXPECT_EQ(UnsignedToInteger(65536), 0);
-    EXPECT_EQ(UnsignedToInteger(65536 + 0x39E0), 0x39E0);
-    EXPECT_EQ(UnsignedToInteger(-1), -1);
-    EXPECT_EQ(UnsignedToInteger(-65536), 0);
-    EXPECT_EQ(UnsignedToInteger(INT32_MIN), 0);
-    EXPECT_EQ(UnsignedToInteger(INT32_MAX), -1);
+    const int in[] = {65535,          32768, 32767,  0x39,      65536,
+                      65536 + 0x39E0, -1,    -65536, INT32_MIN, INT32_MAX};
+    const int out[] = {-1, -32768, 32767, 0x39, 0, 0x39E0, -1, 0, 0, -1};
+    for (std::size_t i = 0; i < std::size(in); ++i)
+        EXPECT_EQ(UnsignedToInteger(in[i]), out[i]) << in[i];
 }
 
 // ---- Verify --------------------------------------------------------------------------------
 
-TEST_F(FlashRoutineTest, QtrVerifyComparesOnlyTheFirstHundredPages) {
-    AttachQtr();
-    auto image = PatternImage(kQtrImageBytes);
-    UseFile('D', 0, image);
-    LoadFlash(0, image);
-    device->Flash()[150 * 128 + 7] ^= 0x55;
-    As(uicmdVERIFY);
-    VerifyQTR();
-    EXPECT_EQ(g.result.ErrorCode, 0);
-    EXPECT_EQ(device->CountOf(CRC_PAGE_CMD), 100);
-    EXPECT_EQ(F().lblPASS.Caption, "Verify complete");
-    EXPECT_EQ(F().ProgressBar1.Max, 200);
-    EXPECT_FALSE(F().ProgressBar1.Visible);
-
-    // Page 99 is compared.
-    device->Flash()[99 * 128 + 127] ^= 0x01;
-    device->ClearLog();
-    As(uicmdVERIFY);
-    VerifyQTR();
-    EXPECT_EQ(g.result.ErrorCode, 1301);
-    EXPECT_EQ(device->CountOf(CRC_PAGE_CMD), 100);
-    EXPECT_EQ(F().lblVERIFY.Caption,
-              "A CRC error has occured.  Check that the correct file has been selected and "
-              "retest.");
-    EXPECT_EQ(F().lblVERIFY.BackColor, ui::colour::kRed);
-}
-
-TEST_F(FlashRoutineTest, QtrVerifyStopsAtTheFirstDifferentPage) {
-    AttachQtr();
-    const auto image = PatternImage(kQtrImageBytes);
-    UseFile('D', 0, image);
-    LoadFlash(0, image);
-    device->Flash()[10 * 128] ^= 0xFF;
-    As(uicmdVERIFY);
-    VerifyQTR();
-    EXPECT_EQ(g.result.ErrorCode, 1301);
-    EXPECT_EQ(device->CountOf(CRC_PAGE_CMD), 11);
+TEST_F(FlashRoutineTest, VerifyComparesTheFamilysPagesUpToTheFirstDifference) {
+    // family, spoiled address (-1 none), code, CRC packets
+    for (auto [vln, spoiled, code, crcs] :
+         std::vector<std::tuple<bool, int, int, int>>{{false, -1, 0, 100},
+                                                      {false, 150 * 128 + 7, 0, 100},
+                                                      {false, 99 * 128 + 127, 1301, 100},
+                                                      {false, 10 * 128, 1301, 11},
+                                                      {true, -1, 0, 25},
+                                                      {true, 4 * 512, 1401, 1},
+                                                      {true, 28 * 512 + 511, 1401, 25}}) {
+        SCOPED_TRACE(spoiled);
+        Attach(vln);
+        LoadFlash();
+        if (spoiled >= 0)
+            device->Flash()[static_cast<std::size_t>(spoiled)] ^= 0x55;
+        Run(uicmdVERIFY);
+        EXPECT_EQ(g.result.ErrorCode, code);
+        EXPECT_EQ(device->CountOf(CRC_PAGE_CMD), crcs);
+        EXPECT_FALSE(F().ProgressBar1.Visible);
+        if (code == 0) {
+            EXPECT_EQ(F().lblPASS.Caption, "Verify complete");
+            EXPECT_EQ(F().ProgressBar1.Max, vln ? 400 : 200);
+        } else {
+            EXPECT_EQ(F().lblPASS.Caption, "ERROR CODE: " + std::to_string(code));
+            EXPECT_EQ(F().lblVERIFY.Caption,
+                      "A CRC error has occured.  Check that the correct file has been selected "
+                      "and retest.");
+            EXPECT_EQ(F().lblVERIFY.BackColor, ui::colour::kRed);
+        }
+    }
 }
 
 TEST_F(FlashRoutineTest, DeviceThatNeverAnswersCrcVerifiesWithoutError) {
-    AttachQtr();
-    UseFile('D', 0, PatternImage(kQtrImageBytes));
-    device->AddFault(MakeFault(Fault::Kind::Silence, CRC_PAGE_CMD));
-    As(uicmdVERIFY);
+    Attach(false);
+    device->AddFault(Spoil("silence,cmd=CRC_PAGE"));
     const auto start = sim.clock.NowMs();
-    VerifyQTR();
+    Run(uicmdVERIFY);
     EXPECT_EQ(g.result.ErrorCode, 0);
     EXPECT_EQ(F().lblPASS.Caption, "Verify complete");
-    // Every page sits out its 3000 ms.
-    EXPECT_GE(sim.clock.NowMs() - start, 100 * 3000);
+    EXPECT_GE(sim.clock.NowMs() - start, 100 * 3000);  // every page sits out its 3000 ms
 }
 
-TEST_F(FlashRoutineTest, QtrVerifyWithoutFlashModeIs1302) {
-    AttachQtr();
-    UseFile('D', 0, PatternImage(kQtrImageBytes));
-    device->AddFault(MakeFault(Fault::Kind::Silence, FLASH_CMD));
-    As(uicmdVERIFY);
-    VerifyQTR();
-    EXPECT_EQ(g.result.ErrorCode, 1302);
-    EXPECT_EQ(device->CountOf(FLASH_CMD), 1);
-    EXPECT_EQ(F().lblVERIFY.Caption, kTimeoutError);
-    EXPECT_EQ(device->CountOf(CRC_PAGE_CMD), 0);
-}
-
-TEST_F(FlashRoutineTest, VlnVerifyComparesPagesFourToTwentyEight) {
-    AttachVln();
-    const auto image = PatternImage(kVlnImageBytes);
-    UseFile('H', kVlnBase, image);
-    LoadFlash(kVlnBase, image);
-    As(uicmdVERIFY);
-    VerifyVLN();
-    EXPECT_EQ(g.result.ErrorCode, 0);
-    EXPECT_EQ(device->CountOf(CRC_PAGE_CMD), 25);
-    EXPECT_EQ(F().lblPASS.Caption, "Verify complete");
-
-    device->Flash()[28 * 512 + 511] ^= 0x01;
-    As(uicmdVERIFY);
-    VerifyVLN();
-    EXPECT_EQ(g.result.ErrorCode, 1401);
-    EXPECT_EQ(F().lblPASS.Caption, "ERROR CODE: 1401");
-    EXPECT_EQ(F().lblVERIFY.BackColor, ui::colour::kRed);
-}
-
-TEST_F(FlashRoutineTest, VlnVerifyTriesFlashModeTwice) {
-    AttachVln();
-    UseFile('H', kVlnBase, PatternImage(kVlnImageBytes));
-    device->AddFault(MakeFault(Fault::Kind::Silence, FLASH_CMD));
-    As(uicmdVERIFY);
-    VerifyVLN();
-    EXPECT_EQ(g.result.ErrorCode, 1402);
-    EXPECT_EQ(device->CountOf(FLASH_CMD), 2);
-
-    // One miss is forgiven.
-    device->ClearFaults();
-    device->AddFault(MakeFault(Fault::Kind::Silence, FLASH_CMD, 0, 1));
-    UseFile('H', kVlnBase, std::vector<std::uint8_t>(kVlnImageBytes, 0xFF));
-    As(uicmdVERIFY);
-    VerifyVLN();
-    EXPECT_EQ(g.result.ErrorCode, 0);
-}
-
-TEST_F(FlashRoutineTest, VlnVerifyAfterProgramUsesTheImageItWrote) {
-    AttachVln();
-    const auto image = PatternImage(kVlnImageBytes);
-    UseFile('H', kVlnBase, image);
-    LoadFlash(kVlnBase, image);
-    // The image is in memory; the file has gone since.
-    ASSERT_TRUE(ValidateHexFile(g.files.SelectedFileName, g.files.SelectedFilePath));
-    std::remove(g.files.SelectedFilePath.c_str());
-    g.result.ProgramVerifyOk = true;
-    StartTrace();
-    As(uicmdVERIFY);
-    VerifyVLN();
-    EXPECT_EQ(g.result.ErrorCode, 0);
-    for (const auto& l : TraceLines())
-        EXPECT_EQ(l.find("ValidateHexFile()"), std::string::npos) << l;
-
-    // Without a program before it, the file is read again and its loss is reported.
-    g.result.ProgramVerifyOk = false;
-    As(uicmdVERIFY);
-    device->ClearLog();
-    VerifyVLN();
-    EXPECT_EQ(g.result.ErrorCode, 1001);
-    EXPECT_EQ(device->Packets().size(), 0u);
+TEST_F(FlashRoutineTest, VerifyWithoutFlashModeTriesOnceOnQtrAndTwiceOnVln) {
+    // family, flash-mode answers missed, code, FLASH_CMD packets
+    for (auto [vln, fault, code, flashes] : std::vector<std::tuple<bool, std::string, int, int>>{
+             {false, "silence,cmd=FLASH", 1302, 1},
+             {true, "silence,cmd=FLASH", 1402, 2},
+             {true, "silence,cmd=FLASH,times=1", 0, 2}}) {
+        SCOPED_TRACE(fault);
+        Attach(vln);
+        LoadFlash();
+        device->AddFault(Spoil(fault));
+        Run(uicmdVERIFY);
+        EXPECT_EQ(g.result.ErrorCode, code);
+        EXPECT_EQ(device->CountOf(FLASH_CMD), flashes);
+        if (code != 0) {
+            EXPECT_EQ(F().lblVERIFY.Caption, "A response timeout error occurred.  \r\r");
+            EXPECT_EQ(device->CountOf(CRC_PAGE_CMD), 0);
+        }
+    }
 }
 
 // ---- The numbers the routines must keep ----------------------------------------------------
@@ -573,18 +270,10 @@ TEST_F(FlashRoutineTest, FlashModeIsTriedFourTimes) {
     for (const bool vln : {false, true}) {
         for (const int silent : {3, 4}) {
             SCOPED_TRACE(std::string(vln ? "VLN" : "QTR") + ", silent " + std::to_string(silent));
-            g.dev.DeviceFound = false;  // the device before this one is not the one attached
-            if (vln) {
-                AttachVln();
-                UseFile('H', kVlnBase, PatternImage(kVlnImageBytes));
-            } else {
-                AttachQtr();
-                UseFile('D', 0, PatternImage(kQtrImageBytes));
-            }
+            Attach(vln);
             // The identification's own FLASH_CMD comes first and is answered.
-            device->AddFault(MakeFault(Fault::Kind::Silence, FLASH_CMD, 1, silent));
-            As(uicmdPROGRAM);
-            vln ? EraseProgramVLN() : EraseProgramQTR();
+            device->AddFault(Spoil("silence,cmd=FLASH,skip=1,times=" + std::to_string(silent)));
+            Run(uicmdPROGRAM);
             const int expected = silent < 4 ? 0 : vln ? 4006 : 3005;
             EXPECT_EQ(g.result.ErrorCode, expected);
             EXPECT_EQ(device->CountOf(FLASH_CMD), 1 + (silent < 4 ? silent + 1 : 4));
@@ -597,13 +286,10 @@ TEST_F(FlashRoutineTest, FlashModeIsTriedFourTimes) {
 TEST_F(FlashRoutineTest, VlnAnswerTimeOutIsSixtySeconds) {
     for (const int seconds : {59, 61}) {
         SCOPED_TRACE(std::to_string(seconds) + " s");
-        AttachVln();
-        UseFile('H', kVlnBase, PatternImage(kVlnImageBytes));
-        Fault late = MakeFault(Fault::Kind::Late, WRITE_PAGE_CMD, 5, 1);
-        late.delayUs = seconds * 1000000LL;
-        device->AddFault(late);
-        As(uicmdPROGRAM);
-        EraseProgramVLN();
+        Attach(true);
+        device->AddFault(
+            Spoil("late,cmd=WRITE_PAGE,skip=5,times=1,delay=" + std::to_string(seconds * 1000)));
+        Run(uicmdPROGRAM);
         EXPECT_EQ(g.result.ErrorCode, seconds < 60 ? 0 : 4003);
     }
 }

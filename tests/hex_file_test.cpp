@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -21,15 +22,20 @@ namespace {
 using testing::ProgramTest;
 
 std::string Record(int address, int type, const std::vector<int>& data) {
-    std::vector<std::uint8_t> bytes(data.begin(), data.end());
     return testing::HexRecord(static_cast<std::uint16_t>(address & 0xFFFF),
-                              static_cast<std::uint8_t>(type), bytes);
+                              static_cast<std::uint8_t>(type),
+                              std::vector<std::uint8_t>(data.begin(), data.end()));
 }
 
 std::string Header(int productCode) {
     return testing::HeaderRecord(static_cast<std::uint8_t>(productCode));
 }
 
+std::vector<int> Ascii(const std::string& text) {
+    return std::vector<int>(text.begin(), text.end());
+}
+
+const std::string kReceiverHeader = Header(0xD2);
 const std::string kEnd = ":00000001FF";
 
 std::string Lines(const std::vector<std::string>& lines, const std::string& end = "\r\n") {
@@ -40,11 +46,11 @@ std::string Lines(const std::vector<std::string>& lines, const std::string& end 
 }
 
 // A receiver ("D", product code &HD2) with bytes 0..n-1 = (i * 7) & 0xFF from address 0.
-std::vector<std::string> ReceiverFile(int bytes, int perRecord = 16) {
-    std::vector<std::string> lines{Header(0xD2)};
-    for (int start = 0; start < bytes; start += perRecord) {
+std::vector<std::string> ReceiverFile(int bytes) {
+    std::vector<std::string> lines{kReceiverHeader};
+    for (int start = 0; start < bytes; start += 16) {
         std::vector<int> data;
-        for (int i = start; i < start + perRecord && i < bytes; ++i)
+        for (int i = start; i < start + 16 && i < bytes; ++i)
             data.push_back((i * 7) & 0xFF);
         lines.push_back(Record(start, 0, data));
     }
@@ -54,180 +60,122 @@ std::vector<std::string> ReceiverFile(int bytes, int perRecord = 16) {
 
 class HexFileTest : public ProgramTest {
   protected:
+    HexFileTest() { DeviceFound("D"); }
     // Writes the file and checks it as the selected file.
-    bool Check(const std::string& name, const std::string& content) {
-        const std::string path = PathIn(name);
-        WriteFile(path, content);
-        g.files.SelectedFileName = name;
-        g.files.SelectedFilePath = path;
-        return CkHexFile(path);
+    bool Check(const std::string& content, const std::string& name = "fw.hex") {
+        WriteFile(PathIn(name), content);
+        g.files.SelectedFileName = std::filesystem::path(name).filename().string();
+        g.files.SelectedFilePath = PathIn(name);
+        return CkHexFile(PathIn(name));
     }
     void DeviceFound(const std::string& letter) {
         g.dev.DeviceFound = true;
         g.dev.DevLetter = letter;
         g.dev.DevIdName = letter == "H" ? "VLNMINI" : "QTRUSB";
-        g.dev.DevRev = "Rev D1.2A";
     }
     int Cell(int index) const { return g.hex.HexData[static_cast<std::size_t>(index)]; }
     std::string Banner() const { return frmUI().lblPASS.Caption; }
 };
 
-// ---- the product code -------------------------------------------------------------------
-
 TEST_F(HexFileTest, ProductCodeDEMatchesOnlyTheTransmitter) {
-    const std::string file = Lines({Header(0xDE), Record(0, 0, {1, 2, 3}), kEnd});
+    const std::string file = Lines({testing::HeaderRecord(0xDE), Record(0, 0, {1, 2, 3}), kEnd});
     DeviceFound("H");
-    EXPECT_TRUE(Check("tx.hex", file));
+    EXPECT_TRUE(Check(file));
     EXPECT_EQ(g.hex.FileProductCode, 0xDE);
     EXPECT_EQ(g.result.ErrorCode, 0);
-
-    for (const char* other : {"D", "M", "L", "K"}) {
+    for (const char* other : {"M", "L", "K", "D"}) {
         DeviceFound(other);
-        EXPECT_FALSE(Check("tx.hex", file)) << other;
+        EXPECT_FALSE(Check(file)) << other;
         EXPECT_EQ(g.result.ErrorCode, 1002) << other;
     }
-    DeviceFound("D");
-    Check("tx.hex", file);
     EXPECT_EQ(frmUI().lblHEXFILE.Caption,
               "This hex file is for: TWPx  Transmitter\rTARN product is : TWPx  Receiver\r"
               "Cannot program with this file.");
     EXPECT_EQ(Banner(), "ERROR CODE: 1002");
-
     // With no device found there is nothing to match against.
     g.dev.DeviceFound = false;
     g.result.ErrorCode = 0;
-    EXPECT_TRUE(Check("tx.hex", file));
+    EXPECT_TRUE(Check(file));
 }
-
-TEST_F(HexFileTest, HeaderFaultsAreReportedWithTheirCodes) {
-    DeviceFound("D");
-    EXPECT_FALSE(Check("a.hex", Lines({"06000000010000D20000", kEnd})));
-    EXPECT_EQ(g.result.ErrorCode, 1009);
-    EXPECT_EQ(frmUI().lblHEXFILE.Caption,
-              "Header character missing in selected file.  \r\r0600000001");
-    EXPECT_FALSE(Check("b.hex", Lines({":06000000020000D20000", kEnd})));
-    EXPECT_EQ(g.result.ErrorCode, 1007);
-    EXPECT_FALSE(Check("c.hex", Lines({":060000000100", kEnd})));  // no product code at all
-    EXPECT_EQ(g.result.ErrorCode, 1007);
-}
-
-// ---- records and the image ----------------------------------------------------------------
 
 TEST_F(HexFileTest, RecordsFillTheImageFromTheFirstDataAddress) {
-    DeviceFound("D");
-    const std::vector<std::string> lines{Header(0xD2), Record(0x0100, 0, {0x11, 0x22}),
-                                         Record(0x0110, 0, {0x33}), kEnd};
-    ASSERT_TRUE(Check("r.hex", Lines(lines)));
-    EXPECT_EQ(Cell(0), 0x11);
-    EXPECT_EQ(Cell(1), 0x22);
-    EXPECT_EQ(Cell(2), 0xFF);
-    EXPECT_EQ(Cell(0x10), 0x33);
-    EXPECT_EQ(Cell(32784), 0xFF);
-    EXPECT_TRUE(g.files.HexFileRead);
-    EXPECT_EQ(frmUI().ProgressBar1.Value, 0);
-    EXPECT_FALSE(frmUI().ProgressBar1.Visible);
-}
-
-TEST_F(HexFileTest, AnEarlierFileLeavesNothingInTheImage) {
-    DeviceFound("D");
-    ASSERT_TRUE(Check("big.hex", Lines(ReceiverFile(256))));
-    EXPECT_EQ(Cell(200), (200 * 7) & 0xFF);
-    ASSERT_TRUE(Check("small.hex", Lines(ReceiverFile(16))));
-    EXPECT_EQ(Cell(15), (15 * 7) & 0xFF);
-    EXPECT_EQ(Cell(16), 0xFF);
-    EXPECT_EQ(Cell(200), 0xFF);
-}
-
-TEST_F(HexFileTest, TwoLineFileIsValidAndStoresNothing) {
-    DeviceFound("D");
-    ASSERT_TRUE(Check("two.hex", Lines({Header(0xD2), kEnd})));
-    for (int i : {0, 1, 100, 32784})
-        EXPECT_EQ(Cell(i), 0xFF);
-}
-
-TEST_F(HexFileTest, AddressRecordsAreStoredAsData) {
-    DeviceFound("D");
-    const std::vector<std::string> lines{Header(0xD2), Record(0x0000, 4, {0x00, 0x00}),
-                                         Record(0x0002, 2, {0x10, 0x00}), Record(0x0004, 0, {0xAB}),
-                                         kEnd};
-    ASSERT_TRUE(Check("ext.hex", Lines(lines)));
-    EXPECT_EQ(Cell(0), 0x00);
-    EXPECT_EQ(Cell(1), 0x00);
-    EXPECT_EQ(Cell(2), 0x10);
-    EXPECT_EQ(Cell(3), 0x00);
-    EXPECT_EQ(Cell(4), 0xAB);
-}
-
-TEST_F(HexFileTest, DataOutsideTheImageIsNotStoredAndFailsItsRecord) {
-    DeviceFound("D");
-    // The first record sets the base; one below it and one beyond the image's end.
-    const std::vector<std::string> lines{Header(0xD2), Record(0x0100, 0, {0x01}),
-                                         Record(0x00F0, 0, {0x02}),
-                                         Record(0x0100 + 32785, 0, {0x03}), kEnd};
-    EXPECT_FALSE(Check("out.hex", Lines(lines)));
-    EXPECT_EQ(g.result.ErrorCode, 1003);
-    EXPECT_EQ(Cell(0), 0x01);
-    EXPECT_EQ(frmUI().lblHEXFILE.Caption,
-              "Check sum error occurred.  \r\r" + lines[3].substr(0, 10));
-    EXPECT_TRUE(frmUI().linHEXFILE.Visible);
-
-    // Addresses from &H8000 up are ordinary addresses, relative to the base like any other.
-    ASSERT_TRUE(Check("high.hex", Lines({Header(0xD2), Record(0x8000, 0, {0x5A}),
-                                         Record(0xFFFF, 0, {0xA5}), kEnd})));
-    EXPECT_EQ(Cell(0), 0x5A);
-    EXPECT_EQ(Cell(0x7FFF), 0xA5);
-}
-
-TEST_F(HexFileTest, MalformedRecordsAreBadRecordsNeverReadsBeyondTheLine) {
-    DeviceFound("D");
-    const std::string good = Record(0x0000, 0, {0x01, 0x02});
-    const std::vector<std::string> bad{
-        ":",                                 // nothing after the colon
-        ":10000000",                         // claims 16 bytes, has none
-        good.substr(0, good.size() - 1),     // checksum cut in half
-        ":02000000GG01FD",                   // not hex digits
-        ":FF000000" + std::string(20, 'A'),  // count runs past the end
-        "",                                  // an empty line
+    struct Case {
+        std::vector<std::string> records;  // between the header and the end record
+        std::map<int, int> cells;          // image index -> value
     };
-    for (const auto& line : bad) {
-        EXPECT_FALSE(Check("bad.hex", Lines({Header(0xD2), good, line, kEnd}))) << line;
-        EXPECT_EQ(g.result.ErrorCode, 1003) << line;
+    const std::vector<Case> cases = {
+        {{Record(0x0100, 0, {0x11, 0x22}), Record(0x0110, 0, {0x33})},
+         {{0, 0x11}, {1, 0x22}, {2, 0xFF}, {0x10, 0x33}, {32784, 0xFF}}},
+        // Nothing from an earlier, bigger file survives.
+        {{Record(0, 0, {1})}, {{0, 1}, {1, 0xFF}, {200, 0xFF}}},
+        {{}, {{0, 0xFF}, {100, 0xFF}, {32784, 0xFF}}},
+        // Address records are stored as data.
+        {{Record(0, 4, {0x00, 0x00}), Record(2, 2, {0x10, 0x00}), Record(4, 0, {0xAB})},
+         {{0, 0x00}, {1, 0x00}, {2, 0x10}, {3, 0x00}, {4, 0xAB}}},
+        // Addresses from &H8000 up are ordinary addresses, relative to the base like any other.
+        {{Record(0x8000, 0, {0x5A}), Record(0xFFFF, 0, {0xA5})}, {{0, 0x5A}, {0x7FFF, 0xA5}}},
+    };
+    ASSERT_TRUE(Check(Lines(ReceiverFile(256))));
+    for (const Case& c : cases) {
+        std::vector<std::string> lines{kReceiverHeader};
+        lines.insert(lines.end(), c.records.begin(), c.records.end());
+        lines.push_back(kEnd);
+        ASSERT_TRUE(Check(Lines(lines))) << lines[1];
+        for (auto [index, value] : c.cells)
+            EXPECT_EQ(Cell(index), value) << lines[1] << " index " << index;
+        EXPECT_TRUE(g.files.HexFileRead);
+        EXPECT_EQ(frmUI().ProgressBar1.Value, 0);
+        EXPECT_FALSE(frmUI().ProgressBar1.Visible);
     }
-    // A bad checksum is reported and the records after it are still read.
-    std::string wrong = good;
-    wrong.back() = wrong.back() == '0' ? '1' : '0';
-    EXPECT_FALSE(Check("sum.hex", Lines({Header(0xD2), wrong, Record(2, 0, {0x77}), kEnd})));
-    EXPECT_EQ(g.result.ErrorCode, 1003);
-    EXPECT_EQ(Cell(2), 0x77);
 }
 
-TEST_F(HexFileTest, EndRecordFaults) {
-    DeviceFound("D");
-    const std::string data = Record(0, 0, {1});
-    EXPECT_FALSE(Check("e.hex", Lines({Header(0xD2), data, "00000001FF"})));
-    EXPECT_EQ(g.result.ErrorCode, 1004);
-    EXPECT_EQ(frmUI().lblHEXFILE.Caption,
-              "EOF character missing in selected file.  \r\r00000001FF");
-    EXPECT_FALSE(Check("e.hex", Lines({Header(0xD2), data, ":01000001FF"})));
-    EXPECT_EQ(g.result.ErrorCode, 1005);
-    EXPECT_FALSE(Check("e.hex", Lines({Header(0xD2), data, ":00000000FF"})));
-    EXPECT_EQ(g.result.ErrorCode, 1006);
-    // A header alone has no end record.
-    EXPECT_FALSE(Check("e.hex", Lines({Header(0xD2)})));
-    EXPECT_EQ(g.result.ErrorCode, 1004);
-}
-
-TEST_F(HexFileTest, FilesThatAreNotHexFilesGiveCodesNotCrashes) {
-    DeviceFound("D");
-    EXPECT_FALSE(Check("empty.hex", ""));
-    EXPECT_EQ(g.result.ErrorCode, 1009);
-
+TEST_F(HexFileTest, FaultyFilesGiveTheirCodesNeverCrashes) {
+    const std::string good = Record(0, 0, {0x01, 0x02});
+    std::string wrongSum = good;
+    wrongSum.back() = wrongSum.back() == '0' ? '1' : '0';
     std::string binary;
     for (int i = 0; i < 5000; ++i)
         binary.push_back(static_cast<char>((i * 131 + 7) & 0xFF));
-    EXPECT_FALSE(Check("binary.hex", binary));
-    EXPECT_NE(g.result.ErrorCode, 0);
-
+    auto file = [&](const std::string& line) { return Lines({kReceiverHeader, good, line, kEnd}); };
+    const std::vector<std::pair<std::string, int>> cases = {
+        // The header: no colon, not a header, no product code.
+        {Lines({"06000000010000D20000", kEnd}), 1009},
+        {Lines({":06000000020000D20000", kEnd}), 1007},
+        {Lines({":060000000100", kEnd}), 1007},
+        {"", 1009},
+        // Malformed middle records: never read beyond the line.
+        {file(":"), 1003},
+        {file(":10000000"), 1003},
+        {file(good.substr(0, good.size() - 1)), 1003},
+        {file(":02000000GG01FD"), 1003},
+        {file(":FF000000" + std::string(20, 'A')), 1003},
+        {file(""), 1003},
+        // Data below the first record's address or beyond the image's end.
+        {Lines({kReceiverHeader, Record(0x100, 0, {1}), Record(0xF0, 0, {2}), kEnd}), 1003},
+        {Lines({kReceiverHeader, Record(0x100, 0, {1}), Record(0x100 + 32785, 0, {3}), kEnd}),
+         1003},
+        // The end record.
+        {Lines({kReceiverHeader, good, "00000001FF"}), 1004},
+        {Lines({kReceiverHeader, good, ":01000001FF"}), 1005},
+        {Lines({kReceiverHeader, good, ":00000000FF"}), 1006},
+        {Lines({kReceiverHeader}), 1004},
+        {binary, 1009},
+    };
+    for (const auto& [content, code] : cases) {
+        EXPECT_FALSE(Check(content)) << content.substr(0, 60);
+        EXPECT_EQ(g.result.ErrorCode, code) << content.substr(0, 60);
+    }
+    // A bad checksum is reported and the records after it are still read.
+    EXPECT_FALSE(Check(Lines({kReceiverHeader, wrongSum, Record(2, 0, {0x77}), kEnd})));
+    EXPECT_EQ(g.result.ErrorCode, 1003);
+    EXPECT_EQ(Cell(2), 0x77);
+    EXPECT_EQ(frmUI().lblHEXFILE.Caption,
+              "Check sum error occurred.  \r\r" + wrongSum.substr(0, 10));
+    EXPECT_TRUE(frmUI().linHEXFILE.Visible);
+    EXPECT_FALSE(Check(Lines({"06000000010000D20000", kEnd})));
+    EXPECT_EQ(frmUI().lblHEXFILE.Caption,
+              "Header character missing in selected file.  \r\r0600000001");
+    // A file that cannot be read.
     g.files.SelectedFilePath = PathIn("missing.hex");
     EXPECT_FALSE(CkHexFile(PathIn("missing.hex")));
     EXPECT_EQ(g.result.ErrorCode, 1001);
@@ -240,142 +188,98 @@ TEST_F(HexFileTest, FilesThatAreNotHexFilesGiveCodesNotCrashes) {
 // ---- LF line ends -------------------------------------------------------------------------
 
 TEST_F(HexFileTest, LfFileIsSavedRewrittenWithCrLfAndValidated) {
-    DeviceFound("D");
     const std::string original = Lines(ReceiverFile(64), "\n");
-    const std::string sub = PathIn("incoming");
-    std::filesystem::create_directory(sub);
-    const std::string path = sub + "/lf.hex";
-    WriteFile(path, original);
-    g.files.SelectedFileName = "lf.hex";
-    g.files.SelectedFilePath = path;
-
-    ASSERT_TRUE(CkHexFile(path));
+    std::filesystem::create_directory(PathIn("incoming"));
+    ASSERT_TRUE(Check(original, "incoming/lf.hex"));
     ASSERT_EQ(sim.dialogs.Messages().size(), 1u);
     const auto& box = sim.dialogs.Messages()[0];
-    EXPECT_EQ(box.title, "RomPush");
-    EXPECT_EQ(box.style, 48);
+    EXPECT_EQ(std::tie(box.title, box.style), std::tuple("RomPush", 48));
     EXPECT_EQ(box.prompt,
               "'lf.hex' will be converted to DOS format.\r\n\r\n"
               "( Orginal file will be copied to " +
                   Folder() + "/lf.hex )");
     EXPECT_EQ(ReadFile(PathIn("lf.hex")), original);
-    EXPECT_EQ(ReadFile(path), Lines(ReceiverFile(64), "\r\n"));
+    EXPECT_EQ(ReadFile(PathIn("incoming/lf.hex")), Lines(ReceiverFile(64), "\r\n"));
     EXPECT_EQ(Cell(63), (63 * 7) & 0xFF);
-
     // Once converted the file is an ordinary DOS file: no second warning.
-    ASSERT_TRUE(CkHexFile(path));
+    ASSERT_TRUE(CkHexFile(PathIn("incoming/lf.hex")));
     EXPECT_EQ(sim.dialogs.Messages().size(), 1u);
-}
-
-TEST_F(HexFileTest, ConversionKeepsCrLfPairsAndTheFileInTheProgramFolder) {
+    // A file in the program folder itself is backed up beside it; CR LF pairs stay.
     const std::string mixed = ":06\n:00\r\n:01\n";
-    const std::string path = PathIn("mixed.hex");  // in the program folder itself
-    WriteFile(path, mixed);
-    ASSERT_TRUE(ConvertToDosFormat(path));
-    EXPECT_EQ(ReadFile(path), ":06\r\n:00\r\n:01\r\n");
-    EXPECT_EQ(ReadFile(path + ".orig"), mixed);
+    WriteFile(PathIn("mixed.hex"), mixed);
+    ASSERT_TRUE(ConvertToDosFormat(PathIn("mixed.hex")));
+    EXPECT_EQ(ReadFile(PathIn("mixed.hex")), ":06\r\n:00\r\n:01\r\n");
+    EXPECT_EQ(ReadFile(PathIn("mixed.hex.orig")), mixed);
 }
 
 TEST_F(HexFileTest, BackupThatCannotBeWrittenLeavesTheFileAsItWas) {
-    DeviceFound("D");
     const std::string original = Lines(ReceiverFile(32), "\n");
-    const std::string sub = PathIn("elsewhere");
-    std::filesystem::create_directory(sub);
-    const std::string path = sub + "/lf.hex";
-    WriteFile(path, original);
+    std::filesystem::create_directory(PathIn("elsewhere"));
     // A folder where the backup would go: no one, not even root, can write it as a file.
     std::filesystem::create_directory(PathIn("lf.hex"));
-    g.files.SelectedFileName = "lf.hex";
-    g.files.SelectedFilePath = path;
-    EXPECT_FALSE(CkHexFile(path));
+    EXPECT_FALSE(Check(original, "elsewhere/lf.hex"));
     EXPECT_EQ(g.result.ErrorCode, 1001);
-    EXPECT_EQ(ReadFile(path), original);
+    EXPECT_EQ(ReadFile(PathIn("elsewhere/lf.hex")), original);
     EXPECT_EQ(g.files.SelectedFileName, "");
 }
 
-// ---- KVT files ----------------------------------------------------------------------------
-
-std::vector<int> Ascii(const std::string& text) {
-    std::vector<int> bytes;
-    for (char c : text)
-        bytes.push_back(static_cast<unsigned char>(c));
-    return bytes;
-}
-
-TEST_F(HexFileTest, KvtSignatureAcrossTwoRecordsIsFound) {
+TEST_F(HexFileTest, KvtFileIsToldByTheSignatureInTwoRecords) {
+    g.dev.DeviceFound = false;  // a KVT file matches no other device
     // "KVT Rev " split as "KVT " | "Rev 1.0", neither record holds it alone.
-    const std::vector<std::string> lines{Record(0, 0, Ascii("boot")), Record(4, 0, Ascii("KVT ")),
-                                         Record(8, 0, Ascii("Rev 1.0")),
-                                         Record(16, 0, Ascii("more")), kEnd};
-    ASSERT_TRUE(Check("kvt.hex", Lines(lines)));
+    ASSERT_TRUE(Check(Lines({Record(0, 0, Ascii("boot")), Record(4, 0, Ascii("KVT ")),
+                             Record(8, 0, Ascii("Rev 1.0")), Record(16, 0, Ascii("more")), kEnd}),
+                      "kvt.hex"));
     EXPECT_EQ(g.files.KvtFileName, "kvt.hex");
     EXPECT_EQ(g.files.KvtFilePath, PathIn("kvt.hex"));
-}
-
-TEST_F(HexFileTest, KvtSignatureOnlyInTheLastTwoLinesIsMissing) {
-    const std::vector<std::string> lines{Record(0, 0, Ascii("boot")), Record(4, 0, Ascii("code")),
-                                         Record(8, 0, Ascii("KVT Rev 2"))};
-    EXPECT_FALSE(Check("kvt.hex", Lines(lines)));
+    // Only in the last two lines it is missed.
+    g.files.KvtFileName = "";
+    EXPECT_FALSE(Check(Lines({Record(0, 0, Ascii("boot")), Record(4, 0, Ascii("code")),
+                              Record(8, 0, Ascii("KVT Rev 2"))}),
+                       "kvt.hex"));
     EXPECT_EQ(g.result.ErrorCode, 1008);
     EXPECT_EQ(g.files.KvtFileName, "");
 }
 
-// ---- trace and progress -------------------------------------------------------------------
-
-TEST_F(HexFileTest, TraceShowsEveryLine) {
-    DeviceFound("D");
+TEST_F(HexFileTest, TraceShowsEveryLineAndTheWindowIsRefreshedWhileReading) {
     const auto lines = ReceiverFile(48);  // header, 3 records, end
-    const std::string path = PathIn("t.hex");
-    WriteFile(path, Lines(lines));
+    WriteFile(PathIn("t.hex"), Lines(lines));
     StartTrace();
-    ASSERT_TRUE(ValidateHexFile("t.hex", path));
+    ASSERT_TRUE(ValidateHexFile("t.hex", PathIn("t.hex")));
     EXPECT_EQ(frmUI().ProgressBar1.Max, 5);
     EXPECT_EQ(frmUI().btnHEXFILE.Caption, "t.hex");
-
     std::vector<std::string> details;
     for (const auto& line : TraceLines()) {
         if (line.find("-- (") != std::string::npos)
             details.push_back(line.substr(line.find("-- (")));
     }
-    const std::vector<std::string> expected{
-        "-- (1) " + lines[1], "-- (1) " + lines[2], "-- (1) " + lines[3],
-        "-- (1) " + lines[4], "-- (2) " + lines[0], "-- (3) " + lines[1],
-        "-- (3) " + lines[2], "-- (3) " + lines[3], "-- (4) " + lines[4]};
-    EXPECT_EQ(details, expected);
-}
+    EXPECT_EQ(details, (std::vector<std::string>{
+                           "-- (1) " + lines[1], "-- (1) " + lines[2], "-- (1) " + lines[3],
+                           "-- (1) " + lines[4], "-- (2) " + lines[0], "-- (3) " + lines[1],
+                           "-- (3) " + lines[2], "-- (3) " + lines[3], "-- (4) " + lines[4]}));
 
-TEST_F(HexFileTest, WindowIsRefreshedWhileALargeFileIsRead) {
-    DeviceFound("D");
-    const std::string path = PathIn("large.hex");
-    WriteFile(path, Lines(ReceiverFile(320 * 16)));  // 320 records
     const auto passesBefore = sim.events.Passes();
     const auto timeBefore = sim.clock.NowMs();
-    ASSERT_TRUE(CkHexFile(path));
+    ASSERT_TRUE(Check(Lines(ReceiverFile(320 * 16))));  // 320 records
     // The two settle pauses each take a pass or more; reading the records takes the rest.
     EXPECT_GE(sim.events.Passes() - passesBefore, 2 + 320 / 16);
     EXPECT_EQ(sim.clock.NowMs() - timeBefore, 200);
     EXPECT_EQ(frmUI().ProgressBar1.Max, 322);
 }
 
-// ---- the non-flashable warning -------------------------------------------------------------
-
-TEST_F(HexFileTest, NonFlashableNameRule) {
+TEST_F(HexFileTest, NonFlashableFirmwareIsProgrammedOnlyWhenTheOperatorSaysYes) {
     g.files.SelectedFileName = "MONO_AN.hex";
     sim.dialogs.AnswerNext(platform::mb::kAnswerNo);
     EXPECT_FALSE(CkForNonFlashFW());
     ASSERT_EQ(sim.dialogs.Messages().size(), 1u);
     const auto& box = sim.dialogs.Messages()[0];
-    EXPECT_EQ(box.style, 52);
-    EXPECT_EQ(box.title, "RomPush Utility");
+    EXPECT_EQ(std::tie(box.title, box.style), std::tuple("RomPush Utility", 52));
     EXPECT_EQ(box.prompt,
               "               WARNING! \r\n\r\nMONO_AN is non-flashable firmware. \r\n"
               "If you continue, the Tarn device will \r\nbe programmed with MONO_AN and \r\n"
               "cannot be reprogrammed.  No changes \r\nto the firmware will then be possible."
               "\r\n\r\nCONTINUE WITH PROGRAMMING?");
-
     sim.dialogs.AnswerNext(platform::mb::kAnswerYes);
     EXPECT_TRUE(CkForNonFlashFW());
-
     for (const char* name : {"MONO_12N.hex", "MONO_A.hex", "MONO_an.hex", "N", ""}) {
         g.files.SelectedFileName = name;
         EXPECT_TRUE(CkForNonFlashFW()) << name;
@@ -385,66 +289,66 @@ TEST_F(HexFileTest, NonFlashableNameRule) {
 
 // ---- SELECT HEX FILE and GET LAST USED ----------------------------------------------------
 
-class FileCommandTest : public HexFileTest {
-  protected:
-    FileCommandTest() {
-        DeviceFound("D");
-        g.port.HexDir = PathIn("HexFiles/");
-    }
-};
-
-TEST_F(FileCommandTest, CancelledDialogChangesNothing) {
+TEST_F(HexFileTest, SelectHexFileCommand) {
+    g.port.HexDir = PathIn("HexFiles/");
     g.files.SelectedFileName = "before.hex";
-    g.files.SelectedFilePath = PathIn("before.hex");
     g.cmd.UiCommand = uicmdHEXFILE;
-    HexFileCommand();
+    HexFileCommand();  // the dialog is cancelled: nothing changes
     EXPECT_EQ(g.cmd.UiCommand, 0);
     EXPECT_EQ(g.files.SelectedFileName, "before.hex");
     EXPECT_TRUE(sim.dialogs.Messages().empty());
     EXPECT_NE(Banner(), "HEX FILE OK");
     ASSERT_EQ(sim.dialogs.FileDialogs().size(), 1u);
-    const auto& request = sim.dialogs.FileDialogs()[0];
-    EXPECT_EQ(request.fileName, "*.hex");
-    EXPECT_EQ(request.title, "SELECT HEX FILE");
-    EXPECT_EQ(request.filter, "Hex Files (*.hex)|*.hex|All Files (*.*)|*.*");
-    EXPECT_EQ(request.initDir, PathIn("HexFiles/"));
-}
+    const auto& r = sim.dialogs.FileDialogs()[0];
+    EXPECT_EQ(std::vector({r.fileName, r.title, r.filter, r.initDir}),
+              std::vector<std::string>({"*.hex", "SELECT HEX FILE",
+                                        "Hex Files (*.hex)|*.hex|All Files (*.*)|*.*",
+                                        PathIn("HexFiles/")}));
 
-TEST_F(FileCommandTest, GoodFileIsOkAndEnablesProgram) {
     WriteFile(PathIn("rx.hex"), Lines(ReceiverFile(32)));
     sim.dialogs.ChooseNextFile(PathIn("rx.hex"));
     HexFileCommand();
     EXPECT_EQ(Banner(), "HEX FILE OK");
     EXPECT_EQ(frmUI().frmPASS.BackColor, ui::colour::kGreen);
-    EXPECT_EQ(g.files.SelectedFileName, "rx.hex");
     EXPECT_TRUE(frmUI().btnPROGRAM.Enabled);
+    EXPECT_EQ(g.files.SelectedFileName, "rx.hex");
     EXPECT_EQ(frmUI().btnHEXFILE.Caption, "rx.hex");
-    EXPECT_EQ(g.cmd.UiCommand, 0);
-}
-
-TEST_F(FileCommandTest, FileForAnotherDeviceKeepsProgramDisabled) {
-    WriteFile(PathIn("tx.hex"), Lines({Header(0xDE), Record(0, 0, {1}), kEnd}));
+    // A file for another device keeps PROGRAM disabled; it stays selected as chosen.
+    WriteFile(PathIn("tx.hex"), Lines({testing::HeaderRecord(0xDE), Record(0, 0, {1}), kEnd}));
     sim.dialogs.ChooseNextFile(PathIn("tx.hex"));
     HexFileCommand();
-    EXPECT_EQ(g.result.ErrorCode, 1002);
     EXPECT_EQ(Banner(), "ERROR CODE: 1002");
     EXPECT_FALSE(frmUI().btnPROGRAM.Enabled);
-    // The rejected file stays selected, as the operator chose it.
     EXPECT_EQ(g.files.SelectedFileName, "tx.hex");
 }
 
-TEST_F(FileCommandTest, LastUsedWithNoEntryLoadsNothing) {
+TEST_F(HexFileTest, GetLastUsedCommand) {
     WriteFile(PathIn("rx.hex"), Lines(ReceiverFile(32)));
     g.files.SelectedFileName = "rx.hex";
-    g.files.SelectedFilePath = PathIn("rx.hex");
     g.cmd.UiCommand = uicmdLASTUSED;
-    LastUsedCommand();
-    EXPECT_EQ(g.files.SelectedFileName, "rx.hex");
+    LastUsedCommand();  // no entry: nothing is loaded
     EXPECT_NE(Banner(), "HEX FILE OK");
     EXPECT_EQ(g.cmd.UiCommand, 0);
+
+    std::filesystem::create_directory(PathIn("old"));
+    WriteFile(PathIn("old/rx.hex"), Lines(ReceiverFile(32)));
+    g.files.LastUsedName = "rx.hex";
+    g.files.LastUsedPath = PathIn("old/rx.hex");
+    LastUsedCommand();
+    EXPECT_EQ(g.files.SelectedFilePath, PathIn("old/rx.hex"));
+    EXPECT_EQ(Banner(), "HEX FILE OK");
+    EXPECT_TRUE(frmUI().btnPROGRAM.Enabled && frmUI().Focused == &frmUI().btnPROGRAM);
+    EXPECT_EQ(g.port.HexDir, PathIn("old/"));
+    // A remembered file that has since gone is reported and the selection stays.
+    g.files.LastUsedName = "gone.hex";
+    g.files.LastUsedPath = PathIn("gone.hex");
+    LastUsedCommand();
+    EXPECT_EQ(g.result.ErrorCode, 1001);
+    EXPECT_EQ(g.files.SelectedFilePath, PathIn("old/rx.hex"));
+    EXPECT_EQ(frmUI().btnHEXFILE.Caption, "rx.hex");
 }
 
-TEST_F(FileCommandTest, ButtonPressedWhileOkIsShownIsNotLost) {
+TEST_F(HexFileTest, ButtonPressedWhileOkIsShownIsNotLost) {
     WriteFile(PathIn("rx.hex"), Lines(ReceiverFile(32)));
     g.files.LastUsedName = "rx.hex";
     g.files.LastUsedPath = PathIn("rx.hex");
@@ -464,28 +368,6 @@ TEST_F(FileCommandTest, ButtonPressedWhileOkIsShownIsNotLost) {
     EXPECT_EQ(g.cmd.UiCommand, uicmdSCAN);
 }
 
-TEST_F(FileCommandTest, LastUsedLoadsTheRememberedFile) {
-    std::filesystem::create_directory(PathIn("old"));
-    WriteFile(PathIn("old/rx.hex"), Lines(ReceiverFile(32)));
-    g.files.LastUsedName = "rx.hex";
-    g.files.LastUsedPath = PathIn("old/rx.hex");
-    LastUsedCommand();
-    EXPECT_EQ(g.files.SelectedFilePath, PathIn("old/rx.hex"));
-    EXPECT_EQ(Banner(), "HEX FILE OK");
-    EXPECT_TRUE(frmUI().btnPROGRAM.Enabled);
-    EXPECT_EQ(frmUI().Focused, &frmUI().btnPROGRAM);
-    EXPECT_EQ(g.port.HexDir, PathIn("old/"));
-
-    // A remembered file that has since gone is reported and the selection stays.
-    g.files.LastUsedName = "gone.hex";
-    g.files.LastUsedPath = PathIn("gone.hex");
-    LastUsedCommand();
-    EXPECT_EQ(g.result.ErrorCode, 1001);
-    EXPECT_EQ(g.files.SelectedFileName, "rx.hex");
-    EXPECT_EQ(g.files.SelectedFilePath, PathIn("old/rx.hex"));
-    EXPECT_EQ(frmUI().btnHEXFILE.Caption, "rx.hex");
-}
-
 // ---- Files that must be refused, and refused untouched ------------------------------------
 
 // A KVT file has no product code; it is for a KVT only, and like any file its image starts
@@ -493,13 +375,14 @@ TEST_F(FileCommandTest, LastUsedLoadsTheRememberedFile) {
 TEST_F(HexFileTest, KvtFileIsForAKvtOnlyAndStartsFromAnErasedImage) {
     const std::string kvt = Lines({Record(0, 0, Ascii("boot")), Record(4, 0, Ascii("KVT Rev 1")),
                                    Record(13, 0, Ascii("more")), kEnd});
-    ASSERT_TRUE(Check("rx.hex", Lines(ReceiverFile(64))));
-    ASSERT_TRUE(Check("kvt.hex", kvt));  // no device found: nothing to match
+    ASSERT_TRUE(Check(Lines(ReceiverFile(64)), "rx.hex"));
+    g.dev.DeviceFound = false;
+    ASSERT_TRUE(Check(kvt, "kvt.hex"));  // no device found: nothing to match
     EXPECT_TRUE(std::all_of(g.hex.HexData.begin(), g.hex.HexData.end(),
                             [](std::int16_t cell) { return cell == 0xFF; }));
 
     DeviceFound("H");
-    EXPECT_FALSE(Check("kvt.hex", kvt));
+    EXPECT_FALSE(Check(kvt, "kvt.hex"));
     EXPECT_EQ(g.result.ErrorCode, 1002);
     EXPECT_EQ(frmUI().lblHEXFILE.Caption,
               "This hex file is for: KVT\rTARN product is : TWPx  Transmitter\rCannot program with "
@@ -507,7 +390,7 @@ TEST_F(HexFileTest, KvtFileIsForAKvtOnlyAndStartsFromAnErasedImage) {
 
     g.dev.DevLetter = "$";
     g.dev.DevIdName = "KVT";
-    EXPECT_TRUE(Check("kvt.hex", kvt));
+    EXPECT_TRUE(Check(kvt, "kvt.hex"));
 }
 
 // A file that is refused is never rewritten, whatever its line ends: only a file that passes

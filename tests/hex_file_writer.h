@@ -11,6 +11,20 @@
 
 namespace rompush::testing {
 
+// The images of the two bootloader families: a QTR receiver's 256 pages of 128 bytes from
+// device address 0, a VLN transmitter's pages 4 to 28 of 512 bytes from &H800.
+constexpr std::size_t kQtrImageBytes = 256 * 128;
+constexpr std::size_t kVlnImageBytes = 25 * 512;
+constexpr std::uint16_t kVlnBase = 0x800;
+
+// An image with a recognisable byte in every cell.
+inline std::vector<std::uint8_t> PatternImage(std::size_t size) {
+    std::vector<std::uint8_t> image(size);
+    for (std::size_t i = 0; i < size; ++i)
+        image[i] = static_cast<std::uint8_t>((i * 31 + 7 + (i >> 8)) & 0xFF);
+    return image;
+}
+
 // The product code a file carries for a device letter: the letter's code XOR &H96.
 inline std::uint8_t ProductCodeFor(char devLetter) {
     return static_cast<std::uint8_t>(static_cast<unsigned char>(devLetter) ^ 0x96);

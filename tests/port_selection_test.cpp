@@ -1,9 +1,10 @@
 // The port list: the search, the remembered port, the operator's choice, the COM PORT dialog.
 #include "commands/port_selection.h"
 
+#include <tuple>
+
 #include "core/settings_file.h"
 #include "program_fixture.h"
-#include "scripted_device.h"
 #include "ui/frm_com_parameters.h"
 #include "ui/main_window.h"
 
@@ -33,22 +34,20 @@ TEST_F(PortSelectionTest, WithoutSettingsFileAllPortsAreTriedAndDefaultsUsed) {
     EXPECT_EQ(Entries(), (std::vector<std::string>{"1", "3", "PS/2"}));
     EXPECT_EQ(frmUI().cboPORT.ListIndex, 0);
     EXPECT_EQ(g.port.CommPortNumber, 1);
-    auto& dialog = frmComParameters();
-    EXPECT_EQ(dialog.cboDataBits.ListIndex, 1);
-    EXPECT_EQ(dialog.cboStopBits.ListIndex, 0);
-    EXPECT_EQ(dialog.cboParity.ListIndex, 2);
-    EXPECT_EQ(dialog.cboBaud.ListIndex, 6);
-    EXPECT_EQ(dialog.cboFlowControl.ListIndex, 2);
-    EXPECT_EQ(dialog.txtMaxComPorts.Text, "25");
+    // Data bits, stop bits, parity, baud rate and flow control at their defaults.
+    auto& d = frmComParameters();
+    EXPECT_EQ(std::vector({d.cboDataBits.ListIndex, d.cboStopBits.ListIndex, d.cboParity.ListIndex,
+                           d.cboBaud.ListIndex, d.cboFlowControl.ListIndex}),
+              std::vector({1, 0, 2, 6, 2}));
+    EXPECT_EQ(d.txtMaxComPorts.Text, "25");
     EXPECT_EQ(g.port.HexDir, Folder() + "/HexFiles");
-    EXPECT_TRUE(sim.serial.PortOpen());
-    EXPECT_EQ(sim.serial.CommPort(), 1);
+    EXPECT_TRUE(sim.serial.PortOpen() && sim.serial.CommPort() == 1);
     EXPECT_EQ(sim.serial.Settings(), "115200,N,8,1");
     EXPECT_EQ(frmUI().cboPORT.ToolTipText, "sim:COM1");
 }
 
 TEST_F(PortSelectionTest, RememberedPortIsSelectedAndItsParametersKept) {
-    WriteIni("Com3");
+    WriteIni("Com3", "D /home/op/firmware/qtr.hex\r\n");
     FindComPorts(true);
     EXPECT_EQ(frmUI().cboPORT.Text(), "3");
     EXPECT_EQ(g.port.CommPortNumber, 3);
@@ -58,34 +57,25 @@ TEST_F(PortSelectionTest, RememberedPortIsSelectedAndItsParametersKept) {
     EXPECT_EQ(dialog.cboBaud.ListIndex, 8);
     EXPECT_EQ(g.port.SavedBaudIndex, 8);  // the next SCAN uses the stored parameters
     EXPECT_EQ(g.port.SavedDataBitsIndex, 0);
+    EXPECT_EQ(g.port.HexDir, "/home/op/firmware/");  // from the first entry
 }
 
-TEST_F(PortSelectionTest, RememberedKeyboardPortLeavesTheSerialPortClosed) {
-    WriteIni("PS/2");
-    FindComPorts(true);
-    EXPECT_EQ(frmUI().cboPORT.Text(), "PS/2");
-    EXPECT_EQ(g.port.CommPortNumber, 99);
-    EXPECT_FALSE(sim.serial.PortOpen());
-}
-
-TEST_F(PortSelectionTest, RememberedPortThatIsGoneLeavesTheFirstEntry) {
-    WriteIni("Com7");
-    FindComPorts(true);
-    EXPECT_EQ(frmUI().cboPORT.ListIndex, 0);
-    EXPECT_EQ(g.port.CommPortNumber, 1);
-}
-
-TEST_F(PortSelectionTest, InvalidPortLineDeletesTheFile) {
-    WriteIni("Xom3");
-    FindComPorts(true);
-    EXPECT_FALSE(std::filesystem::exists(PathIn("RomPush.INI")));
-    EXPECT_EQ(frmComParameters().cboBaud.ListIndex, 6);
-}
-
-TEST_F(PortSelectionTest, HexFolderComesFromTheFirstEntry) {
-    WriteIni("Com1", "D /home/op/firmware/qtr.hex\r\n");
-    FindComPorts(true);
-    EXPECT_EQ(g.port.HexDir, "/home/op/firmware/");
+TEST_F(PortSelectionTest, RememberedPortLineDecidesTheSelection) {
+    // port line, the list's text, CommPortNumber, serial port open, settings file kept
+    using Row = std::tuple<std::string, std::string, int, bool, bool>;
+    for (auto [portLine, text, number, open, kept] :
+         std::vector<Row>{{"PS/2", "PS/2", 99, false, true},
+                          {"Com7", "1", 1, true, true},  // gone: the first entry
+                          {"Xom3", "1", 1, true, false}}) {
+        sim.serial.SetPortOpen(false);
+        WriteIni(portLine);
+        FindComPorts(true);
+        EXPECT_EQ(frmUI().cboPORT.Text(), text) << portLine;
+        EXPECT_EQ(g.port.CommPortNumber, number) << portLine;
+        EXPECT_EQ(sim.serial.PortOpen(), open) << portLine;
+        EXPECT_EQ(std::filesystem::exists(PathIn("RomPush.INI")), kept) << portLine;
+    }
+    EXPECT_EQ(frmComParameters().cboBaud.ListIndex, 6);  // the defaults again
 }
 
 TEST_F(PortSelectionTest, SearchLimitComesFromTheSettingsFile) {
@@ -93,9 +83,7 @@ TEST_F(PortSelectionTest, SearchLimitComesFromTheSettingsFile) {
     FindComPorts(true);
     EXPECT_EQ(g.port.MaxComPorts, 2);
     EXPECT_EQ(Entries(), (std::vector<std::string>{"1", "PS/2"}));
-}
-
-TEST_F(PortSelectionTest, NoPortsStillOffersTheKeyboardPort) {
+    // No ports at all still offer the keyboard port.
     g.port.MaxComPorts = 0;
     frmComParameters().txtMaxComPorts.Text = "0";
     FindComPorts(false);
@@ -118,16 +106,7 @@ TEST_F(PortSelectionTest, ChoosingAnotherPortForgetsTheDevice) {
     EXPECT_EQ(frmUI().btnHEXFILE.Caption, "SELECT HEX FILE");
 }
 
-TEST_F(PortSelectionTest, PortTakenMeanwhileIsNotAvailable) {
-    FindComPorts(true);
-    sim.serial.MarkInUse(3);
-    frmUI().cboPORT.SetListIndex(1);
-    EXPECT_EQ(g.result.ErrorCode, 1);
-    EXPECT_EQ(frmUI().lblPASS.Caption, "COMM port not available");
-    EXPECT_EQ(frmUI().frmPASS.BackColor, ui::colour::kLightYellow);
-}
-
-TEST_F(PortSelectionTest, LostFocusFollowsTheSelection) {
+TEST_F(PortSelectionTest, LostFocusFollowsTheSelectionAndATakenPortIsNotAvailable) {
     FindComPorts(true);
     auto& list = frmUI().cboPORT;
     list.ListIndex = 2;
@@ -136,6 +115,11 @@ TEST_F(PortSelectionTest, LostFocusFollowsTheSelection) {
     list.ListIndex = 1;
     list.LostFocus();
     EXPECT_EQ(g.port.CommPortNumber, 3);
+    sim.serial.MarkInUse(1);
+    list.SetListIndex(0);
+    EXPECT_EQ(g.result.ErrorCode, 1);
+    EXPECT_EQ(frmUI().lblPASS.Caption, "COMM port not available");
+    EXPECT_EQ(frmUI().frmPASS.BackColor, ui::colour::kLightYellow);
 }
 
 TEST_F(PortSelectionTest, MaxPortsFieldKeepsTwoDigits) {
@@ -148,47 +132,35 @@ TEST_F(PortSelectionTest, MaxPortsFieldKeepsTwoDigits) {
     }
 }
 
-TEST_F(PortSelectionTest, DialogOkWithNewLimitRebuildsThePortList) {
-    FindComPorts(true);
-    g.cmd.MainLoopRunning = true;
-    g.files.SelectedFileName = "qtr.hex";
-    frmUI().btnCommPort.MouseUp();
-    auto& dialog = frmComParameters();
-    EXPECT_TRUE(dialog.Visible);
-    EXPECT_FALSE(frmUI().Enabled);
-    EXPECT_FALSE(dialog.btnDefaults.Enabled);
-    dialog.txtMaxComPorts.SetText("2");
-    dialog.btnOK.MouseUp();
-    EXPECT_EQ(Entries(), (std::vector<std::string>{"1", "PS/2"}));
-    EXPECT_EQ(g.port.MaxComPorts, 2);
-    EXPECT_TRUE(frmUI().Enabled);
-    EXPECT_FALSE(dialog.Visible);
-    EXPECT_EQ(g.files.SelectedFileName, "");
-}
-
-TEST_F(PortSelectionTest, DialogOkWithNewParametersReopensThePortAndKeepsTheFile) {
+TEST_F(PortSelectionTest, DialogOkReopensThePortOrRebuildsTheListForANewLimit) {
     FindComPorts(true);
     g.cmd.MainLoopRunning = true;
     g.port.BaudSetting = "57600,";
     g.files.SelectedFileName = "qtr.hex";
     frmUI().btnCommPort.MouseUp();
     auto& dialog = frmComParameters();
+    EXPECT_TRUE(dialog.Visible);
+    EXPECT_FALSE(frmUI().Enabled || dialog.btnDefaults.Enabled);
     dialog.cboParity.ListIndex = 0;
     dialog.cboParity.LostFocus();
     EXPECT_TRUE(dialog.btnDefaults.Enabled);
     dialog.btnOK.MouseUp();
     EXPECT_EQ(g.port.SavedParityIndex, 0);
     EXPECT_EQ(sim.serial.Settings(), "57600,E,8,1");
-    EXPECT_EQ(g.files.SelectedFileName, "qtr.hex");
+    EXPECT_EQ(g.files.SelectedFileName, "qtr.hex");  // new parameters keep the file
+    EXPECT_TRUE(frmUI().Enabled && !dialog.Visible);
     EXPECT_EQ(Entries().size(), 3u);
-}
-
-TEST_F(PortSelectionTest, DefaultsButtonPutsTheListsBack) {
-    auto& dialog = frmComParameters();
-    dialog.cboBaud.ListIndex = 0;
+    // A new search limit rebuilds the list and forgets the file.
+    frmUI().btnCommPort.MouseUp();
+    dialog.txtMaxComPorts.SetText("2");
+    dialog.btnOK.MouseUp();
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"1", "PS/2"}));
+    EXPECT_EQ(g.port.MaxComPorts, 2);
+    EXPECT_EQ(g.files.SelectedFileName, "");
+    // Defaults puts the lists back.
     dialog.btnDefaults.Enabled = true;
     dialog.btnDefaults.MouseUp();
-    EXPECT_EQ(dialog.cboBaud.ListIndex, 6);
+    EXPECT_EQ(dialog.cboParity.ListIndex, 2);
     EXPECT_FALSE(dialog.btnDefaults.Enabled);
 }
 

@@ -1,8 +1,10 @@
-// A fresh program on the simulated platform, in a temporary program folder.
+// A fresh program on the simulated platform, in a temporary program folder, and a device for
+// tests that answers each packet with a canned reply.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -12,15 +14,27 @@
 #include "core/state.h"
 #include "platform/sim/sim_platform.h"
 #include "serial/packets.h"
+#include "sim/device_host.h"
 
 namespace rompush::testing {
 
 inline std::string MakeTempFolder() {
     std::string pattern = (std::filesystem::temp_directory_path() / "rompush-test-XXXXXX").string();
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    const char* made = mkdtemp(buffer.data());
+    const char* made = mkdtemp(pattern.data());
     return made ? std::string(made) : std::string();
+}
+
+inline std::string Bytes(std::initializer_list<int> values) {
+    return std::string(values.begin(), values.end());
+}
+
+// What the status bar's five panels show.
+using Texts = std::vector<std::string>;
+inline Texts Panels() {
+    Texts texts;
+    for (const auto& panel : frmUI().StatusBar1.Panels)
+        texts.push_back(panel.Text);
+    return texts;
 }
 
 class ProgramTest : public ::testing::Test {
@@ -42,8 +56,7 @@ class ProgramTest : public ::testing::Test {
     std::string PathIn(const std::string& name) const { return folder_ + "/" + name; }
 
     static void WriteFile(const std::string& path, const std::string& content) {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out << content;
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
     }
     static std::string ReadFile(const std::string& path) {
         std::ifstream in(path, std::ios::binary);
@@ -51,17 +64,15 @@ class ProgramTest : public ::testing::Test {
     }
 
     // Switches tracing on into a file of the program folder.
-    std::string StartTrace() {
-        const std::string path = PathIn("trace.txt");
-        g.trace.File = std::make_shared<std::ofstream>(path, std::ios::binary | std::ios::trunc);
+    void StartTrace() {
+        g.trace.File = std::make_shared<std::ofstream>(PathIn("trace.txt"), std::ios::binary);
         g.trace.TraceOn = true;
-        return path;
     }
     std::vector<std::string> TraceLines() {
         if (g.trace.File)
             g.trace.File->flush();
         std::vector<std::string> lines;
-        std::string content = ReadFile(PathIn("trace.txt"));
+        const std::string content = ReadFile(PathIn("trace.txt"));
         std::size_t start = 0;
         for (std::size_t end; (end = content.find("\r\n", start)) != std::string::npos;
              start = end + 2) {
@@ -82,6 +93,39 @@ class ProgramTest : public ::testing::Test {
 
   protected:
     platform::sim::SimPlatform sim;
+};
+
+// A device that answers each complete packet from the PC with the next canned reply, after a
+// given delay. It knows nothing of the protocol beyond the length byte.
+class ScriptedDevice : public sim::SerialDevice {
+  public:
+    // Queues a reply to the next packet; "" answers nothing.
+    void Reply(const std::string& bytes, std::int64_t delayUs = 2000) {
+        replies_.push_back({bytes, delayUs});
+    }
+    // Sends bytes to the PC now (as a device does on its own).
+    void SendNow(const std::string& bytes) { host_->Send(bytes); }
+    const std::vector<std::string>& Packets() const { return packets_; }
+
+    void OnHostByte(std::uint8_t byte) override {
+        current_.push_back(static_cast<char>(byte));
+        const std::size_t length = static_cast<std::uint8_t>(current_[0]);
+        if (current_.size() < length && length >= 1)
+            return;
+        packets_.push_back(current_);
+        current_.clear();
+        if (replies_.empty())
+            return;
+        const auto reply = replies_.front();
+        replies_.pop_front();
+        if (!reply.first.empty())
+            host_->After(reply.second, [this, bytes = reply.first] { host_->Send(bytes); });
+    }
+
+  private:
+    std::deque<std::pair<std::string, std::int64_t>> replies_;
+    std::vector<std::string> packets_;
+    std::string current_;
 };
 
 }  // namespace rompush::testing

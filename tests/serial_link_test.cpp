@@ -1,6 +1,5 @@
 // The serial link: port settings, receiving answer frames with a time-out, waiting, packets.
 #include "program_fixture.h"
-#include "scripted_device.h"
 #include "serial/comm.h"
 #include "serial/packets.h"
 
@@ -14,19 +13,14 @@ class SerialLinkTest : public ProgramTest {
         line = &sim.serial.Attach(3, device);
         g.port.BaudSetting = "115200";
     }
-    void OpenPort() { ASSERT_TRUE(SetCommPort(3)); }
     std::shared_ptr<ScriptedDevice> device;
     sim::SerialLine* line = nullptr;
 };
 
-TEST_F(SerialLinkTest, SettingsStringIsTheSameWithOrWithoutTheTrailingComma) {
-    g.port.BaudSetting = "57600";
+TEST_F(SerialLinkTest, SettingsStringFollowsTheBaudRateAndTheDialogLists) {
+    g.port.BaudSetting = "57600,";  // with or without the trailing comma
     EXPECT_EQ(BuildSettingsString(), "57600,N,8,1");
-    g.port.BaudSetting = "57600,";
-    EXPECT_EQ(BuildSettingsString(), "57600,N,8,1");
-}
-
-TEST_F(SerialLinkTest, SettingsStringFollowsTheDialogLists) {
+    g.port.BaudSetting = "115200";
     auto& dialog = frmComParameters();
     dialog.cboParity.ListIndex = 0;  // Even
     dialog.cboDataBits.ListIndex = 0;
@@ -36,7 +30,7 @@ TEST_F(SerialLinkTest, SettingsStringFollowsTheDialogLists) {
     EXPECT_EQ(BuildSettingsString(), "115200,7,2");
 }
 
-TEST_F(SerialLinkTest, SetCommPortOpensWithSettingsAndHandshaking) {
+TEST_F(SerialLinkTest, SetCommPortOpensWithSettingsAndHandshakingOrFails) {
     frmComParameters().cboFlowControl.ListIndex = 1;  // Hardware
     StartTrace();
     ASSERT_TRUE(SetCommPort(3));
@@ -47,76 +41,57 @@ TEST_F(SerialLinkTest, SetCommPortOpensWithSettingsAndHandshaking) {
     EXPECT_EQ(sim.serial.InputLen(), 1);
     const auto lines = TraceLines();
     ASSERT_GE(lines.size(), 3u);
-    EXPECT_EQ(lines[0], "        SetCommPort( 3 )");
-    EXPECT_EQ(lines[1], "        --    frmUI.MSComm1.Settings = 115200,N,8,1");
-    EXPECT_EQ(lines[2], "        --    frmUI.MSComm1.Handshaking = 2");
-}
-
-TEST_F(SerialLinkTest, SetCommPortFailsOnMissingAndBusyPorts) {
-    EXPECT_FALSE(SetCommPort(4));
+    EXPECT_EQ(std::vector(lines.begin(), lines.begin() + 3),
+              (std::vector<std::string>{"        SetCommPort( 3 )",
+                                        "        --    frmUI.MSComm1.Settings = 115200,N,8,1",
+                                        "        --    frmUI.MSComm1.Handshaking = 2"}));
+    EXPECT_FALSE(SetCommPort(4));  // missing
     EXPECT_FALSE(sim.serial.PortOpen());
     sim.serial.MarkInUse(3);
     EXPECT_FALSE(SetCommPort(3));
 }
 
-TEST_F(SerialLinkTest, FrameLongerThan49BytesIsCutAtIndex49) {
-    OpenPort();
-    std::string frame(60, '\x11');
-    frame[0] = 60;
-    device->SendNow(frame);
-    RcvIn(3000);
-    EXPECT_EQ(g.link.RcvArray[0], 49);
-    EXPECT_EQ(g.link.RcvArray[1], 60);
-    EXPECT_EQ(g.link.RcvArray[49], 0x11);
-    EXPECT_EQ(g.link.RcvArray[50], 0);
-    EXPECT_EQ(sim.serial.InBufferCount(), 0);  // late bytes are discarded
+TEST_F(SerialLinkTest, AnswerFramesAreReadToTheirEndOrTheTimeOut) {
+    struct Case {
+        std::string bytes;  // sent by the device at once
+        int count;          // RcvArray(0) afterwards
+        int lastValue;      // RcvArray(count)
+        bool timesOut;      // RcvIn(3000) waits its 3000 ms
+    };
+    std::string longFrame(60, '\x11');
+    longFrame[0] = 60;
+    for (const Case& c : {
+             Case{Bytes({4, 0x53, 0x12, 0x34}), 4, 0x34, false},
+             Case{longFrame, 49, 0x11, false},  // cut at index 49, the rest discarded
+             Case{Bytes({0xC3, 0x00, 7, 0x41, 3, 0, 0, 0xAA, 0xBB, 0x99}), 9, 0xBB, false},
+             Case{"", 0, 0, true}, Case{Bytes({7, 0x41, 3}), 3, 3, true},  // cut short: what came
+             Case{Bytes({0xC3}), 1, 0xC3, true},  // a prefix alone cannot hold the program
+         }) {
+        SCOPED_TRACE(c.bytes.size());
+        ASSERT_TRUE(SetCommPort(3));
+        device->SendNow(c.bytes);
+        const auto start = sim.clock.NowMs();
+        RcvIn(3000);
+        const auto ms = sim.clock.NowMs() - start;
+        EXPECT_TRUE(c.timesOut ? ms == 3000 : ms < 100) << ms;
+        EXPECT_EQ(g.link.RcvArray[0], c.count);
+        EXPECT_EQ(g.link.RcvArray[static_cast<std::size_t>(c.count)], c.lastValue);
+        EXPECT_EQ(g.link.RcvArray[50], 0);
+        EXPECT_EQ(sim.serial.InBufferCount(), 0);
+        EXPECT_FALSE(c.timesOut && g.link.DelayActive);
+        sim.serial.SetPortOpen(false);
+    }
 }
 
-TEST_F(SerialLinkTest, PrefixedFrameIsReadToItsEnd) {
-    OpenPort();
-    device->SendNow(Bytes({0xC3, 0x00, 7, 0x41, 3, 0, 0, 0xAA, 0xBB, 0x99}));
-    RcvIn(3000);
-    EXPECT_EQ(g.link.RcvArray[0], 9);
-    EXPECT_EQ(g.link.RcvArray[9], 0xBB);
-}
-
-TEST_F(SerialLinkTest, SilenceTimesOutWithNothingReceived) {
-    OpenPort();
-    const auto start = sim.clock.NowMs();
-    RcvIn(3000);
-    EXPECT_EQ(g.link.RcvArray[0], 0);
-    EXPECT_EQ(sim.clock.NowMs() - start, 3000);
-    EXPECT_FALSE(g.link.DelayActive);
-}
-
-TEST_F(SerialLinkTest, FrameCutShortEndsAtTheTimeOutWithWhatCame) {
-    OpenPort();
-    device->SendNow(Bytes({7, 0x41, 3}));
-    RcvIn(3000);
-    EXPECT_EQ(g.link.RcvArray[0], 3);
-    EXPECT_EQ(sim.clock.NowMs(), 3000);
-}
-
-TEST_F(SerialLinkTest, PrefixWithoutItsLengthByteDoesNotHoldTheProgram) {
-    OpenPort();
-    device->SendNow(Bytes({0xC3}));
-    RcvIn(3000);
-    EXPECT_EQ(g.link.RcvArray[0], 1);
-    EXPECT_EQ(sim.clock.NowMs(), 3000);
-}
-
-TEST_F(SerialLinkTest, AnswerArrivingAfterTheTimeOutIsDiscarded) {
-    OpenPort();
+TEST_F(SerialLinkTest, LateAnswersAreLeftForLaterAndAnUnpluggedAdapterIsSilent) {
+    ASSERT_TRUE(SetCommPort(3));
     sim.At(3100, [&] { device->SendNow(Bytes({4, 0x53, 0, 0})); });
     RcvIn(3000);
     EXPECT_EQ(g.link.RcvArray[0], 0);
     Delay(500);
     RcvIn(100);
     EXPECT_EQ(g.link.RcvArray[0], 4);
-}
 
-TEST_F(SerialLinkTest, UnpluggedAdapterReadsAsSilence) {
-    OpenPort();
     line->Unplug();
     send_packet(4, ID_CMD);
     RcvIn(3000);
@@ -124,24 +99,16 @@ TEST_F(SerialLinkTest, UnpluggedAdapterReadsAsSilence) {
     EXPECT_FALSE(SetCommPort(3));
 }
 
-TEST_F(SerialLinkTest, DelayWaitsOnTheTimerInVirtualTime) {
-    const auto start = sim.clock.NowMs();
-    Delay(3500);
-    EXPECT_EQ(sim.clock.NowMs() - start, 3500);
-    EXPECT_FALSE(g.link.DelayActive);
-    EXPECT_FALSE(sim.timer.Enabled());
-    Delay(0);  // a wait of nothing returns at once
-    EXPECT_EQ(sim.clock.NowMs() - start, 3500);
-}
-
-TEST_F(SerialLinkTest, DelayLetsButtonHandlersRunWhileItWaits) {
+TEST_F(SerialLinkTest, DelayWaitsOnTheTimerAndLetsButtonHandlersRun) {
     sim.At(200, [] { frmUI().btnSCAN.MouseUp(); });
-    Delay(1000);
+    Delay(3500);
+    EXPECT_EQ(sim.clock.NowMs(), 3500);
     EXPECT_EQ(g.cmd.UiCommand, uicmdSCAN);
-}
+    EXPECT_FALSE(g.link.DelayActive || sim.timer.Enabled());
+    Delay(0);  // a wait of nothing returns at once
+    EXPECT_EQ(sim.clock.NowMs(), 3500);
 
-TEST_F(SerialLinkTest, ClearInBufferEmptiesTheReceiveBuffer) {
-    OpenPort();
+    ASSERT_TRUE(SetCommPort(3));
     device->SendNow("garbage");
     Delay(10);
     EXPECT_GT(sim.serial.InBufferCount(), 0);
@@ -149,77 +116,46 @@ TEST_F(SerialLinkTest, ClearInBufferEmptiesTheReceiveBuffer) {
     EXPECT_EQ(sim.serial.InBufferCount(), 0);
 }
 
-TEST(CrcTest, TableAndCheckValue) {
-    ResetState();
-    BuildCrcTable();
-    EXPECT_EQ(static_cast<std::uint16_t>(g.link.CrcTable[1]), 0x1021);
-    EXPECT_EQ(static_cast<std::uint16_t>(g.link.CrcTable[2]), 0x2042);
-    EXPECT_EQ(static_cast<std::uint16_t>(g.link.CrcTable[8]), 0x8108);
-    EXPECT_EQ(static_cast<std::uint16_t>(g.link.CrcTable[255]), 0x1EF0);
-    std::int32_t crc = 0;
-    for (char c : std::string("123456789"))
-        CrcUpdate(crc, static_cast<std::uint8_t>(c));
-    EXPECT_EQ(crc, 0x31C3);
-}
-
-TEST_F(SerialLinkTest, PacketsCarryTheirCrc) {
-    OpenPort();
+// The CRC bytes below are those of the XMODEM CRC-16 (check value 0x31C3), high byte first.
+TEST_F(SerialLinkTest, PacketsCarryTheirCrcAndAreTraced) {
+    ASSERT_TRUE(SetCommPort(3));
+    StartTrace();
     send_packet(4, ID_CMD);
     g.link.PayloadBuf[0] = 0;
     send_packet(5, SET_PAGE_CMD);
+    // Too long for the buffer, or too short for a packet: not sent.
+    EXPECT_FALSE(send_packet(42, WRITE_PAGE_CMD) || send_packet(3, ID_CMD));
     Delay(5);
     EXPECT_EQ(line->Wire(), Bytes({0x04, 0x40, 0x84, 0x00, 0x05, 0x56, 0x00, 0x4F, 0xE9}));
-}
-
-TEST_F(SerialLinkTest, PacketTooLongForTheBufferIsNotSent) {
-    OpenPort();
-    EXPECT_FALSE(send_packet(42, WRITE_PAGE_CMD));
-    EXPECT_FALSE(send_packet(3, ID_CMD));
-    Delay(5);
-    EXPECT_EQ(line->Wire(), "");
-}
-
-TEST_F(SerialLinkTest, SendPacketTracesEveryByte) {
-    OpenPort();
-    StartTrace();
-    send_packet(4, ID_CMD);
     const auto lines = TraceLines();
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines[0], "        send_packet( ID_CMD )");
     EXPECT_EQ(lines[1], "        --    cmd_string(1) = &H40");
 }
 
-void Receive(std::initializer_list<int> bytes) {
-    g.link.RcvArray.fill(0);
-    int i = 1;
-    for (int b : bytes)
-        g.link.RcvArray[i++] = static_cast<std::uint8_t>(b);
-    g.link.RcvArray[0] = static_cast<std::uint8_t>(i - 1);
-}
-
-TEST(CorrlatorTest, FindsTheAnswerBehindThePrefix) {
+TEST(CorrlatorTest, FindsTheLastAnswerOfTheCommandWithinTheBuffer) {
+    struct Case {
+        std::vector<int> received;  // RcvArray from index 1; the count is their number
+        std::uint8_t command;
+        int rspIndex;  // 0: no answer found
+    };
+    for (const Case& c : {
+             Case{{0xC3, 0x12, 7, 0x41, 3, 0, 0, 0, 0}, ID_CMD, 4},  // behind the prefix
+             Case{{4, 0x53, 4, 0x53}, FLASH_CMD, 4},                 // the last match wins
+             Case{{4}, FLASH_CMD, 0}, Case{{7, 0x42}, ID_CMD, 0},
+             Case{{4, 0x53}, GO_CMD, 0},  // a command without an expected answer
+         }) {
+        ResetState();
+        for (std::size_t i = 0; i < c.received.size(); ++i)
+            g.link.RcvArray[i + 1] = static_cast<std::uint8_t>(c.received[i]);
+        g.link.RcvArray[0] = static_cast<std::uint8_t>(c.received.size());
+        EXPECT_EQ(Corrlator(c.command), c.rspIndex != 0) << c.received[0];
+        if (c.rspIndex != 0) {
+            EXPECT_EQ(g.link.RspIndex, c.rspIndex);
+        }
+    }
+    // A garbled count never reads past the buffer.
     ResetState();
-    Receive({0xC3, 0x12, 7, 0x41, 3, 0, 0, 0, 0});
-    EXPECT_TRUE(Corrlator(ID_CMD));
-    EXPECT_EQ(g.link.RspIndex, 4);
-}
-
-TEST(CorrlatorTest, LastMatchWinsAndShortBuffersNeverHit) {
-    ResetState();
-    Receive({4, 0x53, 4, 0x53});
-    EXPECT_TRUE(Corrlator(FLASH_CMD));
-    EXPECT_EQ(g.link.RspIndex, 4);
-    Receive({4});
-    EXPECT_FALSE(Corrlator(FLASH_CMD));
-    Receive({7, 0x42});
-    EXPECT_FALSE(Corrlator(ID_CMD));
-    Receive({4, 0x53});
-    EXPECT_FALSE(Corrlator(GO_CMD));  // a command without an expected answer
-}
-
-TEST(CorrlatorTest, NeverReadsPastTheBufferWhateverTheCount) {
-    ResetState();
-    g.link.RcvArray.fill(0);
     g.link.RcvArray[0] = 255;
     g.link.RcvArray[49] = 7;
     g.link.RcvArray[50] = 0x41;

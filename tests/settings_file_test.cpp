@@ -1,7 +1,7 @@
 // The settings file: last-used entries per device letter, header lines, safe rewriting.
 #include "core/settings_file.h"
 
-#include <sys/stat.h>
+#include <tuple>
 
 #include "core/main_loop.h"
 #include "core/state.h"
@@ -27,16 +27,23 @@ class SettingsFileTest : public ProgramTest {
     }
 };
 
-TEST_F(SettingsFileTest, FirstProgramWritesTheHeaderAndOneEntry) {
+TEST_F(SettingsFileTest, EachDeviceLetterKeepsOneEntryReplacedInPlace) {
     Program("D", "/fw/qtr.hex");
     EXPECT_EQ(Ini(), Header() + "D /fw/qtr.hex\r\n");
-}
-
-TEST_F(SettingsFileTest, SecondTypeIsAppendedAndTheFirstReplacedInPlace) {
-    Program("D", "/fw/qtr.hex");
     Program("H", "/fw/vln.hex");
     Program("D", "/fw/qtr2.hex");
     EXPECT_EQ(Ini(), Header() + "D /fw/qtr2.hex\r\nH /fw/vln.hex\r\n");
+    // An entry with an empty path is dropped at the next rewrite.
+    std::filesystem::remove(PathIn("RomPush.INI"));
+    Program("D", "");
+    EXPECT_EQ(Ini(), Header() + "D \r\n");
+    Program("H", "/fw/vln.hex");
+    EXPECT_EQ(Ini(), Header() + "H /fw/vln.hex\r\n");
+    // There is room for eleven letters.
+    for (char letter : std::string("ABCDEFGHIJKL"))
+        Program(std::string(1, letter), "/fw/x.hex");
+    EXPECT_NE(Ini().find("K /fw/x.hex"), std::string::npos);
+    EXPECT_EQ(Ini().find("L /fw/x.hex"), std::string::npos);
 }
 
 TEST_F(SettingsFileTest, PortLineAndListPositionsFollowTheProgram) {
@@ -48,66 +55,37 @@ TEST_F(SettingsFileTest, PortLineAndListPositionsFollowTheProgram) {
               "ROMPUSH_INI_001\r\n7\r\nPS/2\r\n 1 \r\n 0 \r\n 2 \r\n 8 \r\n 2 \r\nK /fw/k.hex\r\n");
 }
 
-TEST_F(SettingsFileTest, TwelfthLetterIsNotStored) {
-    const std::string letters = "ABCDEFGHIJKL";
-    for (char letter : letters)
-        Program(std::string(1, letter), "/fw/x.hex");
-    const std::string ini = Ini();
-    EXPECT_NE(ini.find("K /fw/x.hex"), std::string::npos);
-    EXPECT_EQ(ini.find("L /fw/x.hex"), std::string::npos);
-}
-
-TEST_F(SettingsFileTest, EntryWithEmptyPathIsDroppedAtTheNextRewrite) {
-    Program("D", "");
-    EXPECT_EQ(Ini(), Header() + "D \r\n");
-    Program("H", "/fw/vln.hex");
-    EXPECT_EQ(Ini(), Header() + "H /fw/vln.hex\r\n");
-}
-
-TEST_F(SettingsFileTest, CheckIniFindsTheStoredFile) {
+TEST_F(SettingsFileTest, CheckIniFindsTheStoredFileOnlyWhenItExists) {
     const std::string hex = PathIn("qtr v2.hex");
     WriteFile(hex, "");  // a file of length 0 still exists
     Program("D", hex);
-    g.dev.DevLetter = "D";
-    std::string name = "x", path = "y";
-    CheckINI(name, path);
-    EXPECT_EQ(path, hex);
-    EXPECT_EQ(name, "qtr v2.hex");
-}
-
-TEST_F(SettingsFileTest, CheckIniGivesNothingForMissingEntriesOrFiles) {
-    Program("D", PathIn("gone.hex"));
-    std::string name = "x", path = "y";
-    g.dev.DevLetter = "D";
-    CheckINI(name, path);
-    EXPECT_EQ(name, "");
-    EXPECT_EQ(path, "");
-    g.dev.DevLetter = "H";
-    name = "x";
-    CheckINI(name, path);
-    EXPECT_EQ(name, "");
+    Program("H", PathIn("gone.hex"));
+    // letter -> name and path found
+    using Row = std::tuple<std::string, std::string, std::string>;
+    for (auto [letter, name, path] :
+         std::vector<Row>{{"D", "qtr v2.hex", hex}, {"H", "", ""}, {"K", "", ""}}) {
+        g.dev.DevLetter = letter;
+        std::string foundName = "x", foundPath = "y";
+        CheckINI(foundName, foundPath);
+        EXPECT_EQ(foundName, name) << letter;
+        EXPECT_EQ(foundPath, path) << letter;
+    }
     std::filesystem::remove(PathIn("RomPush.INI"));
-    name = "x";
-    CheckINI(name, path);
-    EXPECT_EQ(name, "");
-}
-
-TEST_F(SettingsFileTest, CheckIniReadsFilesWithBareLineFeeds) {
-    const std::string hex = PathIn("a.hex");
-    WriteFile(hex, ":00000001FF\n");
+    std::string foundName = "x", foundPath;
+    CheckINI(foundName, foundPath);
+    EXPECT_EQ(foundName, "");
+    // A settings file with bare line feeds is read too.
     WriteFile(PathIn("RomPush.INI"),
-              "ROMPUSH_INI_001\n25\nCom1\n 1 \n 0 \n 2 \n 6 \n 2 \nH " + hex + "\n");
-    g.dev.DevLetter = "H";
-    std::string name, path;
-    CheckINI(name, path);
-    EXPECT_EQ(path, hex);
+              "ROMPUSH_INI_001\n25\nCom1\n 1 \n 0 \n 2 \n 6 \n 2 \nD " + hex + "\n");
+    g.dev.DevLetter = "D";
+    CheckINI(foundName, foundPath);
+    EXPECT_EQ(foundPath, hex);
 }
 
 TEST_F(SettingsFileTest, FExistsTellsFilesFromFoldersAndNothing) {
     WriteFile(PathIn("empty"), "");
     EXPECT_TRUE(FExists(PathIn("empty")));
-    EXPECT_FALSE(FExists(PathIn("missing")));
-    EXPECT_FALSE(FExists(Folder()));
+    EXPECT_FALSE(FExists(PathIn("missing")) || FExists(Folder()));
     StartTrace();
     FExists(PathIn("empty"));
     const auto lines = TraceLines();

@@ -15,11 +15,10 @@ QTR_FLASH_SIZE = 0x8000
 
 
 def fail(message):
-    print("flash check: " + message, file=sys.stderr)
-    sys.exit(1)
+    sys.exit("flash check: " + message)
 
 
-def read_records(path):
+def expected_image(path):
     records = []
     with open(path, "rb") as f:
         for number, raw in enumerate(f.read().splitlines(), 1):
@@ -29,36 +28,20 @@ def read_records(path):
             if not line.startswith(":") or len(line) < 11 or len(line) % 2 == 0:
                 fail("%s line %d is not a HEX record: %r" % (path, number, line))
             data = bytes.fromhex(line[1:])
-            count, address, kind = data[0], data[1] << 8 | data[2], data[3]
-            if len(data) != count + 5:
-                fail("%s line %d: byte count %d, record holds %d" % (path, number, count,
-                                                                      len(data) - 5))
-            if sum(data) & 0xFF:
-                fail("%s line %d: checksum wrong" % (path, number))
-            records.append((number, address, kind, data[4:4 + count]))
-    return records
-
-
-def expected_image(path):
-    records = read_records(path)
-    if len(records) < 2:
-        fail("%s: fewer than two records" % path)
-    number, _, _, header = records[0]
-    if len(header) != 6 or header[0] != 0x01:
-        fail("%s: the first record is not a 6-byte header starting with 01" % path)
+            if len(data) != data[0] + 5 or sum(data) & 0xFF:
+                fail("%s line %d: wrong byte count or checksum" % (path, number))
+            records.append((number, data[1] << 8 | data[2], data[3], data[4:-1]))
+    if len(records) < 2 or len(records[0][3]) != 6 or records[0][3][0] != 0x01:
+        fail("%s: no 6-byte header record starting with 01" % path)
     if records[-1][2] != 0x01 or records[-1][3]:
         fail("%s: the last record is not an empty end record" % path)
     image = bytearray(b"\xff" * QTR_FLASH_SIZE)
-    base = None
+    base = records[1][1]
     covered = 0
     for number, address, kind, payload in records[1:-1]:
-        if kind != 0x00:
-            fail("%s line %d: record type %02X where data is expected" % (path, number, kind))
-        if base is None:
-            base = address
         start = address - base
-        if start < 0 or start + len(payload) > QTR_FLASH_SIZE:
-            fail("%s line %d: address %04X outside the flash" % (path, number, address))
+        if kind != 0x00 or start < 0 or start + len(payload) > QTR_FLASH_SIZE:
+            fail("%s line %d: not a data record inside the flash" % (path, number))
         image[start:start + len(payload)] = payload
         covered += len(payload)
     if covered == 0:
@@ -75,10 +58,10 @@ def main():
     if len(flash) != QTR_FLASH_SIZE:
         fail("the flash holds %d bytes, a QTR receiver %d" % (len(flash), QTR_FLASH_SIZE))
     wrong = [a for a in range(QTR_FLASH_SIZE) if flash[a] != image[a]]
+    for a in wrong[:8]:
+        print("flash check: address %04X holds %02X, the file gives %02X" % (a, flash[a], image[a]),
+              file=sys.stderr)
     if wrong:
-        for a in wrong[:8]:
-            print("flash check: address %04X holds %02X, the file gives %02X" %
-                  (a, flash[a], image[a]), file=sys.stderr)
         fail("%d of %d bytes differ from the file's image" % (len(wrong), QTR_FLASH_SIZE))
     print("flash check: all %d bytes match (%d from the file, the rest erased)" %
           (QTR_FLASH_SIZE, covered))
