@@ -49,20 +49,13 @@ void SetPosition(ui::ComboBox& list, const std::string& line, int defaultPositio
         list.ListIndex = defaultPosition;
 }
 
-void ClearDevicePanels() {
-    ui::SetStatusPanel2("");
-    ui::SetStatusPanel3("");
-    ui::SetStatusPanel4("");
-    ui::SetStatusPanel5("");
-}
-
 // A changed port forgets the device found on the old one.
 void ForgetDevice() {
     auto& form = frmUI();
     form.btnERASE.Enabled = false;
     form.btnVERIFY.Enabled = false;
     form.btnPROGRAM.Enabled = false;
-    ClearDevicePanels();
+    ui::ClearDevicePanels();
     ui::ShowMsg("", ui::colour::kButtonFace);
     g.dev.DeviceFound = false;
 }

@@ -106,10 +106,7 @@ void ScanCommand() {
 
 void ScanSerialPort() {
     TraceScope trace("ScanSerialPort()");
-    ui::SetStatusPanel2("");
-    ui::SetStatusPanel3("");
-    ui::SetStatusPanel4("");
-    ui::SetStatusPanel5("");
+    ui::ClearDevicePanels();
     ui::DisableAllButtons();
     g.dev.DeviceFound = false;
 

@@ -10,10 +10,7 @@ namespace rompush {
 
 void ScanPS2Port() {
     TraceScope trace("ScanPS2Port()");
-    ui::SetStatusPanel2("");
-    ui::SetStatusPanel3("");
-    ui::SetStatusPanel4("");
-    ui::SetStatusPanel5("");
+    ui::ClearDevicePanels();
     ui::DisableAllButtons();
     g.dev.DeviceFound = false;
     std::string scanning = "Scanning PS/2 port...";

@@ -25,6 +25,8 @@ void SetStatusPanel2(const std::string& text);  // device name
 void SetStatusPanel3(const std::string& text);  // device revision
 void SetStatusPanel4(const std::string& text);  // bootloader revision
 void SetStatusPanel5(const std::string& text);  // port, "COM" + number
+// Empties the four panels that describe the device: name, revision, bootloader, port.
+void ClearDevicePanels();
 // Hides the controls of the serial-menu views.
 void HideMenuControls();
 

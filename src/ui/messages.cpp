@@ -414,4 +414,9 @@ void SetStatusPanel5(const std::string& text) {
     SetPanelText(5, text);
 }
 
+void ClearDevicePanels() {
+    for (std::size_t panel = 2; panel <= 5; ++panel)
+        SetPanelText(panel, "");
+}
+
 }  // namespace rompush::ui
