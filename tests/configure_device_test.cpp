@@ -41,14 +41,12 @@ Entries Shown(ui::FrmConfigDevice& d) {
 void Pick(ui::FrmConfigDevice& d, const std::string& picks) {
     for (const auto& [name, entry] : Parse(picks)) {
         for (ui::ComboBox* list : Lists(d)) {
-            const auto& items = list->Items;
-            const auto at = std::find(items.begin(), items.end(), entry);
-            if (list->Name == name && at != items.end())
-                list->SetListIndex(static_cast<int>(at - items.begin()));
+            const auto at = std::find(list->Items.begin(), list->Items.end(), entry);
+            if (list->Name == name && at != list->Items.end())
+                list->SetListIndex(static_cast<int>(at - list->Items.begin()));
         }
-    }
-    for (const auto& [name, entry] : Parse(picks))
         EXPECT_EQ(Shown(d)[name], entry) << "no such entry";
+    }
 }
 
 constexpr Config kDefaultRecord = {15, 1, 0x00, 0x10, 0x10, 0x10, 0x10, 1, 1, 0x00};

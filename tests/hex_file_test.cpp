@@ -160,6 +160,10 @@ TEST_F(HexFileTest, FaultyFilesGiveTheirCodesNeverCrashes) {
         {Lines({kReceiverHeader, good, ":00000000FF"}), 1006},
         {Lines({kReceiverHeader}), 1004},
         {binary, 1009},
+        // "KVT Rev " only in the last two lines is not looked for: no KVT file, no header.
+        {Lines({Record(0, 0, Ascii("boot")), Record(4, 0, Ascii("code")),
+                Record(8, 0, Ascii("KVT Rev 2"))}),
+         1008},
     };
     for (const auto& [content, code] : cases) {
         EXPECT_FALSE(Check(content)) << content.substr(0, 60);
@@ -212,7 +216,9 @@ TEST_F(HexFileTest, LfFileIsSavedRewrittenWithCrLfAndValidated) {
     EXPECT_EQ(ReadFile(PathIn("mixed.hex.orig")), mixed);
 }
 
-TEST_F(HexFileTest, BackupThatCannotBeWrittenLeavesTheFileAsItWas) {
+// When the original cannot be saved in the program folder the file stays as it was, and the
+// operator is told so, not that the file may be open in another program.
+TEST_F(HexFileTest, BackupThatCannotBeWrittenLeavesTheFileAndIsReportedAsSuch) {
     const std::string original = Lines(ReceiverFile(32), "\n");
     std::filesystem::create_directory(PathIn("elsewhere"));
     // A folder where the backup would go: no one, not even root, can write it as a file.
@@ -221,23 +227,9 @@ TEST_F(HexFileTest, BackupThatCannotBeWrittenLeavesTheFileAsItWas) {
     EXPECT_EQ(g.result.ErrorCode, 1001);
     EXPECT_EQ(ReadFile(PathIn("elsewhere/lf.hex")), original);
     EXPECT_EQ(g.files.SelectedFileName, "");
-}
-
-TEST_F(HexFileTest, KvtFileIsToldByTheSignatureInTwoRecords) {
-    g.dev.DeviceFound = false;  // a KVT file matches no other device
-    // "KVT Rev " split as "KVT " | "Rev 1.0", neither record holds it alone.
-    ASSERT_TRUE(Check(Lines({Record(0, 0, Ascii("boot")), Record(4, 0, Ascii("KVT ")),
-                             Record(8, 0, Ascii("Rev 1.0")), Record(16, 0, Ascii("more")), kEnd}),
-                      "kvt.hex"));
-    EXPECT_EQ(g.files.KvtFileName, "kvt.hex");
-    EXPECT_EQ(g.files.KvtFilePath, PathIn("kvt.hex"));
-    // Only in the last two lines it is missed.
-    g.files.KvtFileName = "";
-    EXPECT_FALSE(Check(Lines({Record(0, 0, Ascii("boot")), Record(4, 0, Ascii("code")),
-                              Record(8, 0, Ascii("KVT Rev 2"))}),
-                       "kvt.hex"));
-    EXPECT_EQ(g.result.ErrorCode, 1008);
-    EXPECT_EQ(g.files.KvtFileName, "");
+    const std::string& text = frmUI().lblHEXFILE.Caption;
+    EXPECT_NE(text.find("cannot be copied to " + Folder()), std::string::npos) << text;
+    EXPECT_EQ(text.find("another program"), std::string::npos) << text;
 }
 
 TEST_F(HexFileTest, TraceShowsEveryLineAndTheWindowIsRefreshedWhileReading) {
@@ -370,14 +362,18 @@ TEST_F(HexFileTest, ButtonPressedWhileOkIsShownIsNotLost) {
 
 // ---- Files that must be refused, and refused untouched ------------------------------------
 
-// A KVT file has no product code; it is for a KVT only, and like any file its image starts
-// from the erased state, never from the file read before it.
+// A KVT file has no product code but "KVT Rev " (here split over two records); it is for a
+// KVT only, and like any file its image starts from the erased state, never from the file
+// read before it.
 TEST_F(HexFileTest, KvtFileIsForAKvtOnlyAndStartsFromAnErasedImage) {
-    const std::string kvt = Lines({Record(0, 0, Ascii("boot")), Record(4, 0, Ascii("KVT Rev 1")),
-                                   Record(13, 0, Ascii("more")), kEnd});
+    const std::string kvt =
+        Lines({Record(0, 0, Ascii("boot")), Record(4, 0, Ascii("KVT ")),
+               Record(8, 0, Ascii("Rev 1.0")), Record(16, 0, Ascii("more")), kEnd});
     ASSERT_TRUE(Check(Lines(ReceiverFile(64)), "rx.hex"));
     g.dev.DeviceFound = false;
     ASSERT_TRUE(Check(kvt, "kvt.hex"));  // no device found: nothing to match
+    EXPECT_EQ(g.files.KvtFileName, "kvt.hex");
+    EXPECT_EQ(g.files.KvtFilePath, PathIn("kvt.hex"));
     EXPECT_TRUE(std::all_of(g.hex.HexData.begin(), g.hex.HexData.end(),
                             [](std::int16_t cell) { return cell == 0xFF; }));
 
@@ -416,22 +412,6 @@ TEST_F(HexFileTest, RefusedFileWithLineFeedsIsNeverChanged) {
         EXPECT_FALSE(std::filesystem::exists(PathIn("lf.hex")));
     }
     EXPECT_TRUE(sim.dialogs.Messages().empty());
-}
-
-// When the original cannot be saved in the program folder, the operator is told so, not that
-// the file may be open in another program.
-TEST_F(HexFileTest, BackupThatCannotBeWrittenIsReportedAsSuch) {
-    DeviceFound("D");
-    std::filesystem::create_directory(PathIn("elsewhere"));
-    const std::string path = PathIn("elsewhere/lf.hex");
-    WriteFile(path, Lines(ReceiverFile(32), "\n"));
-    std::filesystem::create_directory(PathIn("lf.hex"));  // the backup's place is taken
-    g.files.SelectedFileName = "lf.hex";
-    g.files.SelectedFilePath = path;
-    EXPECT_FALSE(CkHexFile(path));
-    const std::string& text = frmUI().lblHEXFILE.Caption;
-    EXPECT_NE(text.find("cannot be copied to " + Folder()), std::string::npos) << text;
-    EXPECT_EQ(text.find("another program"), std::string::npos) << text;
 }
 
 }  // namespace

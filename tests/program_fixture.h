@@ -15,6 +15,7 @@
 #include "platform/sim/sim_platform.h"
 #include "serial/packets.h"
 #include "sim/device_host.h"
+#include "ui/main_window.h"
 
 namespace rompush::testing {
 
@@ -36,6 +37,14 @@ inline Texts Panels() {
         texts.push_back(panel.Text);
     return texts;
 }
+
+// Parameterised cases run by their names.
+struct CaseName {
+    template <typename Param>
+    std::string operator()(const ::testing::TestParamInfo<Param>& param) const {
+        return param.param.name;
+    }
+};
 
 class ProgramTest : public ::testing::Test {
   protected:
@@ -80,6 +89,20 @@ class ProgramTest : public ::testing::Test {
         }
         EXPECT_EQ(start, content.size()) << "every trace line ends with CR LF";
         return lines;
+    }
+
+    bool TraceHas(const std::string& text) {
+        for (const auto& line : TraceLines()) {
+            if (line.find(text) != std::string::npos)
+                return true;
+        }
+        return false;
+    }
+    // The operator's click, and the command loop's pass that runs what it posted.
+    void Press(ui::CommandButton& button) {
+        ASSERT_TRUE(button.Enabled) << button.Name;
+        button.MouseUp();
+        CommandLoopPass();
     }
 
     // Runs command-loop passes until virtual time reaches atMs.

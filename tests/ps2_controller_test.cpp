@@ -2,7 +2,6 @@
 // the take sequence and its Retry/Cancel message, the providers' failures, the trace names.
 #include <deque>
 #include <memory>
-#include <ostream>
 
 #include "commands/port_selection.h"
 #include "ps2/kb_controller.h"
@@ -44,9 +43,6 @@ struct AckCase {
     std::uint8_t result;
     bool fullWait;
 };
-void PrintTo(const AckCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class AckWaitTest : public ControllerTest, public ::testing::WithParamInterface<AckCase> {};
 

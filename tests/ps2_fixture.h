@@ -32,14 +32,6 @@ inline std::vector<std::uint8_t> Keystrokes(const std::string& text) {
     return codes;
 }
 
-// Parameterised cases print and run by their names.
-struct CaseName {
-    template <typename Param>
-    std::string operator()(const ::testing::TestParamInfo<Param>& param) const {
-        return param.param.name;
-    }
-};
-
 class Ps2Test : public ProgramTest {
   protected:
     // Puts the device on the keyboard port and starts the program on "PS/2".
@@ -49,11 +41,6 @@ class Ps2Test : public ProgramTest {
         StartUp();
         EXPECT_EQ(frmUI().cboPORT.Text(), "PS/2");
         return attached;
-    }
-    void Press(ui::CommandButton& button) {
-        ASSERT_TRUE(button.Enabled) << button.Name;
-        button.MouseUp();
-        CommandLoopPass();
     }
     // A HEX file of the image for the identified model, chosen before SCAN checks it.
     void ChooseFile(char letter, const std::vector<std::uint8_t>& image, std::uint16_t address = 0,
@@ -87,19 +74,6 @@ class Ps2Test : public ProgramTest {
         const auto& flash = sim.keyboard.DeviceFlash();
         return {flash.begin() + static_cast<std::ptrdiff_t>(address),
                 flash.begin() + static_cast<std::ptrdiff_t>(address + size)};
-    }
-    static std::vector<std::uint8_t> Pattern(std::size_t size, unsigned seed = 0) {
-        std::vector<std::uint8_t> image(size);
-        for (std::size_t i = 0; i < size; ++i)
-            image[i] = static_cast<std::uint8_t>((i * 31 + seed + (i >> 8)) & 0xFF);
-        return image;
-    }
-    bool TraceHas(const std::string& text) {
-        for (const auto& line : TraceLines()) {
-            if (line.find(text) != std::string::npos)
-                return true;
-        }
-        return false;
     }
 
     KvmDevice* device = nullptr;

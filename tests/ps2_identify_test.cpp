@@ -2,8 +2,6 @@
 // which translates them to set 1; the program turns them back into the model and revision.
 #include "ps2/ps2_identify.h"
 
-#include <ostream>
-
 #include "ps2_fixture.h"
 
 namespace rompush::testing {
@@ -18,10 +16,6 @@ struct IdentityCase {
     std::uint8_t portCount;
     int errorCode;  // 0: "TARN Product Found"
 };
-
-void PrintTo(const IdentityCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 std::vector<std::uint8_t> Join(std::vector<std::uint8_t> a, const std::vector<std::uint8_t>& b) {
     a.insert(a.end(), b.begin(), b.end());
@@ -84,20 +78,6 @@ INSTANTIATE_TEST_SUITE_P(
         IdentityCase{"OnlyKeyReleases", {0xF0, 0x2C, 0xF0, 0x16}, "Q", "", "", 9, 1},
         IdentityCase{"OnlyKeysOutsideTheTable", Keystrokes("^^ "), "Q", "", "", 9, 1}),
     CaseName{});
-
-TEST(Mode1ToCharTest, DigitRowAndLettersOnly) {
-    const std::string keys = "1234567890qwertyuiopasdfghjklzxcvbnm";
-    const std::uint8_t codes[] = {0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A,
-                                  0x0B, 0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17,
-                                  0x18, 0x19, 0x1E, 0x1F, 0x20, 0x21, 0x22, 0x23, 0x24,
-                                  0x25, 0x26, 0x2C, 0x2D, 0x2E, 0x2F, 0x30, 0x31, 0x32};
-    std::string decoded;
-    for (std::uint8_t code : codes)
-        decoded += Mode1ToChar(code);
-    EXPECT_EQ(decoded, keys);
-    for (std::uint8_t other : {0x00, 0x01, 0x0C, 0x1C, 0x2A, 0x39, 0x94, 0xB9})
-        EXPECT_EQ(Mode1ToChar(other), "") << int(other);
-}
 
 }  // namespace
 }  // namespace rompush::testing

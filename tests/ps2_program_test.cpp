@@ -1,7 +1,6 @@
 // PROGRAM of keyboard-port devices as the operator runs it: SCAN, PROGRAM, and the SCAN it
 // chains to, over the simulated 8042 and device in virtual time.
 #include <algorithm>
-#include <ostream>
 
 #include "ps2_fixture.h"
 
@@ -14,9 +13,6 @@ struct ModelCase {
     char letter;
     std::size_t base;  // load address of HEX address 0
 };
-void PrintTo(const ModelCase& c, std::ostream* os) {
-    *os << c.name;
-}
 const ModelCase kMonolink{"Monolink", KvmModel::Monolink, 'K', 0x4000};
 const ModelCase kOrbitTiny{"OrbitTiny", KvmModel::OrbitTiny, 'T', 0x2000};
 const ModelCase kOrbitMini{"OrbitMini", KvmModel::OrbitMini, 'V', 0x2000};
@@ -35,7 +31,7 @@ class ProgramModelTest : public Ps2Test, public ::testing::WithParamInterface<Mo
 TEST_P(ProgramModelTest, WholeImageLandsInFlash) {
     const ModelCase& c = GetParam();
     Start(c.model);
-    const auto image = Pattern(0x8000 - c.base, static_cast<unsigned>(c.letter));
+    const auto image = PatternImage(0x8000 - c.base);
     ChooseFile(c.letter, image);
     const KvmDevice::Config configBefore = sim.keyboard.DeviceConfig();
     ScanAndProgram();
@@ -62,7 +58,7 @@ TEST_P(ProgramModelTest, WholeImageLandsInFlash) {
 TEST_P(ProgramModelTest, RecordCarriesLoadAddressAndCount) {
     const ModelCase& c = GetParam();
     Start(c.model);
-    const auto data = Pattern(16, 7);
+    const auto data = PatternImage(16);
     ChooseFile(c.letter, data, 0x0100);
     ScanAndProgram();
     std::vector<std::uint8_t> record = {0x0E, static_cast<std::uint8_t>((c.base + 0x100) >> 8),
@@ -71,8 +67,6 @@ TEST_P(ProgramModelTest, RecordCarriesLoadAddressAndCount) {
     const auto& received = Received();
     EXPECT_LT(Find(received, record), received.size());
     EXPECT_EQ(std::count(received.begin(), received.end(), 0x0E), 1);
-    EXPECT_EQ(g.result.ProgramVerifyOk, false);  // shown by the SCAN that followed
-    EXPECT_EQ(frmUI().lblPASS.Caption, "Program and Verify OK");
 }
 
 INSTANTIATE_TEST_SUITE_P(Models, ProgramModelTest,
@@ -88,16 +82,13 @@ struct FailureCase {
     bool erased;
     std::uint16_t address = 0;  // HEX address of the image
 };
-void PrintTo(const FailureCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class ProgramFailureTest : public Ps2Test, public ::testing::WithParamInterface<FailureCase> {};
 
 TEST_P(ProgramFailureTest, EndsWithItsErrorAndTheControllerBack) {
     const FailureCase& c = GetParam();
     Start(c.model.model);
-    ChooseFile(c.model.letter, Pattern(512, 3), c.address);
+    ChooseFile(c.model.letter, PatternImage(512), c.address);
     Press(frmUI().btnSCAN);
     ASSERT_EQ(frmUI().lblPASS.Caption, "TARN Product Found");
     const KvmDevice::Config configBefore = sim.keyboard.DeviceConfig();
@@ -155,7 +146,7 @@ INSTANTIATE_TEST_SUITE_P(
 // The device stopped answering since SCAN: a good file does not make PROGRAM go on.
 TEST_F(Ps2Test, DeviceGoneSinceScanIsNotProgrammed) {
     Start(KvmModel::Monolink);
-    ChooseFile('K', Pattern(64));
+    ChooseFile('K', PatternImage(64));
     Press(frmUI().btnSCAN);
     device->SetSilent(true);
     Press(frmUI().btnPROGRAM);
@@ -169,7 +160,7 @@ TEST_F(Ps2Test, DeviceGoneSinceScanIsNotProgrammed) {
 // A Monolink file named as non-flashable firmware is programmed only when the operator agrees.
 TEST_F(Ps2Test, MonolinkNonFlashableFileAsksFirst) {
     Start(KvmModel::Monolink);
-    ChooseFile('K', Pattern(64), 0, "mono12aN.hex");
+    ChooseFile('K', PatternImage(64), 0, "mono12aN.hex");
     Press(frmUI().btnSCAN);
     sim.dialogs.AnswerNext(platform::mb::kAnswerNo);
     Press(frmUI().btnPROGRAM);
@@ -191,7 +182,7 @@ class SurvivedFaultTest : public Ps2Test, public ::testing::WithParamInterface<b
 TEST_P(SurvivedFaultTest, ProgramsDespiteLateOrLostAcknowledgements) {
     const bool lateConfigAck = GetParam();
     Start(KvmModel::OrbitMini);
-    const auto image = Pattern(1024, 5);
+    const auto image = PatternImage(1024);
     ChooseFile('V', image);
     lateConfigAck ? device->DelayConfigAck(60 * 1000) : device->LoseAckEvery(20);
     const KvmDevice::Config configBefore = sim.keyboard.DeviceConfig();
@@ -212,7 +203,7 @@ INSTANTIATE_TEST_SUITE_P(Faults, SurvivedFaultTest, ::testing::Bool(),
 // is bounded, PROGRAM fails with 8002 and the give-back is written.
 TEST_F(Ps2Test, ControllerThatStopsTakingBytesEndsTheTransfer) {
     Start(KvmModel::OrbitTiny);
-    ChooseFile('T', Pattern(4096));
+    ChooseFile('T', PatternImage(4096));
     Press(frmUI().btnSCAN);
     StartTrace();
     const std::int64_t startMs = sim.clock.NowMs();
@@ -241,7 +232,7 @@ TEST_F(Ps2Test, MonolinkMovesThePointerOffTheProgramButton) {
         bool moved;
     } const cases[] = {{100, 10, true}, {180, 10, false}, {100, 30, false}, {0, 10, false}};
     Start(KvmModel::Monolink);
-    ChooseFile('K', Pattern(16));
+    ChooseFile('K', PatternImage(16));
     for (const auto& c : cases) {
         sim.desktop.PlaceCursor("btnPROGRAM", c.x, c.y);
         const std::size_t movesBefore = sim.desktop.CursorMoves().size();
@@ -261,7 +252,7 @@ TEST_F(Ps2Test, MonolinkMovesThePointerOffTheProgramButton) {
 // before the program ends.
 TEST_F(Ps2Test, WindowClosedDuringProgrammingGivesTheControllerBack) {
     Start(KvmModel::OrbitTiny);
-    ChooseFile('T', Pattern(4096));
+    ChooseFile('T', PatternImage(4096));
     Press(frmUI().btnSCAN);
     sim.At(sim.clock.NowMs() + 6000, [] { frmUI().Unload(); });
     frmUI().btnPROGRAM.MouseUp();

@@ -100,13 +100,8 @@ TEST_F(ScanCommandTest, PortTakenByAnotherProgramIsReported) {
     StartTrace();
     Scan();
     EXPECT_EQ(F().lblPASS.Caption, "TARN Product Not Found");
-    const auto lines = TraceLines();
-    auto said = [&](const std::string& text) {
-        return std::any_of(lines.begin(), lines.end(),
-                           [&](const std::string& l) { return l.find(text) != std::string::npos; });
-    };
-    EXPECT_TRUE(said("in use by another program"));
-    EXPECT_TRUE(said("ShowMsg( Scanning COM3.. )"));  // cut to fifteen characters
+    EXPECT_TRUE(TraceHas("in use by another program"));
+    EXPECT_TRUE(TraceHas("ShowMsg( Scanning COM3.. )"));  // cut to fifteen characters
 }
 
 TEST_F(ScanCommandTest, AdapterPulledOutMidScanEndsCleanly) {
