@@ -12,12 +12,13 @@
 set -uo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+# shellcheck source=window_driver.sh
+source "$here/window_driver.sh"
 
 # Time-outs, seconds: start-up and SCAN take a few seconds; reading or writing the settings
 # takes the controller for about two. Every wait ends as soon as its sign shows, so the
 # generous step time-out only matters on a machine busy with other builds;
 # CONFIGURE_DEVICE_STEP_SECONDS sets another.
-readonly kStartSeconds=60
 readonly kStepSeconds="${CONFIGURE_DEVICE_STEP_SECONDS:-120}"
 
 # The simulated Orbit Mini's settings as it starts, as the dialog shows them, and the two
@@ -37,8 +38,6 @@ on_display() {
     log="$work/window.log"
     program=""
     cd "$work" || return 1
-    # shellcheck source=window_driver.sh
-    source "$here/window_driver.sh"
 
     cleanup() {
         [[ -n "$program" ]] && kill "$program" 2>/dev/null
@@ -47,21 +46,6 @@ on_display() {
     trap cleanup EXIT
     alive() {
         kill -0 "$program" 2>/dev/null || { echo "rompush has ended" >&2; return 1; }
-    }
-
-    # press BUTTON: a click on a main-window button, taken once the button is disabled (every
-    # command begins so). A click that shows no such sign was dropped and is made again.
-    press() {
-        local name="$1" attempt from
-        wait_for "$kStepSeconds" "$name enabled" shows "frmUI.$name.Enabled" True || return 1
-        from="$(lines_logged)"
-        for attempt in 1 2 3 4 5; do
-            click_control "$main" frmUI "$name" || return 1
-            wait_quietly 3 shown_since "$from" "frmUI.$name.Enabled" False && return 0
-            alive || return 1
-            echo "$name: click $attempt not taken; clicking again"
-        done
-        fail "the program took none of 5 clicks on $name"
     }
 
     # open_dialog: CONFIGURE DEVICE, and the dialog's window in `dialog` once it can be used.
@@ -113,12 +97,7 @@ on_display() {
     wait_quietly 10 xdotool getdisplaygeometry >/dev/null || return 3
     ROMPUSH_WINDOW_LOG="$log" ./rompush --sim-ps2=orbit-mini >"$work/rompush.out" 2>&1 &
     program=$!
-    wait_for "$kStartSeconds" "RomPush window" find_window '^RomPush' || {
-        grep -q "could not connect to display" "$work/rompush.out" 2>/dev/null && return 3
-        return 1
-    }
-    main="$found"
-    wait_for "$kStartSeconds" "SCAN enabled" shows frmUI.btnSCAN.Enabled True || return 1
+    start_window "$work/rompush.out" || return
     shows frmUI.cboPORT.Text "PS/2" || { fail "the port list shows $(shown frmUI.cboPORT.Text)"; return 1; }
 
     press btnSCAN || return 1
@@ -161,56 +140,10 @@ if [[ "${1:-}" == "--on-display" ]]; then
     exit $?
 fi
 
-if (($# != 2)); then
-    echo "usage: $0 BUILD-DIR OUTPUT.png" >&2
-    exit 2
-fi
-build="$(cd "$1" && pwd)" || exit 2
-out="$2"
-[[ "$out" == /* ]] || out="$PWD/$out"
-for file in rompush tarn-logo.png; do
-    [[ -f "$build/$file" ]] || { echo "no $file in $build: build with -DROMPUSH_GUI=ON" >&2; exit 2; }
-done
-for tool in xvfb-run xdotool import awk; do
-    command -v "$tool" >/dev/null || { echo "missing $tool: run scripts/install-deps.sh" >&2; exit 2; }
-done
-
-work="$(mktemp -d "${TMPDIR:-/tmp}/rompush-configure-device.XXXXXX")"
-finish() {
-    if [[ -n "${CONFIGURE_DEVICE_KEEP:-}" ]]; then
-        echo "work folder kept: $work"
-    else
-        rm -rf "$work"
-    fi
-}
-trap finish EXIT
-
-# The program folder: the program, its logo and a settings file that remembers "PS/2" as the
-# port, so it is chosen whatever COM ports the machine has.
-cp "$build/rompush" "$build/tarn-logo.png" "$work/"
+(($# == 2)) || { echo "usage: $0 BUILD-DIR OUTPUT.png" >&2; exit 2; }
+prepare_run "$1" "$2" CONFIGURE_DEVICE_KEEP configure-device rompush tarn-logo.png
+# The settings file remembers "PS/2" as the port, so it is chosen whatever COM ports the
+# machine has.
 printf 'ROMPUSH_INI_001\r\n1\r\nPS/2\r\n 1 \r\n 0 \r\n 2 \r\n 6 \r\n 2 \r\n' >"$work/RomPush.INI"
-mkdir -p "$(dirname "$out")"
-rm -f "$out"
-
-for attempt in 1 2 3; do
-    rm -f "$work/window.log" "$work/configure-device.png"
-    TMPDIR="$work" xvfb-run -a -s "-screen 0 640x480x24" \
-        bash "$here/configure_device_gui.sh" --on-display "$work" "$work/configure-device.png"
-    status=$?
-    ((status == 3)) || break
-    echo "no virtual display reached (attempt $attempt)" >&2
-    sleep 1
-done
-if [[ -f "$work/configure-device.png" ]]; then
-    cp "$work/configure-device.png" "$out"
-    echo "picture: $out"
-fi
-if ((status != 0)); then
-    echo "---- window log (last 60 lines)" >&2
-    tail -n 60 "$work/window.log" >&2 2>/dev/null
-    echo "---- rompush output" >&2
-    tail -n 20 "$work/rompush.out" >&2 2>/dev/null
-    echo "configure device through the window: FAILED" >&2
-    exit 1
-fi
-echo "configure device through the window: passed"
+run_on_display "$here/configure_device_gui.sh"
+report_run window.log:60 rompush.out:20

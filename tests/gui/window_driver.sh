@@ -73,3 +73,100 @@ find_window() {
     found="$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1)"
     [[ -n "$found" ]]
 }
+
+# press BUTTON: a click on a button of the main window ($main) until the program takes it
+# (every command begins by disabling the buttons; a click that shows no such sign within
+# 3 s was dropped and is made again). The sign is looked for from the first click on, so a
+# slow answer to one click never brings a second command. Waits up to $kStepSeconds for
+# the button to be enabled.
+press() {
+    local name="$1" attempt from
+    wait_for "$kStepSeconds" "$name enabled" shows "frmUI.$name.Enabled" True || return 1
+    from="$(lines_logged)"
+    for attempt in 1 2 3 4 5; do
+        click_control "$main" frmUI "$name" || return 1
+        if wait_quietly 3 shown_since "$from" "frmUI.$name.Enabled" False; then
+            ((attempt == 1)) || echo "$name: click $attempt taken"
+            return 0
+        fi
+        alive || return 1
+        echo "$name: click $attempt not taken; clicking again"
+    done
+    fail "the program took none of 5 clicks on $name"
+}
+
+# start_window LOG-FILE: waits for the virtual display and for rompush's main window (its id
+# in `main`) once the caller has started rompush as $program. Status 3 when the display went
+# away under rompush (not the program's fault: the run is made again).
+start_window() {
+    wait_for "$kStepSeconds" "RomPush window" find_window '^RomPush' || {
+        grep -q "could not connect to display" "$1" 2>/dev/null && return 3
+        return 1
+    }
+    main="$found"
+    # Start-up has ended when SCAN can be pressed.
+    wait_for "$kStepSeconds" "SCAN enabled" shows frmUI.btnSCAN.Enabled True
+}
+
+# prepare_run BUILD-DIR OUTPUT KEEP-VARIABLE NAME FILE...: checks the build has FILE... and
+# the tools are there, makes the work folder (`work`, removed at the end unless KEEP-VARIABLE
+# is set), copies FILE... into it and sets `build` and `out`. Exits 2 when something is
+# missing.
+prepare_run() {
+    build="$(cd "$1" && pwd)" || exit 2
+    out="$2"
+    [[ "$out" == /* ]] || out="$PWD/$out"
+    keep_variable="$3" run_name="$4"
+    shift 4
+    local file tool
+    for file in "$@"; do
+        [[ -f "$build/$file" ]] ||
+            { echo "no $file in $build: build with -DROMPUSH_GUI=ON" >&2; exit 2; }
+    done
+    for tool in xvfb-run xdotool import convert python3 awk; do
+        command -v "$tool" >/dev/null ||
+            { echo "missing $tool: run scripts/install-deps.sh" >&2; exit 2; }
+    done
+    work="$(mktemp -d "${TMPDIR:-/tmp}/rompush-$run_name.XXXXXX")"
+    trap 'if [[ -n "${!keep_variable:-}" ]]; then echo "work folder kept: $work";
+          else rm -rf "$work"; fi' EXIT
+    for file in "$@"; do cp "$build/$file" "$work/"; done
+    mkdir -p "$(dirname "$out")"
+    rm -f "$out"
+}
+
+# run_on_display SCRIPT: SCRIPT --on-display WORK PICTURE under Xvfb, up to three times
+# while the display could not be reached (status 3); the picture is copied to $out. xvfb-run
+# keeps its display's key in the work folder; two xvfb-run -a started at the same moment
+# elsewhere on the machine can pick the same display number. Sets `status`.
+run_on_display() {
+    local attempt
+    for attempt in 1 2 3; do
+        rm -rf "$work/ports" "$work/window.log" "$work/flash.bin" "$work/$run_name.png"
+        TMPDIR="$work" xvfb-run -a -s "-screen 0 640x480x24" \
+            bash "$1" --on-display "$work" "$work/$run_name.png"
+        status=$?
+        ((status == 3)) || break
+        echo "no virtual display reached (attempt $attempt)" >&2
+        sleep 1
+    done
+    if [[ -f "$work/$run_name.png" ]]; then
+        cp "$work/$run_name.png" "$out"
+        echo "picture: $out"
+    fi
+}
+
+# report_run FILE:LINES...: on a failure ($status not 0) the last lines of each log; the
+# script's verdict either way.
+report_run() {
+    local f
+    if ((status != 0)); then
+        for f in "$@"; do
+            echo "---- ${f%:*} (last ${f#*:} lines)" >&2
+            tail -n "${f#*:}" "$work/${f%:*}" >&2 2>/dev/null
+        done
+        echo "$run_name through the window: FAILED" >&2
+        exit 1
+    fi
+    echo "$run_name through the window: passed"
+}
