@@ -143,34 +143,33 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"BeyondTheFlash", kOrbitMini, [](KvmDevice&) {}, 8002, false, 0x5F00}),
     CaseName{});
 
-// The device stopped answering since SCAN: a good file does not make PROGRAM go on.
-TEST_F(Ps2Test, DeviceGoneSinceScanIsNotProgrammed) {
+// PROGRAM that starts no programming: the device stopped answering since SCAN (a good file
+// does not make PROGRAM go on), or the operator declines a file named as non-flashable.
+class NothingProgrammedTest : public Ps2Test, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(NothingProgrammedTest, WithoutADeviceOrConsent) {
+    const bool silent = GetParam();
     Start(KvmModel::Monolink);
-    ChooseFile('K', PatternImage(64));
+    ChooseFile('K', PatternImage(64), 0, silent ? "firmware.hex" : "mono12aN.hex");
     Press(frmUI().btnSCAN);
-    device->SetSilent(true);
+    device->SetSilent(silent);
+    sim.dialogs.AnswerNext(platform::mb::kAnswerNo);
     Press(frmUI().btnPROGRAM);
-    EXPECT_EQ(frmUI().lblPASS.Caption, "TARN Product Not Found");
     EXPECT_EQ(std::count(Received().begin(), Received().end(), 0xCC), 0);
+    if (silent) {
+        EXPECT_EQ(frmUI().lblPASS.Caption, "TARN Product Not Found");
+    } else {
+        ASSERT_EQ(sim.dialogs.Messages().size(), 1u);
+        EXPECT_NE(sim.dialogs.Messages()[0].prompt.find("mono12aN is non-flashable"),
+                  std::string::npos);
+        EXPECT_EQ(Received().size(), 1u);  // the 0xDD of SCAN only
+    }
     EXPECT_EQ(g.cmd.UiCommand, 0);
     EXPECT_TRUE(frmUI().btnSCAN.Enabled);
     ExpectGivenBack();
 }
 
-// A Monolink file named as non-flashable firmware is programmed only when the operator agrees.
-TEST_F(Ps2Test, MonolinkNonFlashableFileAsksFirst) {
-    Start(KvmModel::Monolink);
-    ChooseFile('K', PatternImage(64), 0, "mono12aN.hex");
-    Press(frmUI().btnSCAN);
-    sim.dialogs.AnswerNext(platform::mb::kAnswerNo);
-    Press(frmUI().btnPROGRAM);
-    ASSERT_EQ(sim.dialogs.Messages().size(), 1u);
-    EXPECT_NE(sim.dialogs.Messages()[0].prompt.find("mono12aN is non-flashable"),
-              std::string::npos);
-    EXPECT_EQ(Received().size(), 1u);  // the 0xDD of SCAN only
-    EXPECT_EQ(g.cmd.UiCommand, 0);
-    ExpectGivenBack();
-}
+INSTANTIATE_TEST_SUITE_P(Ways, NothingProgrammedTest, ::testing::Bool());
 
 // Faults the transfer survives: a ReadConfig acknowledged late (the ten bytes after the
 // acknowledgement are the record, not the acknowledgement and nine), and acknowledgements of
