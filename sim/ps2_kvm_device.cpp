@@ -110,6 +110,12 @@ void KvmDevice::TypeIdentity(std::int64_t atUs, Ps2Link& link) {
         link.SendToHost(code, atUs);
 }
 
+bool KvmDevice::TakeArgument(std::uint8_t byte, int count, std::int64_t atUs, Ps2Link& link) {
+    Ack(atUs, link);
+    args_[static_cast<std::size_t>(argCount_++)] = byte;
+    return argCount_ == count;
+}
+
 void KvmDevice::Erase(std::int64_t atUs) {
     const ModelData& data = DataOf(model_);
     const std::size_t unit = (kFlashSize - data.base) / static_cast<std::size_t>(data.eraseUnits);
@@ -192,17 +198,13 @@ void KvmDevice::Receive(std::uint8_t byte, std::int64_t atUs, Ps2Link& link) {
             Command(byte, atUs, link);
             return;
         case State::EraseArgs:
-            Ack(atUs, link);
-            args_[static_cast<std::size_t>(argCount_++)] = byte;
-            if (argCount_ == 3) {
+            if (TakeArgument(byte, 3, atUs, link)) {
                 state_ = State::Idle;
                 Erase(atUs);
             }
             return;
         case State::RecordHeader:
-            Ack(atUs, link);
-            args_[static_cast<std::size_t>(argCount_++)] = byte;
-            if (argCount_ == 3) {
+            if (TakeArgument(byte, 3, atUs, link)) {
                 address_ = static_cast<std::uint16_t>(args_[0] << 8 | args_[1]);
                 remaining_ = args_[2];
                 state_ = remaining_ > 0 ? State::RecordData : State::Idle;
@@ -220,9 +222,7 @@ void KvmDevice::Receive(std::uint8_t byte, std::int64_t atUs, Ps2Link& link) {
                 state_ = State::Idle;
             return;
         case State::VerifyArgs:
-            Ack(atUs, link);
-            args_[static_cast<std::size_t>(argCount_++)] = byte;
-            if (argCount_ == 3) {
+            if (TakeArgument(byte, 3, atUs, link)) {
                 state_ = State::Idle;
                 programming_ = false;
                 const std::uint16_t sent = static_cast<std::uint16_t>(args_[0] << 8 | args_[1]);
@@ -232,9 +232,7 @@ void KvmDevice::Receive(std::uint8_t byte, std::int64_t atUs, Ps2Link& link) {
             }
             return;
         case State::ConfigData:
-            Ack(atUs, link);
-            args_[static_cast<std::size_t>(argCount_++)] = byte;
-            if (argCount_ == 10) {
+            if (TakeArgument(byte, 10, atUs, link)) {
                 state_ = State::Idle;
                 std::copy_n(args_.begin(), 10, config_.begin());
                 ++configWrites_;

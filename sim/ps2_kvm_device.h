@@ -111,6 +111,9 @@ class KvmDevice : public Ps2Device {
     void Ack(std::int64_t atUs, Ps2Link& link);
     void Command(std::uint8_t byte, std::int64_t atUs, Ps2Link& link);
     void TypeIdentity(std::int64_t atUs, Ps2Link& link);
+    // Acknowledges an argument byte of the command being received and keeps it; true once
+    // the command has all `count` of them.
+    bool TakeArgument(std::uint8_t byte, int count, std::int64_t atUs, Ps2Link& link);
     void Erase(std::int64_t atUs);
     std::uint16_t Crc(std::uint16_t crc, std::uint8_t byte) const;
 
