@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -185,5 +186,24 @@ struct Form {
     virtual std::vector<Control*> Controls() = 0;
     void SetFocus(Control& control) { Focused = &control; }
 };
+
+// A dialog's column of captioned lists: a row every 420 twips from `top`, the caption at the
+// left margin with the given alignment, the list at `listLeft`. Returns the next row's top.
+struct CaptionedList {
+    Label& label;
+    ComboBox& list;
+    const char* caption;
+};
+inline int PlaceCaptionedLists(std::initializer_list<CaptionedList> rows, int top, int labelWidth,
+                               int listLeft, int listWidth, int alignment) {
+    for (const CaptionedList& row : rows) {
+        row.label.Caption = row.caption;
+        row.label.Alignment = alignment;
+        row.label.Move(240, top + 45, labelWidth, 255);
+        row.list.Move(listLeft, top, listWidth, 315);
+        top += 420;
+    }
+    return top;
+}
 
 }  // namespace rompush::ui

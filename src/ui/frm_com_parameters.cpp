@@ -12,24 +12,12 @@ FrmComParameters::FrmComParameters() : Form("frmComParameters") {
     Caption = "Parameters for all COM ports";
     Width = 4500;
     Height = 3900;
-    struct Row {
-        Label& label;
-        ComboBox& list;
-        const char* caption;
-    };
-    const Row rows[] = {{lblBaud, cboBaud, "Baud Rate:"},
-                        {lblDataBits, cboDataBits, "Data Bits:"},
-                        {lblParity, cboParity, "Parity:"},
-                        {lblStopBits, cboStopBits, "Stop Bits:"},
-                        {lblFlowControl, cboFlowControl, "Flow Control:"}};
-    int top = 240;
-    for (const Row& row : rows) {
-        row.label.Caption = row.caption;
-        row.label.Alignment = 1;
-        row.label.Move(240, top + 45, 1500, 255);
-        row.list.Move(1860, top, 1455, 315);
-        top += 420;
-    }
+    const int top = PlaceCaptionedLists({{lblBaud, cboBaud, "Baud Rate:"},
+                                         {lblDataBits, cboDataBits, "Data Bits:"},
+                                         {lblParity, cboParity, "Parity:"},
+                                         {lblStopBits, cboStopBits, "Stop Bits:"},
+                                         {lblFlowControl, cboFlowControl, "Flow Control:"}},
+                                        240, 1500, 1860, 1455, 1);
     lblMaxComPorts.Caption = "MAX COM PORTS:";
     lblMaxComPorts.Alignment = 1;
     lblMaxComPorts.Move(240, top + 45, 1500, 255);

@@ -44,23 +44,12 @@ FrmConfigDevice::FrmConfigDevice() : Form("frmConfigDevice") {
     Caption = "Configure Device";
     Width = 5655;
     Height = 5280;
-    struct Row {
-        Label& label;
-        ComboBox& list;
-        const char* caption;
-    };
-    const Row rows[] = {{lblScanTime, cboScanTime, "Scan Time Interval (1 - 15 seconds)"},
-                        {lblMaxPorts, cboMaxPorts, "Max Ports Enabled (2 - 4)"},
-                        {lblTypeRate, cboTypeRate, "Typematic Rate (Chars/sec)"},
-                        {lblTypeDelay, cboTypeDelay, "Typematic Delay (seconds)"},
-                        {lblVideoBlank, cboVideoBlank, "Video Blank Interval (0-42 minutes)"}};
-    int top = 240;
-    for (const Row& row : rows) {
-        row.label.Caption = row.caption;
-        row.label.Move(240, top + 45, 3135, 255);
-        row.list.Move(3480, top, 1095, 315);
-        top += 420;
-    }
+    PlaceCaptionedLists({{lblScanTime, cboScanTime, "Scan Time Interval (1 - 15 seconds)"},
+                         {lblMaxPorts, cboMaxPorts, "Max Ports Enabled (2 - 4)"},
+                         {lblTypeRate, cboTypeRate, "Typematic Rate (Chars/sec)"},
+                         {lblTypeDelay, cboTypeDelay, "Typematic Delay (seconds)"},
+                         {lblVideoBlank, cboVideoBlank, "Video Blank Interval (0-42 minutes)"}},
+                        240, 3135, 3480, 1095, 0);
     lblKbMode.Caption = "Keyboard Mode (1 - 3)";
     lblKbMode.Move(1200, 2460, 1935, 255);
     lblMsType.Caption = "Mouse Type";
