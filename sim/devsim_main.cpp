@@ -1,7 +1,8 @@
 // rompush-devsim: a packet-bootloader device behind a pseudo-terminal, in real time. It
 // points the port map entry <folder>/ports/COM<n> at the terminal, so RomPush (or a test)
 // finds the device on COM<n> like one on a USB adapter. The device powers up when the PC
-// opens the port and answers at the baud rate the PC has set.
+// opens the port and answers at the baud rate the PC has set. With --product it runs a
+// serial-menu product instead, which talks at its own rate and powers up on SIGUSR1.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -26,6 +27,7 @@
 
 #include "sim/bootloader_device.h"
 #include "sim/device_host.h"
+#include "sim/serial_menu_products.h"
 
 namespace fs = std::filesystem;
 using rompush::sim::BootloaderDevice;
@@ -33,9 +35,15 @@ using rompush::sim::BootloaderDevice;
 namespace {
 
 volatile sig_atomic_t gStop = 0;
+volatile sig_atomic_t gPowerCycle = 0;
 
 void OnSignal(int) {
     gStop = 1;
+}
+
+// SIGUSR1: the operator switches a serial-menu product off and on.
+void OnPowerCycleSignal(int) {
+    gPowerCycle = 1;
 }
 
 // Without inotify: how often to look whether the PC opened the terminal.
@@ -183,7 +191,9 @@ class PtyHost : public rompush::sim::DeviceHost {
         }
     }
 
-    void RunOnce(BootloaderDevice& device) {
+    // One round of the wire and the timers. `bootloader` (when the device is one) lets the
+    // timing log name the packets.
+    void RunOnce(rompush::sim::SerialDevice& device, const BootloaderDevice* bootloader) {
         std::int64_t now = NowUs();
         while (!timers_.empty() && timers_.begin()->first.first <= now) {
             auto fn = std::move(timers_.begin()->second);
@@ -211,13 +221,13 @@ class PtyHost : public rompush::sim::DeviceHost {
                 std::fputc(timed.byte, wire_);
                 std::fflush(wire_);
             }
-            const std::size_t packets = device.Packets().size();
+            const std::size_t packets = bootloader ? bootloader->Packets().size() : 0;
             if (timing_)
                 cause_ = "pc:" + std::to_string(timed.seq);
             device.OnHostByte(timed.byte);
             cause_.clear();
-            if (timing_ && device.Packets().size() > packets) {
-                const auto& packet = device.Packets().back();
+            if (timing_ && bootloader && bootloader->Packets().size() > packets) {
+                const auto& packet = bootloader->Packets().back();
                 std::fprintf(timing_, "packet %llu %lld %02X\n",
                              static_cast<unsigned long long>(timed.seq),
                              static_cast<long long>(packet.atUs), packet.command);
@@ -405,7 +415,14 @@ const char* kUsage =
     "  --flash-out FILE     write the flash (address 0 up) to FILE after every GO and at exit\n"
     "  --timing FILE        log when each byte crossed the wire, each way, and what the device\n"
     "                       answered to what after how long (see the file's header)\n"
-    "  --quiet              no packet log on stderr\n";
+    "  --quiet              no packet log on stderr\n"
+    "A serial-menu product instead of a packet-bootloader device:\n"
+    "  --product NAME       the product (kvt, crossfield, meridan as built); it talks at its own\n"
+    "                       rate and announces itself when powered up: send SIGUSR1 to\n"
+    "                       rompush-devsim to switch it off and on\n"
+    "  --option NAME=VALUE  a setting of the product (repeatable; see the product's header)\n"
+    "  --held-out DIR       write each file the product holds to DIR/<target>.hex when it\n"
+    "                       changes\n";
 
 std::optional<long> ParseNumber(const char* text) {
     if (!text || !*text)
@@ -453,6 +470,37 @@ std::string CommandName(std::uint8_t command) {
 
 }  // namespace
 
+// Runs a serial-menu product until a stop signal; SIGUSR1 power-cycles it. The files it holds
+// are written to heldDir as they change, so a test can compare them with what it sent.
+void RunProduct(PtyHost& host, rompush::sim::SerialMenuProduct& product, const std::string& heldDir,
+                bool quiet) {
+    std::map<std::string, std::string> saved;
+    while (!gStop) {
+        if (gPowerCycle) {
+            gPowerCycle = 0;
+            if (!quiet)
+                std::fprintf(stderr, "rompush-devsim: power cycle\n");
+            product.PowerCycle();
+        }
+        host.RunOnce(product, nullptr);
+        if (heldDir.empty())
+            continue;
+        for (const auto& [target, text] : product.HeldFiles()) {
+            if (saved[target] == text)
+                continue;
+            saved[target] = text;
+            const fs::path path = fs::path(heldDir) / (target + ".hex");
+            const std::string fresh = path.string() + ".new";
+            if (std::FILE* out = std::fopen(fresh.c_str(), "wb")) {
+                const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
+                std::error_code ec;
+                if (std::fclose(out) == 0 && written)
+                    fs::rename(fresh, path, ec);
+            }
+        }
+    }
+}
+
 int main(int argc, char** argv) {
     std::string folder;
     int com = 1;
@@ -467,6 +515,9 @@ int main(int argc, char** argv) {
     std::string wirePath;
     std::string flashPath;
     std::string timingPath;
+    std::string productName;
+    std::map<std::string, std::string> productOptions;
+    std::string heldDir;
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -526,6 +577,19 @@ int main(int argc, char** argv) {
             flashPath = value();
         } else if (arg == "--timing") {
             timingPath = value();
+        } else if (arg == "--product") {
+            productName = value();
+        } else if (arg == "--option") {
+            const std::string option = value();
+            const auto equals = option.find('=');
+            if (equals == std::string::npos || equals == 0) {
+                std::fprintf(stderr, "rompush-devsim: --option is NAME=VALUE: %s\n",
+                             option.c_str());
+                return 2;
+            }
+            productOptions[option.substr(0, equals)] = option.substr(equals + 1);
+        } else if (arg == "--held-out") {
+            heldDir = value();
         } else if (arg == "--quiet") {
             quiet = true;
         } else if (arg == "--help" || arg == "-h") {
@@ -638,6 +702,10 @@ int main(int argc, char** argv) {
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGHUP, &action, nullptr);
+    struct sigaction cycle {};
+    cycle.sa_handler = OnPowerCycleSignal;
+    sigemptyset(&cycle.sa_mask);
+    ::sigaction(SIGUSR1, &cycle, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 
     // Wake-ups on time to a microsecond rather than the default 50 us slack: bytes are paced
@@ -674,6 +742,26 @@ int main(int argc, char** argv) {
         host.SetTimingFile(timing);
     }
 
+    if (!productName.empty()) {
+        std::string error;
+        auto product = rompush::sim::MakeSerialMenuProduct(productName, productOptions, error);
+        if (!product) {
+            std::fprintf(stderr, "rompush-devsim: %s\n", error.c_str());
+            fs::remove(link, ec);
+            return 2;
+        }
+        std::printf("rompush-devsim: COM%d -> %s (%s at %d baud)\n", com, slavePath.c_str(),
+                    productName.c_str(), product->Baud());
+        std::fflush(stdout);
+        product->AttachHost(&host);
+        RunProduct(host, *product, heldDir, quiet);
+        if (fs::is_symlink(fs::symlink_status(link, ec)) && fs::read_symlink(link, ec) == slavePath)
+            fs::remove(link, ec);
+        if (timing)
+            std::fclose(timing);
+        return 0;
+    }
+
     std::printf("rompush-devsim: COM%d -> %s (%s)\n", com, slavePath.c_str(),
                 DeviceName(config).c_str());
     std::fflush(stdout);
@@ -696,7 +784,7 @@ int main(int argc, char** argv) {
 
     std::size_t logged = 0;
     while (!gStop && !unplugged) {
-        host.RunOnce(*device);
+        host.RunOnce(*device, device.get());
         if (const int gos = device->CountOf(0x5E); gos != gosSaved) {
             gosSaved = gos;
             saveFlash();

@@ -489,9 +489,9 @@ TEST_F(MainWindowTest, MeridanMainFollowsItsBoardsAndItsLastUsedFile) {
     EXPECT_EQ(f.btnHEXFILE.Caption, "fw.hex");
     EXPECT_EQ(f.Focused, &f.optMAIN);
 
-    g.meridan.SendMainAllowed = true;
-    g.meridan.UsbCount = 2;
-    g.meridan.UsbPresent = true;
+    g.menus.meridan.SendMainAllowed = true;
+    g.menus.meridan.UsbCount = 2;
+    g.menus.meridan.UsbPresent = true;
     const std::string last = RememberFile("X", "main_last.hex");
     ButtonEnabler();
     EXPECT_EQ(EnabledButtons(), "111111101");
@@ -499,9 +499,9 @@ TEST_F(MainWindowTest, MeridanMainFollowsItsBoardsAndItsLastUsedFile) {
     EXPECT_EQ(g.files.LastUsedPath, last);
     EXPECT_EQ(g.files.LastUsedName, "main_last.hex");
 
-    g.meridan = {};
-    g.meridan.QrxCount = 3;
-    g.meridan.QrxPresent = true;
+    g.menus.meridan = {};
+    g.menus.meridan.QrxCount = 3;
+    g.menus.meridan.QrxPresent = true;
     ButtonEnabler();
     EXPECT_EQ(EnabledButtons(), "011111011");
 }
@@ -525,7 +525,7 @@ TEST_F(MainWindowTest, MeridanUsbAndQrxFollowTheirOwnFiles) {
         (mode == "USB" ? files.UsbFileName : files.QrxFileName) = "board.hex";
         path = "/hex/board.hex";
         lastUsed = "/hex/older.hex";
-        g.meridan.QrxPresent = true;
+        g.menus.meridan.QrxPresent = true;
         ButtonEnabler();
         EXPECT_EQ(EnabledButtons(), erase + std::string("11111111"));
         EXPECT_EQ(frmUI().btnHEXFILE.Caption, "board.hex");

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "menus/menus_state.h"
 #include "ps2/ps2_state.h"
 #include "ui/frm_com_parameters.h"
 #include "ui/frm_config_device.h"
@@ -112,22 +113,6 @@ struct ResultState {
     bool ProgramMode = false;
 };
 
-// Meridan counters that decide which Meridan buttons are usable.
-struct MeridanState {
-    std::uint8_t UsbCount = 0;
-    std::uint8_t QrxCount = 0;
-    bool UsbPresent = false;
-    bool QrxPresent = false;
-    bool SendMainAllowed = false;
-};
-
-// Texts accumulated from a serial-menu product.
-struct MenuState {
-    std::string SerialText;
-    std::string ConsoleLog;
-    std::string MenuText;
-};
-
 struct FormState {
     ui::FrmUI frmUI;
     ui::FrmComParameters frmComParameters;
@@ -144,8 +129,7 @@ struct Globals {
     FileState files;
     HexState hex;
     ResultState result;
-    MeridanState meridan;
-    MenuState menus;
+    MenusState menus;
     Ps2State ps2;
     std::unique_ptr<FormState> forms = std::make_unique<FormState>();
 };

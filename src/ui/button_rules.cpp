@@ -100,7 +100,7 @@ void EnableButtonsMain() {
 
     f.btnERASE.Caption = "SEND MAIN";
     f.optMAIN.Enabled = true;
-    const auto& meridan = g.meridan;
+    const auto& meridan = g.menus.meridan;
     if (!meridan.UsbPresent && !meridan.QrxPresent) {
         f.optUSB.Enabled = false;
         f.optQRX.Enabled = false;
@@ -122,7 +122,7 @@ void EnableMeridanTargetButtons(const std::string& fileName, const std::string& 
     f.btnShowDiagnostic.Enabled = true;
     f.optMAIN.Enabled = true;
     f.optUSB.Enabled = true;
-    f.optQRX.Enabled = g.meridan.QrxPresent;
+    f.optQRX.Enabled = g.menus.meridan.QrxPresent;
 }
 }  // namespace
 
@@ -168,7 +168,7 @@ void ButtonEnabler() {
         }
     }
     if (mode == "MAIN" || mode == "QRX") {
-        f.btnERASE.Enabled = mode == "QRX" || g.meridan.SendMainAllowed;
+        f.btnERASE.Enabled = mode == "QRX" || g.menus.meridan.SendMainAllowed;
     }
 
     TraceLine(std::string("--    frmUI.btnSCAN.Enabled = ") + BoolText(f.btnSCAN.Enabled));

@@ -1,0 +1,37 @@
+#include "sim/serial_menu_products.h"
+
+#include <functional>
+#include <utility>
+
+namespace rompush::sim {
+
+namespace {
+using Maker = std::function<std::shared_ptr<SerialMenuProduct>(
+    const std::map<std::string, std::string>& options, std::string& error)>;
+
+// One entry per simulated product.
+const std::vector<std::pair<std::string, Maker>>& Makers() {
+    static const std::vector<std::pair<std::string, Maker>> makers = {};
+    return makers;
+}
+}  // namespace
+
+std::shared_ptr<SerialMenuProduct> MakeSerialMenuProduct(
+    const std::string& name, const std::map<std::string, std::string>& options,
+    std::string& error) {
+    for (const auto& [known, make] : Makers()) {
+        if (known == name)
+            return make(options, error);
+    }
+    error = "unknown product " + name;
+    return nullptr;
+}
+
+std::vector<std::string> SerialMenuProductNames() {
+    std::vector<std::string> names;
+    for (const auto& entry : Makers())
+        names.push_back(entry.first);
+    return names;
+}
+
+}  // namespace rompush::sim

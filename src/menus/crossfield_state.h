@@ -1,0 +1,8 @@
+// What RomPush knows of the attached Crossfield matrix switch.
+#pragma once
+
+namespace rompush {
+
+struct CrossfieldState {};
+
+}  // namespace rompush

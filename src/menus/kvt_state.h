@@ -1,0 +1,8 @@
+// What RomPush knows of the attached KVT remote control switch.
+#pragma once
+
+namespace rompush {
+
+struct KvtState {};
+
+}  // namespace rompush

@@ -1,0 +1,32 @@
+// What the serial-menu products share: the text a product sends, the serial console and the
+// banner check, and each product's own record.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "menus/crossfield_state.h"
+#include "menus/kvt_state.h"
+#include "menus/meridan_state.h"
+
+namespace rompush {
+
+struct MenusState {
+    std::string SerialText;   // what the product sent, searched for the awaited text
+    std::string ConsoleLine;  // characters received since the last complete line or prompt
+    std::string ConsoleLog;   // what the console shows when it opens; saved by its Save button
+    std::string MenuText;     // the last "Serial options menu" block
+    std::string StartCpu;     // the Crossfield's starting computer number
+    bool StartCpuEntry = false;
+    std::uint8_t MenuLastOption = 0;
+    std::uint8_t MenuChoice = 0;
+    bool MenuExitChosen = false;
+    bool FileRequested = false;
+    bool BannerWaitArmed = false;
+
+    KvtState kvt;
+    CrossfieldState cfx;
+    MeridanState meridan;
+};
+
+}  // namespace rompush

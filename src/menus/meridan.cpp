@@ -1,0 +1,8 @@
+#include "menus/meridan.h"
+
+namespace rompush {
+
+// Placeholder until the product's operations are built.
+void MeridanDetect() {}
+
+}  // namespace rompush

@@ -1,0 +1,9 @@
+// The Meridan modular switch and its QRX transmitters, reached through its serial text menu.
+#pragma once
+
+namespace rompush {
+
+// Entered when the banner check heard a Meridan power up.
+void MeridanDetect();
+
+}  // namespace rompush
