@@ -12,6 +12,7 @@
 #include "ps2/ps2_state.h"
 #include "ui/frm_com_parameters.h"
 #include "ui/frm_config_device.h"
+#include "ui/frm_help_about.h"
 #include "ui/frm_ui.h"
 
 namespace rompush {
@@ -133,6 +134,7 @@ struct FormState {
     ui::FrmComParameters frmComParameters;
     ui::FrmConfigDevice frmConfigDevice;
     ui::FrmSaveConfig frmSaveConfig;
+    ui::FrmHelpAbout frmHelpAbout;
 };
 
 struct Globals {
@@ -164,5 +166,7 @@ ui::FrmComParameters& frmComParameters();
 // The configuration dialog and its notice; referring to one loads it.
 ui::FrmConfigDevice& frmConfigDevice();
 ui::FrmSaveConfig& frmSaveConfig();
+// The about box; referring to it loads it.
+ui::FrmHelpAbout& frmHelpAbout();
 
 }  // namespace rompush
