@@ -150,13 +150,10 @@ void OpenHelp(int selector) {
         return;
     const std::string path = HelpFilePath(selector);
     if (path.empty()) {
-        std::string name = HelpFileOf(selector);
-        if (!name.empty())
-            name.erase(0, 1);
         std::string folders;
         for (const std::string& folder : HelpFolders())
             folders += "\r\n" + folder;
-        Say("The help file " + name + " cannot be found in:" + folders);
+        Say("The help file " + HelpFileOf(selector).substr(1) + " cannot be found in:" + folders);
         return;
     }
     if (!P().help || !P().help->ShowContents(path))
