@@ -274,8 +274,7 @@ void btnCommPort_MouseUp() {
         ui::SelectSavedPositions();
         form.Enabled = false;
         dialog.txtMaxComPorts.Text = std::to_string(g.port.MaxComPorts);
-        dialog.Visible = true;
-        dialog.TopMost = true;
+        ui::KeepOnTop(dialog, true);
         ui::frmComParameters_ListValidate();
     }
     const int number = PortNumberOfEntry(entry);

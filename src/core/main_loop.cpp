@@ -357,6 +357,9 @@ void WireMainWindowHandlers() {
     form.btnStartCpu.MouseUp = btnStartCpu_MouseUp;
     form.btnCANCEL.MouseUp = btnCANCEL_MouseUp;
     form.btnCommPort.MouseUp = btnCommPort_MouseUp;
+    form.btnShowHelp.MouseUp = ui::btnShowHelp_Click;
+    form.btnTitleBar.MouseUp = ui::btnTitleBar_Click;
+    form.cmdTitleBarButton.MouseUp = ui::cmdTitleBarButton_Click;
     form.cboPORT.Click = cboPORT_Click;
     form.cboPORT.LostFocus = cboPORT_LostFocus;
     form.Unload = Form_Unload;
@@ -375,6 +378,7 @@ void Form_Unload() {
     g.forms->frmComParameters.Loaded = false;
     ui::frmConfigDevice_Unload();
     ui::frmSaveConfig_Unload();
+    ui::frmHelpAbout_Unload();
     try {
         if (P().serial->PortOpen())
             P().serial->SetPortOpen(false);

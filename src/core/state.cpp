@@ -29,4 +29,11 @@ ui::FrmSaveConfig& frmSaveConfig() {
     return notice;
 }
 
+ui::FrmHelpAbout& frmHelpAbout() {
+    auto& box = g.forms->frmHelpAbout;
+    if (!box.Loaded)
+        ui::frmHelpAbout_Load();
+    return box;
+}
+
 }  // namespace rompush

@@ -13,6 +13,7 @@
 #include "ps2/ps2_state.h"
 #include "ui/frm_com_parameters.h"
 #include "ui/frm_config_device.h"
+#include "ui/frm_help_about.h"
 #include "ui/frm_ui.h"
 
 namespace rompush {
@@ -118,6 +119,7 @@ struct FormState {
     ui::FrmComParameters frmComParameters;
     ui::FrmConfigDevice frmConfigDevice;
     ui::FrmSaveConfig frmSaveConfig;
+    ui::FrmHelpAbout frmHelpAbout;
 };
 
 struct Globals {
@@ -148,5 +150,7 @@ ui::FrmComParameters& frmComParameters();
 // The configuration dialog and its notice; referring to one loads it.
 ui::FrmConfigDevice& frmConfigDevice();
 ui::FrmSaveConfig& frmSaveConfig();
+// The about box; referring to it loads it.
+ui::FrmHelpAbout& frmHelpAbout();
 
 }  // namespace rompush

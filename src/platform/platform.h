@@ -8,6 +8,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace rompush::platform {
 
@@ -193,8 +194,20 @@ class System {
     virtual std::string ProgramFolder() const = 0;
     // Initial folder of the trace and console save dialogs.
     virtual std::string HomeFolder() const = 0;
+    // Where the read-only files that come with the program (help, pictures) are looked for,
+    // in order: beside the executable, then the data folder of an installed copy.
+    virtual std::vector<std::string> DataFolders() const = 0;
     // Creates and holds a named mutex; a second copy of the program still runs.
     virtual void CreateNamedMutex(const std::string& name) = 0;
+};
+
+// The desktop's viewer of the HTML help files.
+class HelpViewer {
+  public:
+    virtual ~HelpViewer() = default;
+    // Shows the help file (an existing HTML file) at its table of contents, in front of the
+    // program's windows. False when no viewer could be started.
+    virtual bool ShowContents(const std::string& path) = 0;
 };
 
 // The set of platform objects the program runs on.
@@ -207,6 +220,7 @@ struct Services {
     Desktop* desktop = nullptr;
     System* system = nullptr;
     KeyboardPorts* keyboard = nullptr;
+    HelpViewer* help = nullptr;
 };
 
 // Installs the platform the program runs on (the real one in rompush, a simulated one in

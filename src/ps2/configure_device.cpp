@@ -70,7 +70,7 @@ void ConfigureDevice() {
         ui::KeepOnTop(notice, true);
         WriteOrbitParams();
         g.ps2.ConfigSave = false;
-        notice.TopMost = false;
+        ui::KeepOnTop(notice, false);
         notice.Visible = false;
     }
 

@@ -183,9 +183,20 @@ struct Form {
     int Left = 0, Top = 0, Width = 0, Height = 0;  // outer size in twips
     Control* Focused = nullptr;
     std::function<void()> Unload;  // the window's close handler
+    // Asked by the rules to bring the window to the front and give it the keyboard; the
+    // renderer does so once for every request.
+    unsigned Activations = 0;
     virtual std::vector<Control*> Controls() = 0;
     void SetFocus(Control& control) { Focused = &control; }
+    void Activate() { ++Activations; }
 };
+
+// Keeps a window above all other windows (or takes it off that level) at its own place and
+// size, without activating it, and shows it. Every dialog that stays on top goes through it.
+inline void KeepOnTop(Form& form, bool onTop) {
+    form.TopMost = onTop;
+    form.Visible = true;
+}
 
 // A dialog's column of captioned lists: a row every 420 twips from `top`, the caption at the
 // left margin with the given alignment, the list at `listLeft`. Returns the next row's top.

@@ -83,7 +83,7 @@ bool IsDigit(char c) {
 // Closing the dialog gives the main window back to the operator.
 void CloseDialog() {
     auto& d = Dialog();
-    d.TopMost = false;
+    KeepOnTop(d, false);
     d.Visible = false;
     d.Loaded = false;
     frmUI().Enabled = true;

@@ -172,9 +172,4 @@ void frmConfigDevice_cboMaxPorts_Click() {
     ApplyPortCountRule(Dialog().cboMaxPorts.ListIndex);
 }
 
-void KeepOnTop(Form& form, bool onTop) {
-    form.TopMost = onTop;
-    form.Visible = true;
-}
-
 }  // namespace rompush::ui

@@ -80,8 +80,4 @@ void frmSaveConfig_QueryUnload();
 void ApplyPortCountRule(int maxPortsIndex);
 void frmConfigDevice_cboMaxPorts_Click();
 
-// Keeps a window above all other windows (or takes it off that level) without activating it,
-// and shows it.
-void KeepOnTop(Form& form, bool onTop);
-
 }  // namespace rompush::ui

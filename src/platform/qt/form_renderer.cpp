@@ -157,10 +157,9 @@ QString FindPicture(const std::string& name) {
     const QString file = QFile::decodeName(QByteArray::fromStdString(name));
     if (QDir::isAbsolutePath(file))
         return file;
-    const QString beside = QCoreApplication::applicationDirPath();
-    for (const QString& candidate :
-         {QDir(beside).filePath(file),
-          QDir(beside).filePath(QStringLiteral("../share/rompush/") + file)}) {
+    for (const std::string& folder : ProgramDataFolders()) {
+        const QString candidate =
+            QDir(QFile::decodeName(QByteArray::fromStdString(folder))).filePath(file);
         if (QFile::exists(candidate))
             return candidate;
     }
@@ -1016,6 +1015,14 @@ void FormView::Sync() {
         focused_ = form_.Focused;
         if (ControlView* view = ViewOf(focused_))
             view->FocusWidget()->setFocus(Qt::OtherFocusReason);
+    }
+    if (all || form_.Activations != activations_) {
+        const bool asked = !all && visible_;
+        activations_ = form_.Activations;
+        if (asked) {
+            raise();
+            activateWindow();
+        }
     }
 }
 

@@ -49,6 +49,7 @@ class FormView : public QWidget {
     bool enabled_ = true;
     bool visible_ = false;
     bool topMost_ = false;
+    unsigned activations_ = 0;
     int width_ = -1, height_ = -1;
     ui::Control* focused_ = nullptr;
 };

@@ -7,6 +7,8 @@
 // keyboard controller with that device behind "PS/2", on the real clock. Its flash and
 // configuration live in memory for the run.
 #include <QApplication>
+#include <QFile>
+#include <QIcon>
 #include <QStyleFactory>
 #include <chrono>
 #include <cstdio>
@@ -25,6 +27,7 @@
 #include "platform/posix/steady_clock.h"
 #include "platform/qt/config_dialogs.h"
 #include "platform/qt/form_renderer.h"
+#include "platform/qt/help_dialogs.h"
 #include "platform/qt/qt_platform.h"
 #include "platform/qt/window_log.h"
 #include "platform/sim/sim_platform.h"
@@ -64,6 +67,15 @@ int main(int argc, char** argv) {
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     // Closing a window never ends the program by itself: the main window's shut-down does.
     QApplication::setQuitOnLastWindowClosed(false);
+    // The desktop's menu entry and the windows' icon, where the program's files are.
+    QGuiApplication::setDesktopFileName(QStringLiteral("rompush"));
+    for (const std::string& folder : rompush::platform::qt::ProgramDataFolders()) {
+        const QString icon = QFile::decodeName(QByteArray::fromStdString(folder + "/rompush.png"));
+        if (QFile::exists(icon)) {
+            QApplication::setWindowIcon(QIcon(icon));
+            break;
+        }
+    }
 
     namespace platform = rompush::platform;
     platform::qt::QtSystem system;
@@ -72,6 +84,7 @@ int main(int argc, char** argv) {
     platform::qt::QtTimer timer;
     platform::qt::QtDialogs dialogs;
     platform::qt::QtDesktop desktop;
+    platform::qt::QtHelpViewer help;
     platform::posix::PosixSerialPort serial{platform::posix::PortMap(system.ProgramFolder())};
 
     std::unique_ptr<platform::KeyboardPorts> keyboard;
@@ -97,6 +110,7 @@ int main(int argc, char** argv) {
         [&renderer](const std::string& name) { return renderer.MainWindowControl(name); });
     renderer.AddForm([]() -> rompush::ui::Form* { return &rompush::g.forms->frmComParameters; });
     platform::qt::AddConfigDialogs(renderer);
+    platform::qt::AddHelpDialogs(renderer);
     // ROMPUSH_WINDOW_LOG names a file that records every change the windows show, for
     // scripts that drive the program through its real window.
     platform::qt::WindowLog windowLog;
@@ -108,6 +122,7 @@ int main(int argc, char** argv) {
             windowLog.Record(rompush::frmUI());
             windowLog.Record(rompush::g.forms->frmComParameters);
             platform::qt::RecordConfigDialogs(windowLog);
+            platform::qt::RecordHelpDialogs(windowLog);
         }
     });
 
@@ -118,7 +133,8 @@ int main(int argc, char** argv) {
                        .dialogs = &dialogs,
                        .desktop = &desktop,
                        .system = &system,
-                       .keyboard = keyboard.get()});
+                       .keyboard = keyboard.get(),
+                       .help = &help});
 
     try {
         rompush::Main();

@@ -12,6 +12,7 @@
 #include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -130,11 +131,16 @@ class QtDesktop : public Desktop, public QObject {
     MousePointer pointer_ = MousePointer::Default;
 };
 
+// Beside the executable, then the data folder of an install (<prefix>/share/rompush for
+// <prefix>/bin/rompush): where the help and the pictures are.
+std::vector<std::string> ProgramDataFolders();
+
 class QtSystem : public System {
   public:
     QtSystem();
     std::string ProgramFolder() const override { return programFolder_; }
     std::string HomeFolder() const override;
+    std::vector<std::string> DataFolders() const override;
     void CreateNamedMutex(const std::string& name) override;
 
   private:

@@ -32,6 +32,7 @@ void WindowLog::Record(ui::Form& form) {
         return;
     Note(form.Name + ".Caption", form.Caption);
     Note(form.Name + ".Visible", form.Visible ? "True" : "False");
+    Note(form.Name + ".Enabled", form.Enabled ? "True" : "False");
     for (const ui::Control* control : form.Controls()) {
         const std::string key = form.Name + "." + control->Name;
         Note(key + ".Caption", control->Caption);

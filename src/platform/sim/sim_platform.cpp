@@ -333,7 +333,8 @@ SimPlatform::SimPlatform(const std::string& programFolder, const std::string& ho
              .dialogs = &dialogs,
              .desktop = &desktop,
              .system = &system,
-             .keyboard = &keyboard});
+             .keyboard = &keyboard,
+             .help = &help});
 }
 
 SimPlatform::~SimPlatform() {

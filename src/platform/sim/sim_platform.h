@@ -185,6 +185,11 @@ class SimSystem : public System {
         : programFolder_(std::move(programFolder)), homeFolder_(std::move(homeFolder)) {}
     std::string ProgramFolder() const override { return programFolder_; }
     std::string HomeFolder() const override { return homeFolder_; }
+    // The program's own files: by default in the program folder, as in a build folder.
+    std::vector<std::string> DataFolders() const override {
+        return dataFolders_.empty() ? std::vector<std::string>{programFolder_} : dataFolders_;
+    }
+    void SetDataFolders(std::vector<std::string> folders) { dataFolders_ = std::move(folders); }
     void CreateNamedMutex(const std::string& name) override {
         if (mutexFailures_ > 0) {
             --mutexFailures_;
@@ -199,6 +204,7 @@ class SimSystem : public System {
   private:
     std::string programFolder_;
     std::string homeFolder_;
+    std::vector<std::string> dataFolders_;
     std::vector<std::string> mutexes_;
     int mutexFailures_ = 0;
 };
@@ -262,6 +268,21 @@ class SimKeyboardPorts : public KeyboardPorts {
     std::string lastError_;
 };
 
+// The help viewer: records the files it was asked to show; it can be made to have no viewer.
+class SimHelpViewer : public HelpViewer {
+  public:
+    bool ShowContents(const std::string& path) override {
+        shown_.push_back(path);
+        return available_;
+    }
+    const std::vector<std::string>& Shown() const { return shown_; }
+    void SetAvailable(bool available) { available_ = available; }
+
+  private:
+    std::vector<std::string> shown_;
+    bool available_ = true;
+};
+
 // The whole simulated platform, installed as the current one while it lives.
 class SimPlatform {
   public:
@@ -276,6 +297,7 @@ class SimPlatform {
     SimDesktop desktop;
     SimSystem system;
     SimKeyboardPorts keyboard{clock};
+    SimHelpViewer help;
 
     // Runs fn (an operator action) at virtual time atMs.
     void At(std::int64_t atMs, std::function<void()> fn) {
