@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "platform/platform.h"
+#include "platform/posix/folder_lock.h"
 
 class QString;
 class QWidget;
@@ -136,9 +137,17 @@ class QtSystem : public System {
     std::string ProgramFolder() const override { return programFolder_; }
     std::string HomeFolder() const override;
     void CreateNamedMutex(const std::string& name) override;
+    void HoldSettings(bool hold) override {
+        if (hold) {
+            settingsLock_.Hold(programFolder_);
+        } else {
+            settingsLock_.Release();
+        }
+    }
 
   private:
     std::string programFolder_;
+    posix::FolderLock settingsLock_;
 };
 
 }  // namespace rompush::platform::qt
