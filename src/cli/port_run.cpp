@@ -245,7 +245,11 @@ void Session::Run() {
             problem = "COMM port not available";
         if (code != 0)
             problem += " (ERROR CODE: " + std::to_string(code) + ")";
-        Fail(r, portFailed ? kExitPort : ExitStatusOfError(code, kExitIdentification), problem,
+        // Code 1 here: nothing answered on a port that opened.
+        const int status = portFailed ? kExitPort
+                           : code == 1 ? kExitIdentification
+                                       : ExitStatusOfError(code, kExitIdentification);
+        Fail(r, status, problem,
              code, view.ErrorText().empty() ? ui::ErrorText(code) : view.ErrorText());
         return;
     }
