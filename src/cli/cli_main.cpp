@@ -120,9 +120,10 @@ int RunParallel(const Options& o) {
             r.command = o.commandName;
             r.exitStatus = kExitMixed;
             const int s = statuses[k];
-            r.problem = children[k] <= 0        ? "could not start a process for this port"
-                        : s >= 0 && WIFSIGNALED(s) ? "ended by signal " + std::to_string(WTERMSIG(s))
-                                                   : "ended without a result";
+            r.problem = children[k] <= 0 ? "could not start a process for this port"
+                        : s >= 0 && WIFSIGNALED(s)
+                            ? "ended by signal " + std::to_string(WTERMSIG(s))
+                            : "ended without a result";
         }
         results.push_back(r);
     }

@@ -12,17 +12,17 @@ struct Named {
     const char* name;
     Command command;
 };
-constexpr Named kCommands[] = {{"ports", Command::Ports},   {"scan", Command::Scan},
+constexpr Named kCommands[] = {{"ports", Command::Ports},     {"scan", Command::Scan},
                                {"program", Command::Program}, {"verify", Command::Verify},
-                               {"erase", Command::Erase},  {"help", Command::Help}};
+                               {"erase", Command::Erase},     {"help", Command::Help}};
 
 bool NeedsFile(Command command) {
     return command == Command::Program || command == Command::Verify;
 }
 
 bool NeedsPort(Command command) {
-    return command == Command::Scan || command == Command::Program ||
-           command == Command::Verify || command == Command::Erase;
+    return command == Command::Scan || command == Command::Program || command == Command::Verify ||
+           command == Command::Erase;
 }
 
 const char* kComOptions =
@@ -64,29 +64,33 @@ std::string HelpText(Command command) {
                    "opens, with its device, then PS/2. Ports that exist but do not open (in use,\n"
                    "no permission) are listed as not available.\n";
         case Command::Scan:
-            text = "usage: rompush-cli scan --port P [options]\n\n"
-                   "SCAN: finds and identifies the device on each port and shows its name,\n"
-                   "revision and bootloader revision.\n\n";
+            text =
+                "usage: rompush-cli scan --port P [options]\n\n"
+                "SCAN: finds and identifies the device on each port and shows its name,\n"
+                "revision and bootloader revision.\n\n";
             break;
         case Command::Program:
-            text = "usage: rompush-cli program FILE --port P [options]\n\n"
-                   "SCAN, the HEX file check, then PROGRAM: erases and programs the device from\n"
-                   "FILE and verifies it (keyboard-port devices: programs and scans again).\n"
-                   "Records FILE as the device type's last used file in the settings file, as\n"
-                   "the window does.\n"
-                   "  --no-save           leave the settings file alone\n\n";
+            text =
+                "usage: rompush-cli program FILE --port P [options]\n\n"
+                "SCAN, the HEX file check, then PROGRAM: erases and programs the device from\n"
+                "FILE and verifies it (keyboard-port devices: programs and scans again).\n"
+                "Records FILE as the device type's last used file in the settings file, as\n"
+                "the window does.\n"
+                "  --no-save           leave the settings file alone\n\n";
             break;
         case Command::Verify:
-            text = "usage: rompush-cli verify FILE --port P [options]\n\n"
-                   "SCAN, the HEX file check, then VERIFY: compares the device's flash with FILE\n"
-                   "(packet-bootloader devices; keyboard-port devices are verified while they\n"
-                   "are programmed).\n\n";
+            text =
+                "usage: rompush-cli verify FILE --port P [options]\n\n"
+                "SCAN, the HEX file check, then VERIFY: compares the device's flash with FILE\n"
+                "(packet-bootloader devices; keyboard-port devices are verified while they\n"
+                "are programmed).\n\n";
             break;
         case Command::Erase:
-            text = "usage: rompush-cli erase --port P [options]\n\n"
-                   "SCAN, then ERASE: deletes the application firmware of a packet-bootloader\n"
-                   "device. (On an Orbit or Prisma that button is CONFIGURE DEVICE: use the\n"
-                   "window.)\n\n";
+            text =
+                "usage: rompush-cli erase --port P [options]\n\n"
+                "SCAN, then ERASE: deletes the application firmware of a packet-bootloader\n"
+                "device. (On an Orbit or Prisma that button is CONFIGURE DEVICE: use the\n"
+                "window.)\n\n";
             break;
         default:
             return "usage: rompush-cli COMMAND [FILE] --port P [--port P ...] [options]\n\n"
@@ -255,9 +259,8 @@ std::vector<std::string> ChildArguments(const Options& o, const std::string& por
         if (*v)
             args.insert(args.end(), {name, **v});
     }
-    for (const auto& [flag, on] : {std::pair{"--yes", o.yes},
-                                   {"--json", o.json},
-                                   {"--no-save", o.noSave}}) {
+    for (const auto& [flag, on] :
+         {std::pair{"--yes", o.yes}, {"--json", o.json}, {"--no-save", o.noSave}}) {
         if (on)
             args.push_back(flag);
     }
@@ -272,9 +275,9 @@ std::vector<std::string> ChildArguments(const Options& o, const std::string& por
             tag += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
         const auto dot = o.trace.rfind('.');
         const bool suffix = dot != std::string::npos && o.trace.find('/', dot) == std::string::npos;
-        args.insert(args.end(), {"--trace", suffix ? o.trace.substr(0, dot) + "-" + tag +
-                                                         o.trace.substr(dot)
-                                                   : o.trace + "-" + tag});
+        args.insert(args.end(),
+                    {"--trace", suffix ? o.trace.substr(0, dot) + "-" + tag + o.trace.substr(dot)
+                                       : o.trace + "-" + tag});
     }
     return args;
 }

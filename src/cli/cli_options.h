@@ -21,9 +21,9 @@ struct Options {
     bool yes = false;
     bool json = false;
     bool noSave = false;
-    std::string folder;   // program folder; "" the window's
-    std::string simPs2;   // simulated keyboard-port device, "" none
-    std::string trace;    // trace file, "" none
+    std::string folder;  // program folder; "" the window's
+    std::string simPs2;  // simulated keyboard-port device, "" none
+    std::string trace;   // trace file, "" none
     bool help = false;
     bool version = false;
     // Set by the parent of a run over several ports for each of its children.

@@ -74,14 +74,19 @@ struct Field {
     const char* name;
     std::string Result::*text;
 };
-constexpr Field kFields[] = {
-    {"port", &Result::port},           {"port_name", &Result::portName},
-    {"device_path", &Result::devicePath}, {"command", &Result::command},
-    {"file", &Result::file},           {"device_name", &Result::deviceName},
-    {"device_id", &Result::deviceId},  {"device_letter", &Result::deviceLetter},
-    {"revision", &Result::revision},   {"bootloader", &Result::bootloader},
-    {"error_text", &Result::errorText}, {"status", &Result::status},
-    {"problem", &Result::problem}};
+constexpr Field kFields[] = {{"port", &Result::port},
+                             {"port_name", &Result::portName},
+                             {"device_path", &Result::devicePath},
+                             {"command", &Result::command},
+                             {"file", &Result::file},
+                             {"device_name", &Result::deviceName},
+                             {"device_id", &Result::deviceId},
+                             {"device_letter", &Result::deviceLetter},
+                             {"revision", &Result::revision},
+                             {"bootloader", &Result::bootloader},
+                             {"error_text", &Result::errorText},
+                             {"status", &Result::status},
+                             {"problem", &Result::problem}};
 
 }  // namespace
 
@@ -132,8 +137,9 @@ std::string Result::Json() const {
         out << "null";
     } else {
         out << "{\"name\":" << JsonString(deviceName) << ",\"id\":" << JsonString(deviceId)
-            << ",\"letter\":" << JsonString(deviceLetter) << ",\"revision\":"
-            << JsonString(revision) << ",\"bootloader\":" << JsonString(bootloader) << "}";
+            << ",\"letter\":" << JsonString(deviceLetter)
+            << ",\"revision\":" << JsonString(revision)
+            << ",\"bootloader\":" << JsonString(bootloader) << "}";
     }
     out << ",\"outcome\":" << JsonString(Ok() ? "ok" : "failed")
         << ",\"failure\":" << JsonString(FailureName(exitStatus))
@@ -195,9 +201,9 @@ std::string SummaryTable(const std::vector<Result>& results) {
         }
         std::snprintf(line, sizeof line, "%-14s %-20s %-8s %-15s %6d %7.1fs  %s\n",
                       (r.portName.empty() ? r.port : r.portName).c_str(),
-                      r.deviceName.empty() ? "-" : r.deviceName.c_str(),
-                      r.Ok() ? "ok" : "FAILED", r.Ok() ? "-" : FailureName(r.exitStatus),
-                      r.errorCode, r.seconds, status.c_str());
+                      r.deviceName.empty() ? "-" : r.deviceName.c_str(), r.Ok() ? "ok" : "FAILED",
+                      r.Ok() ? "-" : FailureName(r.exitStatus), r.errorCode, r.seconds,
+                      status.c_str());
         out += line;
     }
     return out;

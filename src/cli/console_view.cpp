@@ -13,8 +13,8 @@ constexpr int kBarWidth = 40;
 // The step label DisplayError painted red: it carries the error table's text.
 const ui::Label* RedLabel() {
     auto& f = frmUI();
-    for (const ui::Label* label : {&f.lblSCAN, &f.lblHEXFILE, &f.lblERASE, &f.lblVERIFY,
-                                   &f.lblPROGRAM}) {
+    for (const ui::Label* label :
+         {&f.lblSCAN, &f.lblHEXFILE, &f.lblERASE, &f.lblVERIFY, &f.lblPROGRAM}) {
         if (label->BackColor == ui::colour::kRed)
             return label;
     }

@@ -56,12 +56,10 @@ const ComOption kComOptions[] = {
     {"--baud", &Options::baud, &ui::FrmComParameters::cboBaud, &PortState::SavedBaudIndex},
     {"--data-bits", &Options::dataBits, &ui::FrmComParameters::cboDataBits,
      &PortState::SavedDataBitsIndex},
-    {"--parity", &Options::parity, &ui::FrmComParameters::cboParity,
-     &PortState::SavedParityIndex},
+    {"--parity", &Options::parity, &ui::FrmComParameters::cboParity, &PortState::SavedParityIndex},
     {"--stop-bits", &Options::stopBits, &ui::FrmComParameters::cboStopBits,
      &PortState::SavedStopBitsIndex},
-    {"--flow", &Options::flow, &ui::FrmComParameters::cboFlowControl,
-     &PortState::SavedFlowIndex}};
+    {"--flow", &Options::flow, &ui::FrmComParameters::cboFlowControl, &PortState::SavedFlowIndex}};
 
 // The list position of an option's value, -1 when the list has no such entry.
 int PositionIn(const ui::ComboBox& list, const std::string& value) {
@@ -77,7 +75,8 @@ void ApplyComOptions(const Options& o) {
     auto& dialog = frmComParameters();
     for (const ComOption& option : kComOptions) {
         if (const auto& value = o.*option.value) {
-            g.port.*option.saved = static_cast<std::uint8_t>(PositionIn(dialog.*option.list, *value));
+            g.port.*option.saved =
+                static_cast<std::uint8_t>(PositionIn(dialog.*option.list, *value));
         }
     }
 }
@@ -145,8 +144,9 @@ void CancelMenuView(ConsoleView& view) {
     auto& f = frmUI();
     if (!f.btnCANCEL.Visible || !f.btnCANCEL.Enabled || g.cmd.ContinueFlag || !f.btnCANCEL.MouseUp)
         return;
-    view.Line(f.txtSwtDetected.Text + " Serial-menu products are served by the window; "
-                                      "pressing Cancel.");
+    view.Line(f.txtSwtDetected.Text +
+              " Serial-menu products are served by the window; "
+              "pressing Cancel.");
     f.btnCANCEL.MouseUp();
 }
 
@@ -240,17 +240,17 @@ void Session::Run() {
         const bool portFailed = view.Shown("COMM port not available");
         const int code = g.result.ScanErrorCode;
         std::string problem = view.Shown("TARN Product Not Found") ? "TARN Product Not Found"
-                                                                    : "no device identified";
+                                                                   : "no device identified";
         if (portFailed)
             problem = "COMM port not available";
         if (code != 0)
             problem += " (ERROR CODE: " + std::to_string(code) + ")";
         // Code 1 here: nothing answered on a port that opened.
-        const int status = portFailed ? kExitPort
+        const int status = portFailed  ? kExitPort
                            : code == 1 ? kExitIdentification
                                        : ExitStatusOfError(code, kExitIdentification);
-        Fail(r, status, problem,
-             code, view.ErrorText().empty() ? ui::ErrorText(code) : view.ErrorText());
+        Fail(r, status, problem, code,
+             view.ErrorText().empty() ? ui::ErrorText(code) : view.ErrorText());
         return;
     }
     view.Line(DeviceLine(r));
@@ -422,8 +422,9 @@ Result RunPort(const Options& o, const std::string& given) {
             CancelMenuView(view);
         });
         platform::console::ConsoleDialogs dialogs(
-            o.yes, r.file,
-            [&view](const std::string& title, const std::string& text) { view.Notice(title, text); });
+            o.yes, r.file, [&view](const std::string& title, const std::string& text) {
+                view.Notice(title, text);
+            });
         platform::console::ConsoleDesktop desktop;
         ConsoleSystem system(folder);
         const auto keyboard = MakeKeyboard(o);

@@ -5,7 +5,8 @@ pseudo-terminals, each test in a program folder of its own.
     cli_test.py BUILD-DIR CASE
 
 CASE qtr: PROGRAM (with --json), VERIFY and ERASE of a TWPx Receiver; vln: PROGRAM with
---no-save and VERIFY of a TWPx Transmitter; failures: the exit status of each kind of failure;
+--no-save and VERIFY of a TWPx Transmitter; failures: the exit status of each kind of failure
+(and ERASE refused on a simulated Orbit Mini on PS/2, whose button is CONFIGURE DEVICE);
 parallel: three ports at once, one of them silent. Flash contents are checked with
 tests/gui/flash_matches_hex.py.
 """
@@ -117,12 +118,13 @@ def case_failures(folder):
     runs = [  # arguments, exit status, error code (None: not looked at)
         (["program", "--port", "COM1"], 2, None),
         (["scan", "--port", "COM1", "--parity", "mark"], 2, None),
-        (["scan", "--port", "COM9"], 4, None),
+        (["scan", "--port", "COM200"], 4, None),
         (["program", folder / "missing.hex", "--port", "COM1"], 3, None),
         (["program", vln_file, "--port", "COM1"], 3, 1002),
         (["scan", "--port", "COM2"], 5, None),
         (["program", qtr_file, "--port", "COM3"], 6, None),
         (["verify", qtr_file, "--port", "COM4"], 7, None),
+        (["erase", "--port", "PS/2", "--sim-ps2", "orbit-mini"], 6, None),  # CONFIGURE DEVICE
     ]
     with concurrent.futures.ThreadPoolExecutor(len(runs)) as pool:
         done = list(pool.map(lambda r: cli(folder, *r[0], "--json", status=r[1]), runs))
@@ -135,6 +137,9 @@ def case_failures(folder):
     file_result = results(done[4])[0]
     if not file_result["error_text"].startswith("This hex file is for: TWPx  Transmitter"):
         fail(f"the refusal of a transmitter's file: {file_result['error_text']!r}")
+    orbit = results(done[8])[0]
+    if orbit["device"]["name"] != "Orbit Mini" or "CONFIGURE DEVICE" not in orbit["problem"]:
+        fail(f"ERASE on an Orbit Mini: {orbit}")
     if not 3003 <= results(done[6])[0]["error_code"] <= 4006:
         fail(f"program failure: {results(done[6])[0]}")
     for dev in devices:

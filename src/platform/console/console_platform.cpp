@@ -69,8 +69,8 @@ std::string ConsoleSystem::ResolveFolder(const std::string& folder) {
     // Installed read-only: the operator's configuration folder, as the window uses it.
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
     const char* home = std::getenv("HOME");
-    fs::path config = xdg && *xdg == '/' ? fs::path(xdg)
-                                         : fs::path(home ? home : "/tmp") / ".config";
+    fs::path config =
+        xdg && *xdg == '/' ? fs::path(xdg) : fs::path(home ? home : "/tmp") / ".config";
     const fs::path own = config / "rompush";
     fs::create_directories(own, ec);
     return own.string();
