@@ -221,10 +221,18 @@ void Session::Run() {
     const auto& items = list.Items;
     const auto found = std::find(items.begin(), items.end(), entry);
     if (found == items.end()) {
-        const std::string why = serial.LastError();
+        // The port search left it out: one more attempt tells why.
+        std::string why;
+        try {
+            serial.SetCommPort(port.number);
+            serial.SetPortOpen(true);
+            serial.SetPortOpen(false);
+        } catch (const platform::PlatformError& error) {
+            why = error.what();
+        }
         Fail(r, kExitPort,
-             port.name + " (" + port.devicePath + ") is not available" +
-                 (why.empty() ? std::string() : ": " + why));
+             "COMM port not available: " +
+                 (why.empty() ? port.name + " (" + port.devicePath + ")" : why));
         return;
     }
     list.SetListIndex(static_cast<int>(found - items.begin()));
