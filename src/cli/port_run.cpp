@@ -230,6 +230,10 @@ void Session::Run() {
         } catch (const platform::PlatformError& error) {
             why = error.what();
         }
+        if (why.empty() && port.number > g.port.MaxComPorts) {
+            why = port.name + " is beyond the " + std::to_string(g.port.MaxComPorts) +
+                  " ports searched (MAX COM PORTS in the window's COM PORT dialog)";
+        }
         Fail(r, kExitPort,
              "COMM port not available: " +
                  (why.empty() ? port.name + " (" + port.devicePath + ")" : why));
