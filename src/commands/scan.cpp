@@ -88,6 +88,7 @@ void ScanCommand() {
     if (form.btnPROGRAM.Enabled)
         form.SetFocus(form.btnPROGRAM);
 
+    g.result.ScanErrorCode = g.result.ErrorCode;
     if (!ps2) {
         // The probes for the serial-menu products come with their operations; the port is
         // left open at 115200 baud as the products expect.

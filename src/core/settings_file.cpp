@@ -107,7 +107,19 @@ void CheckINI(std::string& nameOut, std::string& pathOut) {
 
 void WriteINI() {
     TraceScope trace("WriteINI()");
+    if (!g.files.SaveLastUsed) {
+        TraceLine("--    WriteINI = settings file left alone");
+        return;
+    }
     const std::string entry = g.dev.DevLetter + " " + EntryPath();
+    // Another copy of the program may be rewriting the file at this moment: the whole read and
+    // rewrite is done while holding it.
+    auto& system = *platform::Current().system;
+    system.HoldSettings(true);
+    struct Release {
+        platform::System& system;
+        ~Release() { system.HoldSettings(false); }
+    } release{system};
 
     std::vector<std::string> slots;
     std::vector<std::string> lines;

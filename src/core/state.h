@@ -97,6 +97,9 @@ struct FileState {
     std::string CfxFileName, CfxFilePath, CfxLastUsedName, CfxLastUsedPath;
     std::string KvtFileName, KvtFilePath, KvtLastUsedName, KvtLastUsedPath;
     bool HexFileRead = false;  // the last checked file could be read
+    // False when a front end was asked to leave the settings file alone (rompush-cli
+    // --no-save): a good PROGRAM then records no last-used file.
+    bool SaveLastUsed = true;
 };
 
 struct HexState {
@@ -112,6 +115,9 @@ struct ResultState {
     std::int16_t ErrorCode = 0;
     bool ProgramVerifyOk = false;
     bool ProgramMode = false;
+    // The code SCAN ended with before it cleared ErrorCode (0: a device answered), for a front
+    // end that reports why nothing was found.
+    std::int16_t ScanErrorCode = 0;
 };
 
 struct FormState {

@@ -199,6 +199,10 @@ class System {
     virtual std::vector<std::string> DataFolders() const = 0;
     // Creates and holds a named mutex; a second copy of the program still runs.
     virtual void CreateNamedMutex(const std::string& name) = 0;
+    // Holds the program folder's settings file for one read-and-rewrite against other copies
+    // of the program (several terminal runs at once, or one beside the window), so that no
+    // copy's entry is lost; released with false. The default holds nothing.
+    virtual void HoldSettings(bool hold) { (void)hold; }
 };
 
 // The desktop's viewer of the HTML help files.

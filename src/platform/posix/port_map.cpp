@@ -89,7 +89,18 @@ std::map<int, std::string> PortMap::MapEntries() const {
     return entries;
 }
 
+void PortMap::PinOnly(int number, std::string devicePath) {
+    pinned_ = true;
+    pinnedNumber_ = number;
+    pinnedPath_ = std::move(devicePath);
+}
+
 std::map<int, std::string> PortMap::Ports() const {
+    if (pinned_) {
+        if (pinnedNumber_ == 0)
+            return {};
+        return {{pinnedNumber_, pinnedPath_}};
+    }
     std::map<int, std::string> ports = MapEntries();
     std::vector<std::string> named;
     for (const auto& entry : ports)

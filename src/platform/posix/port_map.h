@@ -24,6 +24,10 @@ class PortMap {
     // The device of COM<number>, "" when there is none.
     std::string DevicePath(int number) const;
     std::string MapFolder() const;
+    // From now on only COM<number> exists, and it is that device (number 0: no port at all): a
+    // front end that serves one port leaves every other port alone, as another copy of the
+    // program may be using it.
+    void PinOnly(int number, std::string devicePath);
 
     // The machine's check: TIOCGSERIAL reports a port type other than "unknown". A device that
     // cannot be opened for the check is judged by its sysfs entry.
@@ -35,6 +39,9 @@ class PortMap {
     std::string programFolder_;
     std::string deviceRoot_;
     UartCheck uartCheck_;
+    bool pinned_ = false;
+    int pinnedNumber_ = 0;
+    std::string pinnedPath_;
     // A ttyS device's UART does not come and go: each is checked once.
     mutable std::map<std::string, bool> uartKnown_;
 };

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/folder_lock.h"
 
 class QString;
 class QWidget;
@@ -142,9 +143,17 @@ class QtSystem : public System {
     std::string HomeFolder() const override;
     std::vector<std::string> DataFolders() const override;
     void CreateNamedMutex(const std::string& name) override;
+    void HoldSettings(bool hold) override {
+        if (hold) {
+            settingsLock_.Hold(programFolder_);
+        } else {
+            settingsLock_.Release();
+        }
+    }
 
   private:
     std::string programFolder_;
+    posix::FolderLock settingsLock_;
 };
 
 }  // namespace rompush::platform::qt

@@ -1,0 +1,525 @@
+#include "cli/port_run.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+#include "cli/console_view.h"
+#include "core/main_loop.h"
+#include "core/state.h"
+#include "core/trace.h"
+#include "platform/console/console_platform.h"
+#include "platform/posix/keyboard_ports.h"
+#include "platform/posix/poll_loop.h"
+#include "platform/posix/port_map.h"
+#include "platform/posix/serial_port.h"
+#include "platform/posix/steady_clock.h"
+#include "platform/sim/sim_platform.h"
+#include "ui/frm_com_parameters.h"
+#include "ui/main_window.h"
+
+namespace rompush::cli {
+
+namespace fs = std::filesystem;
+using platform::console::ConsoleSystem;
+
+namespace {
+
+// Command passes a command may chain through (PROGRAM, VERIFY or SCAN, and a spare).
+constexpr int kMaxChainedPasses = 8;
+
+std::string Upper(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string Canonical(const std::string& path) {
+    std::error_code ec;
+    const fs::path real = fs::weakly_canonical(path, ec);
+    return ec ? path : real.string();
+}
+
+// The COM parameter options and the dialog lists they choose in.
+struct ComOption {
+    const char* name;
+    const std::optional<std::string> Options::*value;
+    ui::ComboBox ui::FrmComParameters::*list;
+    std::uint8_t PortState::*saved;
+};
+const ComOption kComOptions[] = {
+    {"--baud", &Options::baud, &ui::FrmComParameters::cboBaud, &PortState::SavedBaudIndex},
+    {"--data-bits", &Options::dataBits, &ui::FrmComParameters::cboDataBits,
+     &PortState::SavedDataBitsIndex},
+    {"--parity", &Options::parity, &ui::FrmComParameters::cboParity, &PortState::SavedParityIndex},
+    {"--stop-bits", &Options::stopBits, &ui::FrmComParameters::cboStopBits,
+     &PortState::SavedStopBitsIndex},
+    {"--flow", &Options::flow, &ui::FrmComParameters::cboFlowControl, &PortState::SavedFlowIndex}};
+
+// The list position of an option's value, -1 when the list has no such entry.
+int PositionIn(const ui::ComboBox& list, const std::string& value) {
+    for (int k = 0; k < list.ListCount(); ++k) {
+        if (Upper(list.Items[static_cast<std::size_t>(k)]) == Upper(value))
+            return k;
+    }
+    return -1;
+}
+
+// The operator's COM parameters become the saved ones, as OK in the COM PORT dialog makes them.
+void ApplyComOptions(const Options& o) {
+    auto& dialog = frmComParameters();
+    for (const ComOption& option : kComOptions) {
+        if (const auto& value = o.*option.value) {
+            g.port.*option.saved =
+                static_cast<std::uint8_t>(PositionIn(dialog.*option.list, *value));
+        }
+    }
+}
+
+// Presses a button: the command runs, and the commands it chains to after it.
+void RunCommand(std::uint8_t code, ConsoleView& view) {
+    view.BeginCommand();
+    g.cmd.UiCommand = code;
+    for (int pass = 0; pass < kMaxChainedPasses && g.cmd.UiCommand != 0; ++pass)
+        CommandLoopPass();
+    view.Render();
+}
+
+std::string PanelText(std::size_t panel) {
+    const auto& panels = frmUI().StatusBar1.Panels;
+    return panel <= panels.size() ? panels[panel - 1].Text : std::string();
+}
+
+void TakeDevice(Result& r) {
+    r.deviceName = g.dev.DevDisplayName.empty() ? PanelText(2) : g.dev.DevDisplayName;
+    r.deviceId = g.dev.DevIdName;
+    r.deviceLetter = g.dev.DevLetter == " " ? "" : g.dev.DevLetter;
+    r.revision = PanelText(3);
+    r.bootloader = PanelText(4);
+}
+
+std::string DeviceLine(const Result& r) {
+    std::string line = "Device: " + r.deviceName;
+    for (const std::string* part : {&r.revision, &r.bootloader}) {
+        if (!part->empty())
+            line += ", " + *part;
+    }
+    return line;
+}
+
+void Fail(Result& r, int status, const std::string& problem, int code = 0,
+          const std::string& text = "") {
+    r.exitStatus = status;
+    r.problem = problem;
+    r.errorCode = code;
+    r.errorText = PlainText(text);
+}
+
+// The failure the window showed for the command just run.
+void FailFromWindow(Result& r, const ConsoleView& view, int fallback, const std::string& what) {
+    const int code = g.result.ErrorCode != 0 ? g.result.ErrorCode : view.ErrorCode();
+    std::string problem = what;
+    if (code != 0)
+        problem += " (ERROR CODE: " + std::to_string(code) + ")";
+    Fail(r, ExitStatusOfError(code, fallback), problem, code,
+         view.ErrorText().empty() ? ui::ErrorText(code) : view.ErrorText());
+}
+
+// The questions of this run that --yes would have answered.
+std::string RefusedQuestions(const platform::console::ConsoleDialogs& dialogs) {
+    if (dialogs.Refused().empty())
+        return "";
+    return "the question \"" + dialogs.Refused().back() +
+           "\" was answered No (give --yes to answer Yes)";
+}
+
+// The serial-menu products' information view waits for Cancel: a terminal run presses it, as
+// those products are served by the window.
+void CancelMenuView(ConsoleView& view) {
+    auto& f = frmUI();
+    if (!f.btnCANCEL.Visible || !f.btnCANCEL.Enabled || g.cmd.ContinueFlag || !f.btnCANCEL.MouseUp)
+        return;
+    view.Line(f.txtSwtDetected.Text +
+              " Serial-menu products are served by the window; "
+              "pressing Cancel.");
+    f.btnCANCEL.MouseUp();
+}
+
+const char* ButtonName(Command command) {
+    switch (command) {
+        case Command::Program:
+            return "PROGRAM";
+        case Command::Verify:
+            return "VERIFY";
+        default:
+            return "ERASE";
+    }
+}
+
+// The window's button for the command is usable now.
+bool ButtonUsable(Command command) {
+    auto& f = frmUI();
+    switch (command) {
+        case Command::Program:
+            return f.btnPROGRAM.Enabled;
+        case Command::Verify:
+            return f.btnVERIFY.Enabled && f.btnVERIFY.Visible;
+        default:
+            return f.btnERASE.Enabled && f.btnERASE.Caption == "ERASE";
+    }
+}
+
+int StatusOf(Command command) {
+    return command == Command::Verify ? kExitVerify : kExitProgram;
+}
+
+// What the window shows when the command has done its job.
+const char* SuccessText(Command command) {
+    switch (command) {
+        case Command::Program:
+            return "Program and Verify OK";
+        case Command::Verify:
+            return "Verify OK";
+        default:
+            return "ERASE OK";
+    }
+}
+
+struct Session {
+    const Options& o;
+    Result& r;
+    ConsoleView& view;
+    platform::console::ConsoleDialogs& dialogs;
+    platform::posix::PosixSerialPort& serial;
+    const PortChoice& port;
+
+    void Run();
+};
+
+void Session::Run() {
+    WireMainWindowHandlers();
+    StartUp();
+    if (!o.trace.empty()) {
+        if (OpenTraceFile(o.trace)) {
+            g.trace.TraceOn = true;
+            TraceRaw(std::string("RomPush Ver ") + kVersion);
+            TraceRaw("");
+        } else {
+            view.Line("The trace file cannot be opened: " + o.trace);
+        }
+    }
+    g.files.SaveLastUsed = !o.noSave;
+
+    // The operator picks the port in the port list.
+    auto& list = frmUI().cboPORT;
+    const std::string entry = port.number == kPs2PortNumber ? "PS/2" : std::to_string(port.number);
+    const auto& items = list.Items;
+    const auto found = std::find(items.begin(), items.end(), entry);
+    if (found == items.end()) {
+        // The port search left it out: one more attempt tells why.
+        std::string why;
+        try {
+            serial.SetCommPort(port.number);
+            serial.SetPortOpen(true);
+            serial.SetPortOpen(false);
+        } catch (const platform::PlatformError& error) {
+            why = error.what();
+        }
+        if (why.empty() && port.number > g.port.MaxComPorts) {
+            why = port.name + " is beyond the " + std::to_string(g.port.MaxComPorts) +
+                  " ports searched (MAX COM PORTS in the window's COM PORT dialog)";
+        }
+        Fail(r, kExitPort,
+             "COMM port not available: " +
+                 (why.empty() ? port.name + " (" + port.devicePath + ")" : why));
+        return;
+    }
+    list.SetListIndex(static_cast<int>(found - items.begin()));
+    ApplyComOptions(o);
+    if (g.result.ErrorCode == 1) {
+        Fail(r, kExitPort, port.name + ": COMM port not available", 1);
+        return;
+    }
+
+    RunCommand(uicmdSCAN, view);
+    TakeDevice(r);
+    if (!g.dev.DeviceFound) {
+        const bool portFailed = view.Shown("COMM port not available");
+        const int code = g.result.ScanErrorCode;
+        std::string problem = view.Shown("TARN Product Not Found") ? "TARN Product Not Found"
+                                                                   : "no device identified";
+        if (portFailed)
+            problem = "COMM port not available";
+        if (code != 0)
+            problem += " (ERROR CODE: " + std::to_string(code) + ")";
+        // Code 1 here: nothing answered on a port that opened.
+        const int status = portFailed  ? kExitPort
+                           : code == 1 ? kExitIdentification
+                                       : ExitStatusOfError(code, kExitIdentification);
+        Fail(r, status, problem, code,
+             view.ErrorText().empty() ? ui::ErrorText(code) : view.ErrorText());
+        return;
+    }
+    view.Line(DeviceLine(r));
+    if (g.result.ScanErrorCode != 0) {
+        // Found, but refused on the way (a configuration that could not be read).
+        FailFromWindow(r, view, kExitIdentification, "SCAN failed");
+        return;
+    }
+    if (o.command == Command::Scan) {
+        r.exitStatus = kExitOk;
+        return;
+    }
+
+    if (!o.file.empty()) {
+        RunCommand(uicmdHEXFILE, view);
+        if (g.result.ErrorCode != 0 || !g.files.HexFileRead) {
+            FailFromWindow(r, view, kExitFile, "the HEX file was refused");
+            return;
+        }
+    }
+    if (!ButtonUsable(o.command)) {
+        Fail(r, StatusOf(o.command),
+             std::string(ButtonName(o.command)) + " is not available for the " + r.deviceName +
+                 (o.command == Command::Erase && frmUI().btnERASE.Caption != "ERASE"
+                      ? " (its button is " + frmUI().btnERASE.Caption + ": use the window)"
+                      : ""));
+        return;
+    }
+    const std::uint8_t code = o.command == Command::Program  ? uicmdPROGRAM
+                              : o.command == Command::Verify ? uicmdVERIFY
+                                                             : uicmdERASE;
+    RunCommand(code, view);
+    TakeDevice(r);
+    if (g.result.ErrorCode == 0 && view.Shown(SuccessText(o.command))) {
+        r.exitStatus = kExitOk;
+        return;
+    }
+    const std::string refused = RefusedQuestions(dialogs);
+    if (g.result.ErrorCode == 0 && view.ErrorCode() == 0 && !refused.empty()) {
+        Fail(r, StatusOf(o.command), std::string(ButtonName(o.command)) + " stopped: " + refused);
+        return;
+    }
+    FailFromWindow(r, view, StatusOf(o.command), std::string(ButtonName(o.command)) + " failed");
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+std::int64_t SteadyMicroseconds() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+std::unique_ptr<platform::KeyboardPorts> MakeKeyboard(const Options& o) {
+    if (auto model = sim::KvmModelByName(o.simPs2); model && !o.simPs2.empty()) {
+        auto simulated = std::make_unique<platform::sim::SimKeyboardPorts>(
+            SteadyMicroseconds, [] { platform::posix::PauseMicroseconds(20); });
+        simulated->AttachDevice(*model);
+        return simulated;
+    }
+    return std::make_unique<platform::posix::PosixKeyboardPorts>();
+}
+
+}  // namespace
+
+PortChoice ResolvePort(const std::string& given, const std::string& programFolder) {
+    PortChoice choice;
+    const std::string upper = Upper(given);
+    if (upper == "PS/2" || upper == "PS2") {
+        choice.number = kPs2PortNumber;
+        choice.name = "PS/2";
+        return choice;
+    }
+    const platform::posix::PortMap map(programFolder);
+    if (upper.rfind("COM", 0) == 0 && upper.size() > 3 &&
+        std::all_of(upper.begin() + 3, upper.end(), [](char c) { return std::isdigit(c); })) {
+        const int number = upper.size() <= 6 ? std::stoi(upper.substr(3)) : 0;
+        choice.number = number;
+        choice.name = "COM" + std::to_string(number);
+        if (number < 1 || number > 255) {
+            choice.problem = given + ": COM ports are numbered 1 to 255";
+        } else {
+            choice.devicePath = map.DevicePath(number);
+            if (choice.devicePath.empty())
+                choice.problem = choice.name + " names no serial device (see rompush-cli ports)";
+        }
+        return choice;
+    }
+    if (given.empty() || given[0] != '/') {
+        choice.problem = "not a port: \"" + given + "\" (give COM<n>, a device path or PS/2)";
+        return choice;
+    }
+    // A device path: the number the port list gives it, or else the first number free.
+    const auto ports = map.Ports();
+    const std::string wanted = Canonical(given);
+    for (const auto& [number, path] : ports) {
+        if (Canonical(path) == wanted)
+            choice.number = number;
+    }
+    if (choice.number == 0) {
+        choice.number = 1;
+        while (ports.count(choice.number))
+            ++choice.number;
+    }
+    choice.name = "COM" + std::to_string(choice.number);
+    choice.devicePath = given;
+    if (choice.number > 255)
+        choice.problem = given + ": no COM number is free for it";
+    return choice;
+}
+
+std::string CheckOptionValues(const Options& o) {
+    auto& dialog = frmComParameters();
+    for (const ComOption& option : kComOptions) {
+        const auto& value = o.*option.value;
+        if (!value || PositionIn(dialog.*option.list, *value) >= 0)
+            continue;
+        std::string choices;
+        for (const std::string& item : (dialog.*option.list).Items)
+            choices += (choices.empty() ? "" : ", ") + item;
+        return std::string(option.name) + " " + *value + ": choose one of " + choices;
+    }
+    if (!o.simPs2.empty() && !sim::KvmModelByName(o.simPs2))
+        return "--sim-ps2 " + o.simPs2 + ": choose monolink, orbit-tiny, orbit-mini or prisma";
+    std::vector<std::string> seen;
+    for (const std::string& port : o.ports) {
+        const std::string upper = Upper(port);
+        if (std::find(seen.begin(), seen.end(), upper) != seen.end())
+            return "--port " + port + " is given twice";
+        seen.push_back(upper);
+    }
+    return "";
+}
+
+Result RunPort(const Options& o, const std::string& given) {
+    const auto start = std::chrono::steady_clock::now();
+    Result r;
+    r.port = given;
+    r.command = o.commandName;
+    std::error_code ec;
+    if (!o.file.empty())
+        r.file = fs::absolute(o.file, ec).string();
+
+    std::FILE* human = o.json ? stderr : stdout;
+    const bool terminal = ::isatty(::fileno(human)) == 1 && o.label.empty();
+    ConsoleView view(human, terminal, o.label.empty() ? "" : o.label + ": ");
+
+    const std::string folder = ConsoleSystem::ResolveFolder(o.folder);
+    const PortChoice port = ResolvePort(given, folder);
+    r.portName = port.name;
+    r.devicePath = port.devicePath;
+    if (!port.problem.empty()) {
+        Fail(r, kExitPort, port.problem);
+    } else if (!r.file.empty() && !fs::is_regular_file(r.file, ec)) {
+        // Nothing is opened for a file that is not there.
+        Fail(r, kExitFile, o.file + ": no such file");
+    } else {
+        namespace posix = platform::posix;
+        posix::SteadyClock clock;
+        posix::PortMap map(folder);
+        map.PinOnly(port.number == kPs2PortNumber ? 0 : port.number, port.devicePath);
+        posix::PosixSerialPort serial(std::move(map));
+        posix::PollTimer timer(clock);
+        posix::PollEventLoop loop(timer, &serial);
+        platform::console::ConsoleEventLoop events(loop, [&view] {
+            view.Render();
+            CancelMenuView(view);
+        });
+        platform::console::ConsoleDialogs dialogs(
+            o.yes, r.file, [&view](const std::string& title, const std::string& text) {
+                view.Notice(title, text);
+            });
+        platform::console::ConsoleDesktop desktop;
+        ConsoleSystem system(folder);
+        const auto keyboard = MakeKeyboard(o);
+        platform::Install({.serial = &serial,
+                           .timer = &timer,
+                           .clock = &clock,
+                           .events = &events,
+                           .dialogs = &dialogs,
+                           .desktop = &desktop,
+                           .system = &system,
+                           .keyboard = keyboard.get()});
+        try {
+            Session{o, r, view, dialogs, serial, port}.Run();
+        } catch (const platform::ProgramEnded&) {
+            const std::string refused = RefusedQuestions(dialogs);
+            Fail(r, o.command == Command::Scan ? kExitIdentification : StatusOf(o.command),
+                 "the run was ended" + (refused.empty() ? std::string() : ": " + refused));
+        }
+        r.status = frmUI().lblPASS.Caption;
+        if (r.status.empty() && !view.ShownTexts().empty()) {
+            const auto& shown = view.ShownTexts();
+            const auto last = std::find_if(shown.rbegin(), shown.rend(),
+                                           [](const std::string& t) { return !t.empty(); });
+            if (last != shown.rend())
+                r.status = *last;
+        }
+        // The keyboard controller is given back and the port closed before the platform goes.
+        try {
+            Form_Unload();
+        } catch (const platform::ProgramEnded&) {
+        }
+        platform::Install({});
+    }
+    r.seconds = SecondsSince(start);
+    return r;
+}
+
+int ListPorts(const Options& o) {
+    namespace posix = platform::posix;
+    const std::string folder = ConsoleSystem::ResolveFolder(o.folder);
+    posix::SteadyClock clock;
+    posix::PosixSerialPort serial{posix::PortMap(folder)};
+    posix::PollTimer timer(clock);
+    posix::PollEventLoop events(timer, &serial);
+    platform::console::ConsoleDialogs dialogs(
+        false, "", [](const std::string& title, const std::string& text) {
+            std::fprintf(stderr, "%s: %s\n", title.c_str(), PlainText(text).c_str());
+        });
+    platform::console::ConsoleDesktop desktop;
+    ConsoleSystem system(folder);
+    const auto keyboard = MakeKeyboard(o);
+    platform::Install({.serial = &serial,
+                       .timer = &timer,
+                       .clock = &clock,
+                       .events = &events,
+                       .dialogs = &dialogs,
+                       .desktop = &desktop,
+                       .system = &system,
+                       .keyboard = keyboard.get()});
+    WireMainWindowHandlers();
+    StartUp();
+    const auto& entries = frmUI().cboPORT.Items;
+    for (const std::string& entry : entries) {
+        if (entry == "PS/2") {
+            std::printf("%-7s keyboard port%s\n", "PS/2",
+                        o.simPs2.empty() ? "" : (" (simulated " + o.simPs2 + ")").c_str());
+        } else {
+            const int number = std::stoi(entry);
+            std::printf("COM%-4d %s\n", number, serial.DevicePath(number).c_str());
+        }
+    }
+    for (const auto& [number, path] : posix::PortMap(folder).Ports()) {
+        if (std::find(entries.begin(), entries.end(), std::to_string(number)) != entries.end())
+            continue;
+        std::printf("COM%-4d %s  (%s)\n", number, path.c_str(),
+                    number > g.port.MaxComPorts ? "beyond the search limit" : "not available");
+    }
+    try {
+        Form_Unload();
+    } catch (const platform::ProgramEnded&) {
+    }
+    platform::Install({});
+    return kExitOk;
+}
+
+}  // namespace rompush::cli

@@ -1,0 +1,113 @@
+#include "platform/console/console_platform.h"
+
+#include <fcntl.h>
+#include <semaphore.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+namespace rompush::platform::console {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Plain(const std::string& text) {
+    std::string out;
+    for (std::size_t k = 0; k < text.size(); ++k) {
+        if (text[k] == '\r') {
+            if (k + 1 < text.size() && text[k + 1] == '\n')
+                ++k;
+            out += '\n';
+        } else {
+            out += text[k];
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+int ConsoleDialogs::MsgBox(const std::string& prompt, int style, const std::string& title) {
+    notice_(title, Plain(prompt));
+    switch (style & 7) {
+        case mb::kYesNo:
+            if (assumeYes_)
+                return mb::kAnswerYes;
+            refused_.push_back(Plain(prompt));
+            return mb::kAnswerNo;
+        case mb::kOkCancel:
+            if (assumeYes_)
+                return mb::kAnswerOk;
+            refused_.push_back(Plain(prompt));
+            return mb::kAnswerCancel;
+        case mb::kRetryCancel:
+            // A fault that needs someone at the machine: a terminal run gives up rather than
+            // retry for ever.
+            refused_.push_back(Plain(prompt));
+            return mb::kAnswerCancel;
+        default:
+            return mb::kAnswerOk;  // a notice: it has only the one button
+    }
+}
+
+std::string ConsoleDialogs::ShowOpen(const FileDialogRequest& request) {
+    return fileToOpen_.empty() ? request.fileName : fileToOpen_;
+}
+
+std::string ConsoleSystem::ResolveFolder(const std::string& folder) {
+    std::error_code ec;
+    if (!folder.empty()) {
+        fs::create_directories(folder, ec);
+        return fs::absolute(folder, ec).string();
+    }
+    const fs::path beside = fs::read_symlink("/proc/self/exe", ec).parent_path();
+    if (!ec && !beside.empty() && ::access(beside.c_str(), W_OK) == 0)
+        return beside.string();
+    // Installed read-only: the operator's configuration folder, as the window uses it.
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    const char* home = std::getenv("HOME");
+    fs::path config =
+        xdg && *xdg == '/' ? fs::path(xdg) : fs::path(home ? home : "/tmp") / ".config";
+    const fs::path own = config / "rompush";
+    fs::create_directories(own, ec);
+    return own.string();
+}
+
+ConsoleSystem::ConsoleSystem(const std::string& folder) : programFolder_(ResolveFolder(folder)) {}
+
+std::string ConsoleSystem::HomeFolder() const {
+    const char* home = std::getenv("HOME");
+    return home ? home : "/";
+}
+
+void ConsoleSystem::CreateNamedMutex(const std::string& name) {
+    // Held until the process ends, as the window holds it; several copies run side by side.
+    const std::string semName = "/" + name;
+    sem_t* held = ::sem_open(semName.c_str(), O_CREAT, 0644, 1);
+    (void)held;
+}
+
+void ConsoleSystem::HoldSettings(bool hold) {
+    if (hold) {
+        settingsLock_.Hold(programFolder_);
+    } else {
+        settingsLock_.Release();
+    }
+}
+
+void ConsoleEventLoop::DoEvents() {
+    loop_.DoEvents();
+    if (afterEvents_)
+        afterEvents_();
+}
+
+void ConsoleEventLoop::WaitForEvents(int maxMs) {
+    loop_.WaitForEvents(maxMs);
+    if (afterEvents_)
+        afterEvents_();
+}
+
+}  // namespace rompush::platform::console
