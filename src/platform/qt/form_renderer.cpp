@@ -23,6 +23,7 @@
 #include <cctype>
 
 #include "platform/qt/qt_platform.h"
+#include "platform/qt/text_box_keys.h"
 #include "ui/frm_ui.h"
 
 namespace rompush::platform::qt {
@@ -523,6 +524,8 @@ class TextBoxView : public ControlView {
         single_->setVisible(!model.MultiLine);
         multi_->setVisible(model.MultiLine);
         multiLine_ = model.MultiLine;
+        new TextBoxKeys(single_, model);
+        new TextBoxKeys(multi_, model);
 
         QObject::connect(single_, &QLineEdit::textEdited, single_, [this](const QString& text) {
             m_.Text = ToLatin1(text);
