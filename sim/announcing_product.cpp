@@ -55,8 +55,8 @@ std::shared_ptr<SerialMenuProduct> MakeAnnouncer(const std::map<std::string, std
             product->gapUs = std::atoll(value.c_str()) * 1000;
         } else if (name == "echo") {
             product->echo = value == "1";
-        } else if (name.rfind("reply.", 0) == 0 && name.size() == 7) {
-            product->replies[name[6]] = Unescape(value);
+        } else if (name.rfind("reply.", 0) == 0 && Unescape(name.substr(6)).size() == 1) {
+            product->replies[Unescape(name.substr(6))[0]] = Unescape(value);
         } else if (name == "say" || (name.size() == 4 && name.rfind("say", 0) == 0 &&
                                      name[3] >= '2' && name[3] <= '9')) {
             says[name == "say" ? "say1" : name] = Unescape(value);

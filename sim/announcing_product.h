@@ -7,7 +7,7 @@
 //   baud=N          the product's rate (115200)
 //   say=TEXT        the first burst after power-up; say2=...say9= the bursts after it
 //   after=MS        from power-up to the first burst (100); gap=MS between bursts (1500)
-//   reply.K=TEXT    said when the key K is heard ("reply.?=KCR", "reply.3=Waiting for file")
+//   reply.K=TEXT    said when the key K is heard ("reply.?=KCR", "reply.\r=Waiting for file")
 //   echo=1          every key heard is sent back
 // Texts take the escapes \r, \n, \\ and \xHH.
 #pragma once

@@ -331,8 +331,8 @@ void RestoreInfoLayout() {
 
 void ShowSerialConsole() {
     auto& form = frmUI();
-    form.btnShowDiagnostic.Visible = false;
     RestoreInfoLayout();
+    form.btnShowDiagnostic.Visible = false;
     form.txtInfo.Visible = false;
     form.txtNote.Visible = false;
     form.txtSwtDetected.Visible = false;
@@ -354,8 +354,17 @@ void ShowSerialConsole() {
 }
 
 void btnShowDiagnostic_MouseUp() {
+    // The PROGRAM row lies under the console's buttons: it is out of sight while the console
+    // is open and as it was afterwards.
+    auto& form = frmUI();
+    const bool rowShown = form.fraPROGRAM.Visible;
+    const bool buttonShown = form.btnPROGRAM.Visible;
     ShowSerialConsole();
+    form.fraPROGRAM.Visible = false;
+    form.btnPROGRAM.Visible = false;
     SerialConsoleLoop();
+    form.fraPROGRAM.Visible = rowShown || form.fraPROGRAM.Visible;
+    form.btnPROGRAM.Visible = buttonShown || form.btnPROGRAM.Visible;
 }
 
 void SerialConsoleLoop() {

@@ -963,8 +963,13 @@ void FormView::Sync() {
         if (width_ > 0 && height_ > 0)
             setFixedSize(Px(width_), Px(height_));
     }
+    // Hiding the control that has the focus moves it on to another: the control the program
+    // gave the focus still gets it.
+    ui::Control* const wanted = form_.Focused;
     for (auto& view : views_)
         view->Sync();
+    if (wanted != focused_)
+        form_.Focused = wanted;
     if (resized && (width_ <= 0 || height_ <= 0)) {
         const QRect used = childrenRect();
         setFixedSize(used.right() + 8, used.bottom() + 8);
