@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/posix/program_folder.h"
+
 namespace rompush::platform::console {
 
 namespace fs = std::filesystem;
@@ -63,20 +65,14 @@ std::string ConsoleSystem::ResolveFolder(const std::string& folder) {
         fs::create_directories(folder, ec);
         return fs::absolute(folder, ec).string();
     }
-    const fs::path beside = fs::read_symlink("/proc/self/exe", ec).parent_path();
-    if (!ec && !beside.empty() && ::access(beside.c_str(), W_OK) == 0)
-        return beside.string();
-    // Installed read-only: the operator's configuration folder, as the window uses it.
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    const char* home = std::getenv("HOME");
-    fs::path config =
-        xdg && *xdg == '/' ? fs::path(xdg) : fs::path(home ? home : "/tmp") / ".config";
-    const fs::path own = config / "rompush";
-    fs::create_directories(own, ec);
-    return own.string();
+    return posix::ProgramFolderFor(posix::ExecutableFolder());
 }
 
 ConsoleSystem::ConsoleSystem(const std::string& folder) : programFolder_(ResolveFolder(folder)) {}
+
+std::vector<std::string> ConsoleSystem::DataFolders() const {
+    return posix::DataFoldersFor(posix::ExecutableFolder());
+}
 
 std::string ConsoleSystem::HomeFolder() const {
     const char* home = std::getenv("HOME");

@@ -59,6 +59,7 @@ class ConsoleSystem : public System {
     // otherwise $XDG_CONFIG_HOME/rompush), so both share the settings file and port map.
     explicit ConsoleSystem(const std::string& folder);
     std::string ProgramFolder() const override { return programFolder_; }
+    std::vector<std::string> DataFolders() const override;
     std::string HomeFolder() const override;
     void CreateNamedMutex(const std::string& name) override;
     void HoldSettings(bool hold) override;

@@ -22,6 +22,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/posix/program_folder.h"
+
 namespace rompush::platform::qt {
 
 QString FromLatin1(const std::string& text) {
@@ -414,30 +416,11 @@ void QtDesktop::SetMousePointer(MousePointer pointer) {
 // ---------------------------------------------------------------------------------------------
 // Operating system
 
-QtSystem::QtSystem() {
-    const QString beside = QCoreApplication::applicationDirPath();
-    // An installed copy (its files in <prefix>/share/rompush) never writes beside itself, even
-    // when it may: run as root, the settings and the port map would land in /usr/bin.
-    const bool installed =
-        !beside.isEmpty() && QDir(beside).exists(QStringLiteral("../share/rompush"));
-    if (!beside.isEmpty() && !installed &&
-        ::access(QFile::encodeName(beside).constData(), W_OK) == 0) {
-        programFolder_ = ToPath(beside);
-        return;
-    }
-    // Installed, or read-only: the operator's configuration folder.
-    QString config = QFile::decodeName(qgetenv("XDG_CONFIG_HOME"));
-    if (config.isEmpty() || !QDir::isAbsolutePath(config))
-        config = QDir::homePath() + "/.config";
-    const QString folder = config + QStringLiteral("/rompush");
-    QDir().mkpath(folder);
-    programFolder_ = ToPath(folder);
-}
+QtSystem::QtSystem()
+    : programFolder_(posix::ProgramFolderFor(ToPath(QCoreApplication::applicationDirPath()))) {}
 
 std::vector<std::string> ProgramDataFolders() {
-    const QDir beside(QCoreApplication::applicationDirPath());
-    return {ToPath(beside.path()),
-            ToPath(QDir::cleanPath(beside.filePath(QStringLiteral("../share/rompush"))))};
+    return posix::DataFoldersFor(ToPath(QCoreApplication::applicationDirPath()));
 }
 
 std::vector<std::string> QtSystem::DataFolders() const {
