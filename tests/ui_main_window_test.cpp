@@ -489,8 +489,8 @@ TEST_F(MainWindowTest, MeridanMainFollowsItsBoardsAndItsLastUsedFile) {
     EXPECT_EQ(f.btnHEXFILE.Caption, "fw.hex");
     EXPECT_EQ(f.Focused, &f.optMAIN);
 
-    g.menus.meridan.SendMainAllowed = true;
-    g.menus.meridan.UsbCount = 2;
+    g.menus.meridan.MultiController = true;
+    g.menus.meridan.MenuOption[kMeridanUsbReceiveOption] = 4;
     g.menus.meridan.UsbPresent = true;
     const std::string last = RememberFile("X", "main_last.hex");
     ButtonEnabler();
@@ -500,7 +500,7 @@ TEST_F(MainWindowTest, MeridanMainFollowsItsBoardsAndItsLastUsedFile) {
     EXPECT_EQ(g.files.LastUsedName, "main_last.hex");
 
     g.menus.meridan = {};
-    g.menus.meridan.QrxCount = 3;
+    g.menus.meridan.MenuOption[kMeridanQrxReceiveOption] = 5;
     g.menus.meridan.QrxPresent = true;
     ButtonEnabler();
     EXPECT_EQ(EnabledButtons(), "011111011");

@@ -4,5 +4,6 @@ namespace rompush {
 
 // Placeholder until the product's operations are built.
 void MeridanDetect() {}
+void ReadMenuOptions() {}
 
 }  // namespace rompush
