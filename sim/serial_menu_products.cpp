@@ -3,6 +3,8 @@
 #include <functional>
 #include <utility>
 
+#include "sim/meridan_product.h"
+
 namespace rompush::sim {
 
 namespace {
@@ -11,7 +13,15 @@ using Maker = std::function<std::shared_ptr<SerialMenuProduct>(
 
 // One entry per simulated product.
 const std::vector<std::pair<std::string, Maker>>& Makers() {
-    static const std::vector<std::pair<std::string, Maker>> makers = {};
+    static const std::vector<std::pair<std::string, Maker>> makers = {
+        {"meridan",
+         [](const auto& options, std::string& error) -> std::shared_ptr<SerialMenuProduct> {
+             MeridanOptions parsed;
+             if (!ParseMeridanOptions(options, parsed, error))
+                 return nullptr;
+             return std::make_shared<MeridanProduct>(parsed);
+         }},
+    };
     return makers;
 }
 }  // namespace

@@ -9,6 +9,7 @@
 #include "core/state.h"
 #include "core/text.h"
 #include "core/trace.h"
+#include "menus/meridan.h"
 #include "menus/serial_banner.h"
 #include "platform/platform.h"
 #include "ps2/kb_controller.h"
@@ -356,6 +357,9 @@ void WireMainWindowHandlers() {
     form.btnDefaults.MouseUp = btnDefaults_MouseUp;
     form.btnStartCpu.MouseUp = btnStartCpu_MouseUp;
     form.btnCANCEL.MouseUp = btnCANCEL_MouseUp;
+    form.optMAIN.Click = optMAIN_Click;
+    form.optUSB.Click = optUSB_Click;
+    form.optQRX.Click = optQRX_Click;
     form.btnCommPort.MouseUp = btnCommPort_MouseUp;
     form.cboPORT.Click = cboPORT_Click;
     form.cboPORT.LostFocus = cboPORT_LostFocus;

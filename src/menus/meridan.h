@@ -11,4 +11,24 @@ void MeridanDetect();
 // g.menus.meridan (MenuOption, ExitOption, UsbPresent, QrxPresent).
 void ReadMenuOptions();
 
+// Re-labels the main window's buttons for the Meridan.
+void MeridanUI();
+
+// The firmware target options of the main window.
+void optMAIN_Click();
+void optUSB_Click();
+void optQRX_Click();
+
+// The Meridan's command loop: runs the operations the buttons post until the Meridan has
+// restarted (or must be left).
+void MeridanMenu();
+
+// The operations of the Meridan's buttons.
+void MeridanSelectFile();
+void MeridanLastUsed();
+void MeridanCopyFirmware();
+void MeridanLoadDefaults();
+void MeridanProgram();
+void MeridanRestart();
+
 }  // namespace rompush
