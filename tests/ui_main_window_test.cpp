@@ -336,9 +336,10 @@ TEST_F(MainWindowTest, CodeZeroRestoresTheRowsForTheFileTheDeviceAndTheMode) {
          "Load and send QRX firmware to all transmitters.", "PROGRAM QRX"},
         {"USB", restartMeridan, meridanFile, kEraseText, kVerifyText,
          "Program and verify the USB memory in Meridan from the selected hex file.", "PROGRAM USB"},
-        {"MAIN", cfxBaud, meridanFile, "Send firmware from main board to other boards in Meridan.",
-         cfxSetup, "Program and verify the memory in Meridan from the selected hex file.",
-         "PROGRAM MAIN"},
+        {"MAIN", restartMeridan, meridanFile,
+         "Send firmware from main board to other boards in Meridan.",
+         "Load Meridan parameters with factory defaults.",
+         "Program and verify the memory in Meridan from the selected hex file.", "PROGRAM MAIN"},
         {"CFX", cfxBaud,
          "Press to select a file to PROGRAM the memory in Crossfield. 'Get Last Used' to load "
          "file used for last PROGRAM.",
