@@ -3,6 +3,7 @@
 #include <functional>
 #include <utility>
 
+#include "sim/announcing_product.h"
 #include "sim/meridan_product.h"
 
 namespace rompush::sim {
@@ -21,6 +22,7 @@ const std::vector<std::pair<std::string, Maker>>& Makers() {
                  return nullptr;
              return std::make_shared<MeridanProduct>(parsed);
          }},
+        {"announcer", MakeAnnouncer},
     };
     return makers;
 }
