@@ -238,6 +238,9 @@ void MeridanUI() {
         "used for last PROGRAM.";
     f.btnSCAN.Caption = "RESTART";
     f.lblSCAN.Caption = "Exit Meridan programming mode and restart Meridan.";
+    // The console button stays usable in the Meridan mode: it moves into the RESTART row,
+    // under its help text, off the PROGRAM row it covers in the information views.
+    f.btnShowDiagnostic.Move(3630, 1620, 2160, 375);
 }
 
 void optMAIN_Click() {

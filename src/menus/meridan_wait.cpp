@@ -94,6 +94,7 @@ void ShowInfoView(const std::string& detected, const std::string& info, const st
     f.txtNote.Text = note;
     f.txtNote.Font = {"MS Sans Serif", 8.25, true};
     f.txtNote.Visible = !note.empty();
+    f.btnShowDiagnostic.Move(90, 5250, 2160, 375);
     f.btnShowDiagnostic.Caption = "Show Serial Console";
     f.btnShowDiagnostic.Visible = !cancelCaption.empty();
     f.btnShowDiagnostic.Enabled = true;
