@@ -216,6 +216,29 @@ TEST_F(MeridanTest, ProgramsMainAndUsbLoadsDefaultsAndRestarts) {
     EXPECT_NE(ReadFile(PathIn("RomPush.INI")).find("S " + usb), std::string::npos);
 }
 
+TEST_F(MeridanTest, CtrlTInTheMeridanLoopTracesToDebugTxt) {
+    PowerUp();
+    Then(IsIdle, [this] {
+        sim.dialogs.AnswerNext(platform::mb::kAnswerYes);
+        sim.desktop.Press(0x11);
+        sim.desktop.Press(0x54);
+    });
+    Then([] { return true; },
+         [this] {
+             sim.desktop.Release(0x54);
+             sim.desktop.Release(0x11);
+         });
+    Then([] { return g.trace.TraceOn; }, [] {});
+    ServeAndRestart();
+    ASSERT_EQ(sim.dialogs.Messages().size(), 1u);
+    EXPECT_EQ(sim.dialogs.Messages()[0].prompt,
+              "             FOR DIAGNOSTICS ONLY  \r\n  \r\nWrite trace information to: \r\n" +
+                  PathIn("Debug.txt"));
+    EXPECT_EQ(frmUI().Caption, " RomPush Utility - TRACE FILE: Debug.txt");
+    g.trace.File->flush();
+    EXPECT_NE(ReadFile(PathIn("Debug.txt")).find("MeridanRestart()"), std::string::npos);
+}
+
 // What the menu and the power-on text say decides the targets, the copy button and the
 // restart's awaited text.
 struct MenuCase {

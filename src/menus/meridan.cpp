@@ -102,12 +102,16 @@ void ReadVersions() {
     TraceLine(std::string("--    MultiController = ") + BoolText(m.MultiController));
 }
 
-// Ctrl+T in the Meridan's loop: trace into "Debug.txt" of the program folder, once asked.
+// Ctrl+T in the Meridan's loop: trace into "Debug.txt" of the program folder. Offered while
+// one of the program's windows is in front and no trace file is named in its caption (the
+// window's own caption carries the version, so it never reads "RomPush Utility" alone).
 void MeridanTraceQuestion() {
     auto& form = frmUI();
-    const std::string title = P().desktop->ForegroundWindowTitle();
-    if (Trim(title) != "RomPush Utility" || !P().desktop->KeysDownTogether(kCtrl, kKeyT))
+    const std::string title = Trim(P().desktop->ForegroundWindowTitle());
+    if (title.rfind("RomPush", 0) != 0 || title.find("TRACE FILE") != std::string::npos ||
+        !P().desktop->KeysDownTogether(kCtrl, kKeyT)) {
         return;
+    }
     while (P().desktop->KeysDownTogether(kCtrl, kKeyT))
         P().events->WaitForEvents(50);
     const std::string path = P().system->ProgramFolder() + "/Debug.txt";
