@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "sim/announcing_product.h"
+#include "sim/meridan_product.h"
 
 namespace rompush::sim {
 
@@ -14,6 +15,13 @@ using Maker = std::function<std::shared_ptr<SerialMenuProduct>(
 // One entry per simulated product.
 const std::vector<std::pair<std::string, Maker>>& Makers() {
     static const std::vector<std::pair<std::string, Maker>> makers = {
+        {"meridan",
+         [](const auto& options, std::string& error) -> std::shared_ptr<SerialMenuProduct> {
+             MeridanOptions parsed;
+             if (!ParseMeridanOptions(options, parsed, error))
+                 return nullptr;
+             return std::make_shared<MeridanProduct>(parsed);
+         }},
         {"announcer", MakeAnnouncer},
     };
     return makers;

@@ -65,6 +65,7 @@ class DevSim {
         return status;
     }
     const std::string& Line() const { return line_; }
+    pid_t Pid() const { return pid_; }
 
   private:
     pid_t pid_ = -1;

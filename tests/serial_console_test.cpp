@@ -175,7 +175,7 @@ class MenuExitTest : public SerialConsoleTest, public ::testing::WithParamInterf
 TEST_P(MenuExitTest, LastOptionTypedInTheConsole) {
     const ExitCase& c = GetParam();
     g.cmd.ProductMode = c.mode;
-    g.menus.meridan.QrxReceiveOption = 2;
+    g.menus.meridan.MenuOption[kMeridanQrxReceiveOption] = 2;
     g.cmd.UiCommand = 0;
     Console([&] {
         product->SayNow(kCrossfieldMenu);

@@ -336,9 +336,10 @@ TEST_F(MainWindowTest, CodeZeroRestoresTheRowsForTheFileTheDeviceAndTheMode) {
          "Load and send QRX firmware to all transmitters.", "PROGRAM QRX"},
         {"USB", restartMeridan, meridanFile, kEraseText, kVerifyText,
          "Program and verify the USB memory in Meridan from the selected hex file.", "PROGRAM USB"},
-        {"MAIN", cfxBaud, meridanFile, "Send firmware from main board to other boards in Meridan.",
-         cfxSetup, "Program and verify the memory in Meridan from the selected hex file.",
-         "PROGRAM MAIN"},
+        {"MAIN", restartMeridan, meridanFile,
+         "Send firmware from main board to other boards in Meridan.",
+         "Load Meridan parameters with factory defaults.",
+         "Program and verify the memory in Meridan from the selected hex file.", "PROGRAM MAIN"},
         {"CFX", cfxBaud,
          "Press to select a file to PROGRAM the memory in Crossfield. 'Get Last Used' to load "
          "file used for last PROGRAM.",
@@ -489,8 +490,8 @@ TEST_F(MainWindowTest, MeridanMainFollowsItsBoardsAndItsLastUsedFile) {
     EXPECT_EQ(f.btnHEXFILE.Caption, "fw.hex");
     EXPECT_EQ(f.Focused, &f.optMAIN);
 
-    g.menus.meridan.SendMainAllowed = true;
-    g.menus.meridan.UsbCount = 2;
+    g.menus.meridan.MultiController = true;
+    g.menus.meridan.MenuOption[kMeridanUsbReceiveOption] = 4;
     g.menus.meridan.UsbPresent = true;
     const std::string last = RememberFile("X", "main_last.hex");
     ButtonEnabler();
@@ -500,7 +501,7 @@ TEST_F(MainWindowTest, MeridanMainFollowsItsBoardsAndItsLastUsedFile) {
     EXPECT_EQ(g.files.LastUsedName, "main_last.hex");
 
     g.menus.meridan = {};
-    g.menus.meridan.QrxCount = 3;
+    g.menus.meridan.MenuOption[kMeridanQrxReceiveOption] = 5;
     g.menus.meridan.QrxPresent = true;
     ButtonEnabler();
     EXPECT_EQ(EnabledButtons(), "011111011");

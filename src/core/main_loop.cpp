@@ -9,6 +9,7 @@
 #include "core/state.h"
 #include "core/text.h"
 #include "core/trace.h"
+#include "menus/meridan.h"
 #include "menus/serial_banner.h"
 #include "menus/serial_console.h"
 #include "platform/platform.h"
@@ -361,6 +362,9 @@ void WireMainWindowHandlers() {
     form.btnDefaults.MouseUp = btnDefaults_MouseUp;
     form.btnStartCpu.MouseUp = btnStartCpu_MouseUp;
     form.btnCANCEL.MouseUp = btnCANCEL_MouseUp;
+    form.optMAIN.Click = optMAIN_Click;
+    form.optUSB.Click = optUSB_Click;
+    form.optQRX.Click = optQRX_Click;
     form.btnShowDiagnostic.MouseUp = btnShowDiagnostic_MouseUp;
     form.btnSaveSerialDisplay.MouseUp = btnSaveSerialDisplay_MouseUp;
     form.txtSerialDisplay.KeyUp = txtSerialDisplay_KeyUp;

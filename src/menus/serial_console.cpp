@@ -159,9 +159,9 @@ void StoreRequestedFile(const std::string& path) {
 std::string RequestedFileTitle() {
     const auto& meridan = g.menus.meridan;
     const std::uint8_t choice = g.menus.MenuChoice;
-    if (choice != 0 && choice == meridan.UsbReceiveOption)
+    if (choice != 0 && choice == meridan.MenuOption[kMeridanUsbReceiveOption])
         return "Select USB Hex File";
-    if (choice != 0 && choice == meridan.QrxReceiveOption)
+    if (choice != 0 && choice == meridan.MenuOption[kMeridanQrxReceiveOption])
         return "Select QRX Hex File";
     // Option 2, and any other request: the main firmware, as the products' own file
     // dialogs title it.
@@ -393,9 +393,9 @@ void SerialConsoleLoop() {
         return;
     }
     const auto& meridan = menus.meridan;
-    if (InMeridanMode() &&
-        ((meridan.QrxReceiveOption != 0 && meridan.QrxReceiveOption == menus.MenuChoice) ||
-         menus.MenuExitChosen)) {
+    if (InMeridanMode() && ((meridan.MenuOption[kMeridanQrxReceiveOption] != 0 &&
+                             meridan.MenuOption[kMeridanQrxReceiveOption] == menus.MenuChoice) ||
+                            menus.MenuExitChosen)) {
         // The Meridan restarts after a QRX update or its menu's exit: its restart handling
         // runs next.
         g.cmd.UiCommand = uicmdSCAN;

@@ -106,8 +106,8 @@ void EnableButtonsMain() {
         f.optQRX.Enabled = false;
     } else {
         f.btnShowDiagnostic.Enabled = true;
-        f.optUSB.Enabled = meridan.UsbCount != 0;
-        f.optQRX.Enabled = meridan.QrxCount != 0;
+        f.optUSB.Enabled = meridan.MenuOption[kMeridanUsbReceiveOption] != 0;
+        f.optQRX.Enabled = meridan.MenuOption[kMeridanQrxReceiveOption] != 0;
         f.btnPROGRAM.Caption = "PROGRAM MAIN";
     }
     f.SetFocus(f.optMAIN);
@@ -168,7 +168,7 @@ void ButtonEnabler() {
         }
     }
     if (mode == "MAIN" || mode == "QRX") {
-        f.btnERASE.Enabled = mode == "QRX" || g.menus.meridan.SendMainAllowed;
+        f.btnERASE.Enabled = mode == "QRX" || g.menus.meridan.MultiController;
     }
 
     TraceLine(std::string("--    frmUI.btnSCAN.Enabled = ") + BoolText(f.btnSCAN.Enabled));

@@ -271,11 +271,13 @@ void RestoreDescriptions() {
             f.btnPROGRAM.Caption = "PROGRAM USB";
         }
     } else if (mode == "MAIN") {
-        f.lblSCAN.Caption = kCrossfieldBaud;
+        // The Meridan's own RESTART and LOAD DEFAULTS help: a Meridan has no baud rate or
+        // starting computer to change.
+        f.lblSCAN.Caption = "Exit Meridan programming mode and restart Meridan.";
         f.lblHEXFILE.Caption = kMeridanHexFile;
         f.lblERASE.Caption = "Send firmware from main board to other boards in Meridan.";
         f.btnERASE.Caption = "SEND MAIN";
-        f.lblVERIFY.Caption = kCrossfieldSetup;
+        f.lblVERIFY.Caption = "Load Meridan parameters with factory defaults.";
         f.lblPROGRAM.Caption =
             "Program and verify the memory in Meridan from the selected hex file.";
         f.btnPROGRAM.Caption = "PROGRAM MAIN";
