@@ -65,6 +65,11 @@ class DevSim {
         return status;
     }
     const std::string& Line() const { return line_; }
+    // Switches a serial-menu product off and on.
+    void PowerCycle() const {
+        if (pid_ > 0)
+            ::kill(pid_, SIGUSR1);
+    }
 
   private:
     pid_t pid_ = -1;

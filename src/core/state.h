@@ -13,6 +13,7 @@
 #include "ps2/ps2_state.h"
 #include "ui/frm_com_parameters.h"
 #include "ui/frm_config_device.h"
+#include "ui/frm_start_cpu.h"
 #include "ui/frm_ui.h"
 
 namespace rompush {
@@ -118,6 +119,7 @@ struct FormState {
     ui::FrmComParameters frmComParameters;
     ui::FrmConfigDevice frmConfigDevice;
     ui::FrmSaveConfig frmSaveConfig;
+    ui::FrmStartCpu frmStartCpu;
 };
 
 struct Globals {
