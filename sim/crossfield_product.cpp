@@ -292,8 +292,8 @@ void CrossfieldProduct::DownloadKey(char c) {
     line.swap(line_);
     if (line.empty())
         return;
-    if (line == "X") {
-        // The PC refuses the file.
+    if (line[0] == 'X') {
+        // The PC refuses the file ("X", "N" and a return).
         if (mode_ == Mode::BootDownload) {
             mode_ = Mode::BootTryAgain;
             Say("\r\nDownload cancelled\r\nTry again ?  Y/N");

@@ -384,6 +384,7 @@ void CfxRestart() {
     // Factory defaults saved 9600 baud for the next power-up: the restarted Crossfield is
     // heard at the rate chosen, not at the one it had.
     if (!change && g.port.BaudSetting != to) {
+        Delay(10);  // the key leaves at the old rate first
         g.port.BaudSetting = to;
         ReopenPort();
     }

@@ -96,7 +96,12 @@ std::string DownloadReport(const std::string& received) {
     std::size_t start = 0;
     while (start < end) {
         std::size_t stop = std::min(received.find('\r', start), end);
-        const std::string line = Trim(received.substr(start, stop - start));
+        std::string line;
+        for (char c : received.substr(start, stop - start)) {
+            if (c != '\n')
+                line += c;
+        }
+        line = Trim(line);
         if (line.find("rror") != std::string::npos || line.find("Wrong") != std::string::npos)
             return line;
         if (!line.empty() && line.find_first_not_of(".\n") != std::string::npos)
