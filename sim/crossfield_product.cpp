@@ -91,11 +91,10 @@ void CrossfieldProduct::OnPowerUp() {
             if (spaceSeen_)
                 ShowMenu();
         });
+        // Without the space the main program runs, silently.
         Later((sent + kSpaceWindowMs) * 1000LL, [this] {
-            if (mode_ != Mode::PowerOn)
-                return;
-            mode_ = Mode::Running;
-            Say("Main program running\r\n");
+            if (mode_ == Mode::PowerOn)
+                mode_ = Mode::Running;
         });
     });
 }

@@ -214,7 +214,9 @@ void CfxEntry(const std::string& baud) {
     CfxUI();
     ui::ButtonEnabler();
     ShowVersions(m.SerialText);
+    // CONTINUE took the console box's text into the log: the diagnostics go back in.
     KeepMenuFrom(m.SerialText);
+    m.ConsoleLog = cfx.InfoText + CRLF + CRLF;
     CfxMenu();
 
     LeaveCrossfield(cfx.Unanswered);
