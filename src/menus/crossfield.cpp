@@ -265,6 +265,18 @@ void KeepReceived() {
     g.menus.SerialText.clear();
 }
 
+bool ToggleRate(const std::string& baud) {
+    SendToProduct("2");
+    if (!Awaited(WaitForAnyText({"press return"}, kPromptMs), "changing its baud rate"))
+        return false;
+    g.port.BaudSetting = baud;
+    ReopenPort();
+    Delay(1000);
+    g.menus.SerialText.clear();
+    SendToProduct("\r");
+    return Awaited(WaitForAnyText({">"}, kPromptMs), "changing its baud rate");
+}
+
 void RefuseFile() {
     for (const char* key : {"X", "N", "\r"})
         SendToProduct(key);
@@ -357,6 +369,8 @@ void CfxRestart() {
     TraceScope trace("CfxRestart()");
     auto& cfx = g.menus.cfx;
     auto& f = frmUI();
+    // Only the choice's own buttons are usable while it is shown.
+    ui::DisableAllButtons();
     ui::ShowBaudChoice(cfx.PowerUpBaud);
     g.cmd.ContinueFlag = false;
     cfx.RestartRequested = false;
@@ -386,7 +400,7 @@ void CfxRestart() {
     // Factory defaults saved 9600 baud for the next power-up: the restarted Crossfield is
     // heard at the rate chosen, not at the one it had.
     if (!change && g.port.BaudSetting != to) {
-        Delay(10);  // the key leaves at the old rate first
+        Delay(100);  // the key leaves at the old rate first
         g.port.BaudSetting = to;
         ReopenPort();
     }
@@ -442,15 +456,9 @@ void CfxRestart() {
 void CfxChangeBaud(const std::string& rate) {
     TraceScope trace("CfxChangeBaud( " + rate + " )");
     auto& cfx = g.menus.cfx;
-    SendToProduct("2");
-    // The key leaves at the old rate before the port takes the new one.
-    Delay(10);
-    g.port.BaudSetting = rate;
-    ReopenPort();
-    Delay(1000);
-    SendToProduct("\r");
-    g.menus.SerialText.clear();
-    if (!cfx::Awaited(WaitForAnyText({">"}, cfx::kPromptMs), "changing its baud rate"))
+    // The port follows once the Crossfield has said it changes: a port reopened at once could
+    // cut off the key that asks for the change.
+    if (!cfx::ToggleRate(rate))
         return;
     g.menus.SerialText.clear();
     SendToProduct("7");

@@ -60,23 +60,6 @@ void EndOperation() {
     g.cmd.UiCommand = 0;
 }
 
-void SwitchPort(const std::string& baud) {
-    g.port.BaudSetting = baud;
-    SetCommPort(g.port.CommPortNumber);
-}
-
-// Key "2" toggles the Crossfield's rate; the port follows once it has said so.
-bool ToggleRate(const std::string& baud) {
-    SendToProduct("2");
-    if (!cfx::Awaited(WaitForAnyText({"press return"}, cfx::kPromptMs), "changing its baud rate"))
-        return false;
-    SwitchPort(baud);
-    Delay(1000);
-    g.menus.SerialText.clear();
-    SendToProduct("\r");
-    return cfx::Awaited(WaitForAnyText({">"}, cfx::kPromptMs), "changing its baud rate");
-}
-
 // The text from "Error" up to the second carriage return after it.
 std::string ErrorLine(const std::string& received) {
     const auto error = received.find("Error");
@@ -314,10 +297,13 @@ void CfxProgram() {
     const bool at9600 = cfx.PowerUpBaud == "9600";
     BeginOperation();
     ClearInBuffer();
+    // The buttons are off from the first key on, as in the other operations: a 9600 baud
+    // Crossfield takes seconds to change its rate before the file is asked for.
+    ui::DisableAllButtons();
     cfx.ProgramReport.clear();
     if (at9600) {
         ui::ShowMsg("Resetting Baud to 57600...", ui::colour::kButtonFace);
-        if (!ToggleRate("57600"))
+        if (!cfx::ToggleRate("57600"))
             return EndOperation();
     }
     SendToProduct("3");
@@ -362,7 +348,7 @@ void CfxProgram() {
 
     if (at9600) {
         cfx::KeepReceived();
-        if (!ToggleRate("9600"))
+        if (!cfx::ToggleRate("9600"))
             return EndOperation();
     }
     if (g.result.ErrorCode != 0) {

@@ -29,6 +29,10 @@ void KeepLastMenuBlock();
 // What was received goes to MenuText (and so to the console log), and SerialText is emptied.
 void KeepReceived();
 
+// Key "2" toggles the Crossfield's rate between 9600 and 57600 baud until its next power-up;
+// the port follows once it has said so, and a return at the new rate brings its menu back.
+bool ToggleRate(const std::string& baud);
+
 // Sends a refusal to a product that waits for a file, as the console does.
 void RefuseFile();
 

@@ -7,7 +7,7 @@ namespace rompush::ui {
 
 namespace {
 const FontSpec kDiagnosticsFont{"@SimSun", 10, false};
-const FontSpec kInfoFont{"Times New Roman", 12, true};
+const FontSpec kInfoFont{"Times New Roman", 10, true};
 
 void ShowBox(TextBox& box, int top, int height, const std::string& text, const FontSpec& font) {
     box.Move(90, top, 6255, height);

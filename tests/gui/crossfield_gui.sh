@@ -40,6 +40,12 @@ on_display() {
         fail "$1 clicked, but $2 did not show $3"
     }
     banner_shown() { shown_since "$mark" frmUI.lblPASS.Caption "$1"; }
+    # CROSSFIELD_VIEWS=DIR: pictures of the other views too, for a look.
+    view_shot() {
+        [[ -n "${CROSSFIELD_VIEWS:-}" ]] || return 0
+        sleep 1
+        import -window "$main" "$CROSSFIELD_VIEWS/$1.png" 2>/dev/null
+    }
 
     wait_quietly 10 xdotool getdisplaygeometry >/dev/null || return 3
     ./rompush-devsim --folder "$work" --com 1 --product crossfield --option baud=9600 \
@@ -56,6 +62,7 @@ on_display() {
     wait_for "$kStepSeconds" "the Crossfield's diagnostics" shows frmUI.btnCANCEL.Caption CONTINUE ||
         return 1
     echo "recognised and read: $((SECONDS - begun)) s"
+    view_shot diagnostics
     click_and_see btnCANCEL frmUI.btnSCAN.Caption "RESTART / CHANGE BAUD" || return 1
     wait_for "$kStepSeconds" "Crossfield buttons" shows frmUI.btnStartCpu.Caption \
         "LOAD START CPU ... 5" || return 1
@@ -91,12 +98,14 @@ on_display() {
     # Restart at 57600 baud.
     press btnSCAN || return 1
     wait_for "$kStepSeconds" "the baud choice" shows frmUI.optBaud57600.Visible True || return 1
+    view_shot baud-choice
     click_control "$main" frmUI optBaud57600 || return 1
     sleep 0.5
     click_and_see btnRestartCFX frmUI.btnRestartCFX.Visible False || return 1
     wait_for "$kStepSeconds" "the restart's diagnostics" shows frmUI.btnCANCEL.Caption CONTINUE ||
         return 1
     shows frmUI.txtNote.Visible True || { fail "no note that RomPush leaves Crossfield mode"; return 1; }
+    view_shot restarted
     click_and_see btnCANCEL frmUI.btnCANCEL.Visible False || return 1
     wait_for "$kStepSeconds" "the normal window" shows frmUI.btnSCAN.Caption SCAN || return 1
     # Back in the normal mode the idle banner check must not take the Crossfield's text for
