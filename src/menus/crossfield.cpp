@@ -202,9 +202,11 @@ void CfxEntry(const std::string& baud) {
     const auto kernel = m.SerialText.find("Kernel version");
     if (kernel != std::string::npos)
         m.SerialText = "Crossfield Power On Diagnostics" + CRLF + m.SerialText.substr(kernel);
-    cfx.InfoText = DiagnosticsText(m.SerialText);
+    // Kept aside: the console, opened from the diagnostics, takes SerialText for its own.
+    const std::string powerOn = m.SerialText;
+    cfx.InfoText = DiagnosticsText(powerOn);
     ui::ShowCrossfieldDiagnostics(cfx.InfoText);
-    KeepMenuFrom(m.SerialText);
+    KeepMenuFrom(powerOn);
     m.ConsoleLog = cfx.InfoText + CRLF + CRLF;
 
     g.cmd.ContinueFlag = false;
@@ -213,9 +215,9 @@ void CfxEntry(const std::string& baud) {
     g.cmd.ProductMode = "CFX";
     CfxUI();
     ui::ButtonEnabler();
-    ShowVersions(m.SerialText);
+    ShowVersions(powerOn);
     // CONTINUE took the console box's text into the log: the diagnostics go back in.
-    KeepMenuFrom(m.SerialText);
+    KeepMenuFrom(powerOn);
     m.ConsoleLog = cfx.InfoText + CRLF + CRLF;
     CfxMenu();
 
