@@ -8,7 +8,7 @@
 
 #include "core/settings_file.h"
 #include "hex_file_writer.h"
-#include "menus/product_text.h"
+#include "menus/serial_banner.h"
 #include "program_fixture.h"
 #include "serial/comm.h"
 #include "sim/crossfield_product.h"
@@ -59,17 +59,16 @@ class CrossfieldTest : public ProgramTest {
         Click(frmUI().btnHEXFILE, [] { return g.cmd.ProductMode == "CFX"; });
     }
 
-    // Power on; the idle loop hears the first burst at 115200 baud, as the banner check reads
-    // it; then the entry for the rate the banner check chose, after `lateMs` more.
-    void PowerUpAndEnter(bool at9600, int lateMs = 0) {
+    // Power on; once the first burst is waiting the idle loop's banner check hears it (or,
+    // `lateMs` later, the entry given) and the Crossfield is served until it is left.
+    void PowerUpAndEnter(int lateMs = 0, void (*entry)() = CheckSerialBanner) {
         product->PowerCycle();
         while (sim.serial.InBufferCount() <= 50)
             sim.events.WaitForEvents(10);
-        ReadIntoSerialText();
         if (lateMs > 0)
             Delay(static_cast<std::int16_t>(lateMs));
         Poll();
-        at9600 ? CfxAt9600() : CfxAt57600();
+        entry();
         EXPECT_TRUE(steps_.empty()) << steps_.size() << " steps not taken";
         EXPECT_EQ(g.cmd.ProductMode, "FALSE");
         EXPECT_EQ(g.port.BaudSetting, "115200");
@@ -131,7 +130,7 @@ TEST_F(CrossfieldTest, CrossfieldAt9600IsProgrammedAt57600AndRestartedAt57600) {
              EXPECT_EQ(f.txtSwtDetected.Text.rfind("Power on diagnostics", 0), 0u);
              f.btnCANCEL.MouseUp();
          });
-    PowerUpAndEnter(true);
+    PowerUpAndEnter();
 
     EXPECT_EQ(Panels()[0], "");  // the panels are cleared when the Crossfield is left
     const std::string file = ReadFile(PathIn("cfx.hex"));
@@ -173,7 +172,7 @@ TEST_P(CrossfieldEntry, ReachesTheMenuAndShowsTheVersions) {
                       EXPECT_EQ(f.lblERASE.Caption,
                                 "Send firmware from main board to other boards in the Crossfield.");
                   });
-    PowerUpAndEnter(c.baud == 9600, c.lateMs);
+    PowerUpAndEnter(c.lateMs);
     EXPECT_EQ(line->Wire(), c.keysSent);
 }
 
@@ -224,7 +223,7 @@ TEST_P(CrossfieldStartCpu, EntryIsCheckedRoundedAndSaved) {
              [&] { savingMs = sim.clock.NowMs(); });
     }
     ExitByConsole([&] { return !d.Visible && frmUI().btnSCAN.Enabled; });
-    PowerUpAndEnter(false);
+    PowerUpAndEnter();
     EXPECT_EQ(WireSince(before), c.sent);
     if (c.entries.size() > 1) {
         EXPECT_EQ(shown, c.shown);
@@ -267,7 +266,7 @@ TEST_P(CrossfieldDefaults, KeepTheStartingComputerAndACopyWithoutBoardsFails) {
         copyLabel = f.lblERASE.Caption;
         return f.lblERASE.BackColor == ui::colour::kRed && f.btnSCAN.Enabled;
     });
-    PowerUpAndEnter(false);
+    PowerUpAndEnter();
     EXPECT_EQ(WireSince(before), startCpu == 1 ? "64" : "619\r7\r4");
     EXPECT_EQ(defaultsBanner, startCpu == 1 ? "LOAD DEFAULTS OK" : "");
     EXPECT_EQ(product->SavedStartCpu(), startCpu);
@@ -290,7 +289,7 @@ TEST_F(CrossfieldTest, CopiesEndInCopyOkOnceTheyHaveEnded) {
     });
     Click(f.btnKernelCpy, [&] { return Shows("COPY OK")() && ++copiesOk; });
     ExitByConsole([&] { return Shows("COPY OK")() && Mark() > before + 2 && ++copiesOk; });
-    PowerUpAndEnter(false);
+    PowerUpAndEnter();
     EXPECT_EQ(WireSince(before), "4Y5YY");
     EXPECT_EQ(copiesOk, 2);
 }
@@ -311,7 +310,7 @@ TEST_F(CrossfieldTest, DefaultsThenRestartAtTheRateTheyGaveSendsOnlyTheRestartKe
              f.btnRestartCFX.MouseUp();
          });
     Continue();
-    PowerUpAndEnter(false);
+    PowerUpAndEnter();
     EXPECT_EQ(WireSince(before), "8");
     EXPECT_EQ(product->Baud(), 9600);
 }
@@ -321,7 +320,7 @@ TEST_F(CrossfieldTest, BadKernelIsReplacedAfterAWrongFileIsRefused) {
     WriteHexFile(PathIn("other.hex"), ProductCodeFor('D'), 0, image);
     sim.dialogs.ChooseNextFile(PathIn("other.hex"));
     sim.dialogs.ChooseNextFile(PathIn("cfx.hex"));
-    PowerUpAndEnter(true);
+    PowerUpAndEnter();
     EXPECT_EQ(sim.dialogs.FileDialogs().size(), 2u);
     ASSERT_EQ(sim.dialogs.Messages().size(), 2u);
     EXPECT_EQ(sim.dialogs.Messages()[0].prompt,
@@ -365,7 +364,7 @@ TEST_P(CrossfieldFailure, ProgramThatFailsIsToldAndNeverHangs) {
             return f.btnSCAN.Enabled && f.lblPASS.Caption == "ERROR CODE: 1203";
         });
     }
-    PowerUpAndEnter(false);
+    PowerUpAndEnter();
     EXPECT_EQ(f.lblPASS.Caption, c.banner);
     EXPECT_EQ(sim.dialogs.Messages().size(), c.corruptFile ? 0u : 1u);
     if (c.corruptFile) {
@@ -391,7 +390,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, CrossfieldFailure,
 TEST_F(CrossfieldTest, CancelWhileReadingLeavesTheModeWithThePortUsable) {
     Attach({.baud = 9600});
     Click(frmUI().btnCANCEL, [] { return frmUI().btnCANCEL.Caption == "Cancel"; });
-    PowerUpAndEnter(false);  // heard at the wrong rate: no prompt ever comes
+    PowerUpAndEnter(0, CfxAt57600);  // heard at the wrong rate: no prompt ever comes
     EXPECT_TRUE(sim.dialogs.Messages().empty());
     EXPECT_FALSE(g.dev.DeviceFound);
     EXPECT_TRUE(frmUI().cboPORT.Enabled);
