@@ -282,5 +282,17 @@ INSTANTIATE_TEST_SUITE_P(
                       ProbeCase{"CrossfieldAt57600", 57600, '\r', "K", "Crossfield Detected."}),
     CaseName());
 
+TEST_F(SerialConsoleTest, ProbeViewEndsOnceThePoweredUpProductWasServed) {
+    // The product's visit replaces the view, Cancel button and all: SCAN does not wait on.
+    product->replies['\r'] = "K C R";
+    product->bursts = {"Tarn monitor Version 2.10\r\nHit space bar " + kPadding};
+    sim.At(12000, [&] { product->PowerCycle(); });
+    sim.At(300000, [] { frmUI().btnCANCEL.MouseUp(); });
+    Press(frmUI().btnSCAN);
+    EXPECT_TRUE(TraceHas("CheckSerialBanner = Meridan"));
+    EXPECT_LT(Now(), 300000);
+    EXPECT_TRUE(frmUI().btnSCAN.Enabled && frmUI().cboPORT.Enabled);
+}
+
 }  // namespace
 }  // namespace rompush::testing

@@ -75,7 +75,9 @@ void CheckSerialBanner() {
         }
         const std::string selection = BannerSelection(menus.SerialText);
         TraceLine("--    CheckSerialBanner = " + (selection.empty() ? "none" : selection));
-        // What was read stays in SerialText: the product's entry procedure goes on from it.
+        // What was read stays in SerialText and the product's entry procedure goes on from it:
+        // its first step adds what is waiting now to SerialText (+=), it does not replace it,
+        // or the text of the first burst (the banner, the product's versions) would be lost.
         if (selection == "KVT") {
             KVT_Boot();
             KvtMenu();

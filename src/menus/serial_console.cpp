@@ -6,7 +6,6 @@
 #include "commands/port_selection.h"
 #include "core/state.h"
 #include "core/text.h"
-#include "core/trace.h"
 #include "core/whole_files.h"
 #include "menus/meridan.h"
 #include "menus/product_text.h"
