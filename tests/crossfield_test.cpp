@@ -67,8 +67,12 @@ class CrossfieldTest : public ProgramTest {
             sim.events.WaitForEvents(10);
         if (lateMs > 0)
             Delay(static_cast<std::int16_t>(lateMs));
+        Serve(entry);
+    }
+    // The operator's steps while `run` serves the Crossfield; the window is normal afterwards.
+    void Serve(const std::function<void()>& run) {
         Poll();
-        entry();
+        run();
         EXPECT_TRUE(steps_.empty()) << steps_.size() << " steps not taken";
         EXPECT_EQ(g.cmd.ProductMode, "FALSE");
         EXPECT_EQ(g.port.BaudSetting, "115200");
@@ -386,6 +390,20 @@ INSTANTIATE_TEST_SUITE_P(Cases, CrossfieldFailure,
                                            FailureCase{"RecordErrorIsAFailure", 5700, false, true,
                                                        ""}),
                          CaseName());
+
+TEST_F(CrossfieldTest, ScanFindsItAndAPowerCycleThenServesIt) {
+    Attach({.baud = 9600});
+    When([] { return frmUI().txtSwtDetected.Text == "Crossfield Detected."; },
+         [this] { product->PowerCycle(); });
+    Continue();
+    ExitByConsole([] { return g.cmd.ProductMode == "CFX" && frmUI().btnPROGRAM.Visible; });
+    Serve([] {
+        frmUI().btnSCAN.MouseUp();
+        CommandLoopPass();
+    });
+    EXPECT_EQ(g.menus.ProductsServed, 1);
+    EXPECT_TRUE(frmUI().btnSCAN.Enabled);
+}
 
 TEST_F(CrossfieldTest, CancelWhileReadingLeavesTheModeWithThePortUsable) {
     Attach({.baud = 9600});
