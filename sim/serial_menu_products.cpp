@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "sim/announcing_product.h"
+#include "sim/crossfield_product.h"
 #include "sim/meridan_product.h"
 
 namespace rompush::sim {
@@ -23,6 +24,7 @@ const std::vector<std::pair<std::string, Maker>>& Makers() {
              return std::make_shared<MeridanProduct>(parsed);
          }},
         {"announcer", MakeAnnouncer},
+        {"crossfield", MakeCrossfield},
     };
     return makers;
 }

@@ -66,6 +66,11 @@ class DevSim {
     }
     const std::string& Line() const { return line_; }
     pid_t Pid() const { return pid_; }
+    // Switches a serial-menu product off and on.
+    void PowerCycle() const {
+        if (pid_ > 0)
+            ::kill(pid_, SIGUSR1);
+    }
 
   private:
     pid_t pid_ = -1;

@@ -14,6 +14,7 @@
 #include "ui/frm_com_parameters.h"
 #include "ui/frm_config_device.h"
 #include "ui/frm_help_about.h"
+#include "ui/frm_start_cpu.h"
 #include "ui/frm_ui.h"
 
 namespace rompush {
@@ -126,6 +127,7 @@ struct FormState {
     ui::FrmConfigDevice frmConfigDevice;
     ui::FrmSaveConfig frmSaveConfig;
     ui::FrmHelpAbout frmHelpAbout;
+    ui::FrmStartCpu frmStartCpu;
 };
 
 struct Globals {

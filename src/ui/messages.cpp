@@ -165,6 +165,11 @@ std::optional<ErrorRow> RowFor(int code) {
         case 1202:
         case 1605:
             return ErrorRow{&f.lblPROGRAM, nullptr, "Programming file cannot be opened."};
+        case 1203:
+            // The Crossfield took the file but did not say the flash was written.
+            return ErrorRow{&f.lblPROGRAM, &f.linPROGRAM,
+                            "The Crossfield did not report \"Flash programming successful\"." + CR +
+                                CR + g.menus.cfx.ProgramReport};
         case 1301:
         case 1401:
             // During and after a PROGRAM the failed check belongs to the PROGRAM row.

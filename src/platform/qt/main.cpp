@@ -26,6 +26,7 @@
 #include "platform/posix/serial_port.h"
 #include "platform/posix/steady_clock.h"
 #include "platform/qt/config_dialogs.h"
+#include "platform/qt/crossfield_dialogs.h"
 #include "platform/qt/form_renderer.h"
 #include "platform/qt/help_dialogs.h"
 #include "platform/qt/qt_platform.h"
@@ -111,6 +112,7 @@ int main(int argc, char** argv) {
     renderer.AddForm([]() -> rompush::ui::Form* { return &rompush::g.forms->frmComParameters; });
     platform::qt::AddConfigDialogs(renderer);
     platform::qt::AddHelpDialogs(renderer);
+    platform::qt::AddCrossfieldDialogs(renderer);
     // ROMPUSH_WINDOW_LOG names a file that records every change the windows show, for
     // scripts that drive the program through its real window.
     platform::qt::WindowLog windowLog;
@@ -123,6 +125,7 @@ int main(int argc, char** argv) {
             windowLog.Record(rompush::g.forms->frmComParameters);
             platform::qt::RecordConfigDialogs(windowLog);
             platform::qt::RecordHelpDialogs(windowLog);
+            platform::qt::RecordCrossfieldDialogs(windowLog);
         }
     });
 

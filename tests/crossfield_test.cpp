@@ -1,0 +1,418 @@
+// The Crossfield served as the operator serves it: recognised after a power cycle, its
+// diagnostics continued, its buttons clicked, left again; against the simulated Crossfield in
+// virtual time. The operator is a script of steps, each run once its condition shows.
+#include "menus/crossfield.h"
+
+#include <deque>
+#include <functional>
+
+#include "core/settings_file.h"
+#include "hex_file_writer.h"
+#include "menus/serial_banner.h"
+#include "program_fixture.h"
+#include "serial/comm.h"
+#include "sim/crossfield_product.h"
+
+namespace rompush::testing {
+namespace {
+
+using sim::CrossfieldProduct;
+
+class CrossfieldTest : public ProgramTest {
+  protected:
+    using Check = std::function<bool()>;
+    using Act = std::function<void()>;
+
+    void Attach(CrossfieldProduct::Options options) {
+        product = std::make_shared<CrossfieldProduct>(options);
+        line = &sim.serial.Attach(1, product);
+        StartUp();
+        image = PatternImage(2048);
+        WriteHexFile(PathIn("cfx.hex"), ProductCodeFor('U'), 0, image);
+    }
+
+    // The operator: each step waits for its condition, checked every 20 ms of virtual time.
+    void When(Check check, Act act) { steps_.push_back({std::move(check), std::move(act)}); }
+    void Click(
+        ui::CommandButton& button, Check also = [] { return true; }) {
+        When([&button, also] { return button.Visible && button.Enabled && also(); },
+             [&button] { button.MouseUp(); });
+    }
+    void Continue() {
+        auto& cancel = frmUI().btnCANCEL;
+        Click(cancel, [&cancel] { return cancel.Caption == "CONTINUE"; });
+    }
+    // The Crossfield's buttons usable again, and the banner says so.
+    Check Shows(const std::string& banner) {
+        return [banner] { return frmUI().lblPASS.Caption == banner && frmUI().btnSCAN.Enabled; };
+    }
+    // The operator leaves by the menu's exit option in the console.
+    void ExitByConsole(
+        Check after, Act before = [] {}) {
+        When(std::move(after), [before] {
+            before();
+            g.menus.MenuExitChosen = true;
+        });
+    }
+    void SelectFile() {
+        sim.dialogs.ChooseNextFile(PathIn("cfx.hex"));
+        Click(frmUI().btnHEXFILE, [] { return g.cmd.ProductMode == "CFX"; });
+    }
+
+    // Power on; once the first burst is waiting the idle loop's banner check hears it (or,
+    // `lateMs` later, the entry given) and the Crossfield is served until it is left.
+    void PowerUpAndEnter(int lateMs = 0, void (*entry)() = CheckSerialBanner) {
+        product->PowerCycle();
+        while (sim.serial.InBufferCount() <= 50)
+            sim.events.WaitForEvents(10);
+        if (lateMs > 0)
+            Delay(static_cast<std::int16_t>(lateMs));
+        Serve(entry);
+    }
+    // The operator's steps while `run` serves the Crossfield; the window is normal afterwards.
+    void Serve(const std::function<void()>& run) {
+        Poll();
+        run();
+        EXPECT_TRUE(steps_.empty()) << steps_.size() << " steps not taken";
+        EXPECT_EQ(g.cmd.ProductMode, "FALSE");
+        EXPECT_EQ(g.port.BaudSetting, "115200");
+        EXPECT_TRUE(sim.serial.PortOpen() || line->Unplugged());
+    }
+    // What the PC wrote since the mark.
+    std::string WireSince(std::size_t mark) const { return line->Wire().substr(mark); }
+    std::size_t Mark() const { return line->Wire().size(); }
+
+    std::shared_ptr<CrossfieldProduct> product;
+    sim::SerialLine* line = nullptr;
+    std::vector<std::uint8_t> image;
+
+  private:
+    void Poll() {
+        sim.clock.ScheduleInUs(20000, [this] {
+            if (!steps_.empty() && steps_.front().first()) {
+                const Act act = steps_.front().second;
+                steps_.pop_front();
+                act();
+            }
+            if (!steps_.empty())
+                Poll();
+        });
+    }
+    std::deque<std::pair<Check, Act>> steps_;
+};
+
+TEST_F(CrossfieldTest, CrossfieldAt9600IsProgrammedAt57600AndRestartedAt57600) {
+    Attach({.baud = 9600});
+    std::size_t before = 0;
+    auto& f = frmUI();
+    When([&] { return f.btnCANCEL.Caption == "CONTINUE"; },
+         [&] {
+             EXPECT_NE(f.txtSwtDetected.Text.find("Crossfield Power On Diagnostics\r\n\r\n"
+                                                  "Kernel version 2.10.03\r\n"),
+                       std::string::npos);
+             EXPECT_NE(f.txtSwtDetected.Text.find("\r\n\r\nSerial port at 9600 baud"),
+                       std::string::npos);
+             EXPECT_EQ(f.txtSwtDetected.Text.find("Hit space bar"), std::string::npos);
+             f.btnCANCEL.MouseUp();
+         });
+    SelectFile();
+    Click(f.btnPROGRAM, [&] {
+        before = Mark();
+        return f.lblPASS.Caption == "HEX FILE OK";
+    });
+    Click(f.btnSCAN, Shows("PROGRAM OK"));
+    When([&] { return f.optBaud57600.Visible; },
+         [&] {
+             EXPECT_EQ(f.txtInfo.Text, "Serial port at 9600 baud at last Crossfield powerup.");
+             EXPECT_TRUE(f.optBaud9600.Value);
+             f.optBaud57600.Click();
+             f.btnRestartCFX.MouseUp();
+         });
+    When([&] { return f.txtNote.Visible && f.btnCANCEL.Caption == "CONTINUE"; },
+         [&] {
+             EXPECT_EQ(f.txtNote.Text, "(RomPush will now exit Crossfeld mode.)");
+             EXPECT_EQ(f.txtSwtDetected.Text.rfind("Power on diagnostics", 0), 0u);
+             f.btnCANCEL.MouseUp();
+         });
+    PowerUpAndEnter();
+
+    EXPECT_EQ(Panels()[0], "");  // the panels are cleared when the Crossfield is left
+    const std::string file = ReadFile(PathIn("cfx.hex"));
+    EXPECT_EQ(product->HeldFiles().at("cfx"), file);
+    // To 57600 for the file, back to 9600; then the rate change saved, and the restart.
+    std::string sent;
+    for (char c : file) {
+        if (c != '\n')
+            sent += c;
+    }
+    EXPECT_EQ(WireSince(before), "2\r3" + sent + "2\r" + "2\r7" + "8");
+    EXPECT_EQ(product->SavedBaud(), 57600);
+    EXPECT_EQ(product->Baud(), 57600);
+    std::string name, path;
+    g.dev.DevLetter = "U";
+    CheckINI(name, path);
+    EXPECT_EQ(path, PathIn("cfx.hex"));
+}
+
+struct EntryCase {
+    const char* name;
+    int baud;
+    int lateMs;            // the entry starts after the diagnostics had passed
+    const char* keysSent;  // by the entry, up to the menu
+};
+
+class CrossfieldEntry : public CrossfieldTest, public ::testing::WithParamInterface<EntryCase> {};
+
+TEST_P(CrossfieldEntry, ReachesTheMenuAndShowsTheVersions) {
+    const auto& c = GetParam();
+    Attach({.baud = c.baud, .startCpu = 13});
+    auto& f = frmUI();
+    Continue();
+    ExitByConsole([&] { return g.cmd.ProductMode == "CFX" && f.btnPROGRAM.Visible; },
+                  [&] {
+                      EXPECT_EQ(Panels(), (Texts{"", "Crossfield", "---", "3.41B", "2.10.03"}));
+                      EXPECT_EQ(f.btnStartCpu.Caption, "LOAD START CPU ... 13");
+                      EXPECT_EQ(f.btnSCAN.Caption, "RESTART / CHANGE BAUD");
+                      EXPECT_EQ(f.lblERASE.Caption,
+                                "Send firmware from main board to other boards in the Crossfield.");
+                  });
+    PowerUpAndEnter(c.lateMs);
+    EXPECT_EQ(line->Wire(), c.keysSent);
+}
+
+INSTANTIATE_TEST_SUITE_P(Entries, CrossfieldEntry,
+                         ::testing::Values(EntryCase{"At57600", 57600, 0, " "},
+                                           EntryCase{"At9600", 9600, 0, " "},
+                                           EntryCase{"PowerOnTextMissed", 57600, 1500, " 8 "}),
+                         CaseName());
+
+struct StartCpuCase {
+    const char* name;
+    std::vector<const char*> entries;  // typed before each OK; "-" cancels
+    const char* sent;                  // after the menu key "1"
+    const char* shown;                 // the message line after the first OK
+    const char* startCpu;              // read back afterwards
+};
+
+class CrossfieldStartCpu : public CrossfieldTest,
+                           public ::testing::WithParamInterface<StartCpuCase> {};
+
+TEST_P(CrossfieldStartCpu, EntryIsCheckedRoundedAndSaved) {
+    const auto& c = GetParam();
+    Attach({});
+    auto& d = g.forms->frmStartCpu;
+    std::size_t before = 0;
+    std::string shown = "-";
+    std::int64_t savingMs = 0;
+    Continue();
+    Click(frmUI().btnStartCpu, [&] {
+        before = Mark();
+        return g.cmd.ProductMode == "CFX";
+    });
+    for (std::size_t i = 0; i < c.entries.size(); ++i) {
+        When([&d] { return d.Visible && !g.menus.cfx.StartCpuOk; },
+             [&, i] {
+                 if (i == 1)
+                     shown = d.lblRoundMsg.Visible ? d.lblRoundMsg.Caption : "";
+                 if (std::string(c.entries[i]) == "-")
+                     return d.btnCancel.MouseUp();
+                 if (std::string(c.entries[i]) != "=")
+                     d.txtStartCpu.Text = c.entries[i];
+                 d.btnOK.MouseUp();
+             });
+    }
+    const bool rounded = std::string(c.shown).rfind("(Rounded", 0) == 0;
+    if (rounded) {
+        When([&] { return d.lblRoundMsg.Caption == "Saving starting cpu..."; },
+             [&] { savingMs = sim.clock.NowMs(); });
+    }
+    ExitByConsole([&] { return !d.Visible && frmUI().btnSCAN.Enabled; });
+    PowerUpAndEnter();
+    EXPECT_EQ(WireSince(before), c.sent);
+    if (c.entries.size() > 1) {
+        EXPECT_EQ(shown, c.shown);
+    }
+    EXPECT_EQ(g.menus.StartCpu, c.startCpu);
+    EXPECT_EQ(savingMs != 0, rounded);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, CrossfieldStartCpu,
+    ::testing::Values(
+        StartCpuCase{
+            "SixIsRoundedToFive", {"6", "="}, "15\r7\r", "(Rounded to a multiple of 4 + 1)", "5"},
+        StartCpuCase{"NineAtOnce", {"9"}, "19\r7\r", "", "9"},
+        StartCpuCase{"LettersAreNoNumber", {"abc", "-"}, "1\r", "Not A Valid Number.", "5"},
+        StartCpuCase{"EmptyIsNoNumber", {"", "-"}, "1\r", "Not A Valid Number.", "5"},
+        StartCpuCase{
+            "ZeroIsRoundedToOne", {"0", "="}, "11\r7\r", "(Rounded to a multiple of 4 + 1)", "1"},
+        StartCpuCase{"CancelSendsOneReturn", {"-"}, "1\r", "", "5"}),
+    CaseName());
+
+class CrossfieldDefaults : public CrossfieldTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(CrossfieldDefaults, KeepTheStartingComputerAndACopyWithoutBoardsFails) {
+    const int startCpu = GetParam();
+    Attach({.startCpu = startCpu, .boards = 0});
+    auto& f = frmUI();
+    std::size_t before = 0;
+    std::string defaultsBanner, copyLabel;
+    Continue();
+    Click(f.btnDefaults, [&] {
+        before = Mark();
+        return g.cmd.ProductMode == "CFX";
+    });
+    Click(f.btnMainCpy, [&] {
+        defaultsBanner = f.lblPASS.Caption;
+        return f.btnSCAN.Enabled && Mark() > before;
+    });
+    ExitByConsole([&] {
+        copyLabel = f.lblERASE.Caption;
+        return f.lblERASE.BackColor == ui::colour::kRed && f.btnSCAN.Enabled;
+    });
+    PowerUpAndEnter();
+    EXPECT_EQ(WireSince(before), startCpu == 1 ? "64" : "619\r7\r4");
+    EXPECT_EQ(defaultsBanner, startCpu == 1 ? "LOAD DEFAULTS OK" : "");
+    EXPECT_EQ(product->SavedStartCpu(), startCpu);
+    EXPECT_EQ(product->SavedBaud(), 9600);
+    EXPECT_EQ(copyLabel, "Error: no other boards answered.\r\nCheck the backplane cables.");
+}
+
+INSTANTIATE_TEST_SUITE_P(StartCpu, CrossfieldDefaults, ::testing::Values(1, 9));
+
+TEST_F(CrossfieldTest, CopiesEndInCopyOkOnceTheyHaveEnded) {
+    // MAIN after one question, KERNEL after two.
+    Attach({});
+    auto& f = frmUI();
+    std::size_t before = 0;
+    int copiesOk = 0;
+    Continue();
+    Click(f.btnMainCpy, [&] {
+        before = Mark();
+        return g.cmd.ProductMode == "CFX";
+    });
+    Click(f.btnKernelCpy, [&] { return Shows("COPY OK")() && ++copiesOk; });
+    ExitByConsole([&] { return Shows("COPY OK")() && Mark() > before + 2 && ++copiesOk; });
+    PowerUpAndEnter();
+    EXPECT_EQ(WireSince(before), "4Y5YY");
+    EXPECT_EQ(copiesOk, 2);
+}
+
+TEST_F(CrossfieldTest, DefaultsThenRestartAtTheRateTheyGaveSendsOnlyTheRestartKey) {
+    Attach({});
+    auto& f = frmUI();
+    std::size_t before = 0;
+    Continue();
+    Click(f.btnDefaults, [] { return g.cmd.ProductMode == "CFX"; });
+    Click(f.btnSCAN, [&] {
+        before = Mark();
+        return f.lblPASS.Caption.empty() && Mark() > 1 && f.btnDefaults.Enabled;
+    });
+    When([&] { return f.optBaud9600.Visible; },
+         [&] {
+             f.optBaud9600.Click();
+             f.btnRestartCFX.MouseUp();
+         });
+    Continue();
+    PowerUpAndEnter();
+    EXPECT_EQ(WireSince(before), "8");
+    EXPECT_EQ(product->Baud(), 9600);
+}
+
+TEST_F(CrossfieldTest, BadKernelIsReplacedAfterAWrongFileIsRefused) {
+    Attach({.baud = 57600, .badKernel = true});
+    WriteHexFile(PathIn("other.hex"), ProductCodeFor('D'), 0, image);
+    sim.dialogs.ChooseNextFile(PathIn("other.hex"));
+    sim.dialogs.ChooseNextFile(PathIn("cfx.hex"));
+    PowerUpAndEnter();
+    EXPECT_EQ(sim.dialogs.FileDialogs().size(), 2u);
+    ASSERT_EQ(sim.dialogs.Messages().size(), 2u);
+    EXPECT_EQ(sim.dialogs.Messages()[0].prompt,
+              "Bad CFX kernel detected, press OK to download new kernel.  ");
+    EXPECT_EQ(sim.dialogs.Messages()[1].prompt,
+              "Record error or wrong hex file for this unit, press OK to download new kernel.  ");
+    EXPECT_EQ(product->HeldFiles().at("kernel"), ReadFile(PathIn("cfx.hex")));
+    EXPECT_FALSE(product->KernelBad());
+}
+
+struct FailureCase {
+    const char* name;
+    int flashMs;
+    bool unplug;         // the adapter is pulled out while the Crossfield flashes
+    bool corruptFile;    // a record goes bad after the file was checked
+    const char* banner;  // at the end
+};
+
+class CrossfieldFailure : public CrossfieldTest,
+                          public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(CrossfieldFailure, ProgramThatFailsIsToldAndNeverHangs) {
+    const auto& c = GetParam();
+    Attach({.flashMs = c.flashMs});
+    auto& f = frmUI();
+    std::string programRow;
+    Continue();
+    SelectFile();
+    Click(f.btnPROGRAM, [&] {
+        if (c.corruptFile)
+            WriteFile(PathIn("cfx.hex"),
+                      HeaderRecord(ProductCodeFor('U')) + "\r\n:0100000000FE\r\n:00000001FF\r\n");
+        return f.lblPASS.Caption == "HEX FILE OK";
+    });
+    if (c.unplug)
+        When([&] { return f.lblPASS.Caption == "Flashing Crossfield..."; },
+             [&] { line->Unplug(); });
+    if (c.corruptFile) {
+        ExitByConsole([&] {
+            programRow = f.lblPROGRAM.Caption;
+            return f.btnSCAN.Enabled && f.lblPASS.Caption == "ERROR CODE: 1203";
+        });
+    }
+    PowerUpAndEnter();
+    EXPECT_EQ(f.lblPASS.Caption, c.banner);
+    EXPECT_EQ(sim.dialogs.Messages().size(), c.corruptFile ? 0u : 1u);
+    if (c.corruptFile) {
+        EXPECT_EQ(programRow,
+                  "The Crossfield did not report \"Flash programming successful\".\r\rRecord "
+                  "error in line 2");
+    }
+    std::string name, path;
+    g.dev.DevLetter = "U";
+    CheckINI(name, path);
+    EXPECT_EQ(path, "");  // nothing is recorded as programmed
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, CrossfieldFailure,
+                         ::testing::Values(FailureCase{"FlashingTooLong", 400000, false, false,
+                                                       "Crossfield not answering"},
+                                           FailureCase{"AdapterPulledOut", 5700, true, false,
+                                                       "Crossfield not answering"},
+                                           FailureCase{"RecordErrorIsAFailure", 5700, false, true,
+                                                       ""}),
+                         CaseName());
+
+TEST_F(CrossfieldTest, ScanFindsItAndAPowerCycleThenServesIt) {
+    Attach({.baud = 9600});
+    When([] { return frmUI().txtSwtDetected.Text == "Crossfield Detected."; },
+         [this] { product->PowerCycle(); });
+    Continue();
+    ExitByConsole([] { return g.cmd.ProductMode == "CFX" && frmUI().btnPROGRAM.Visible; });
+    Serve([] {
+        frmUI().btnSCAN.MouseUp();
+        CommandLoopPass();
+    });
+    EXPECT_EQ(g.menus.ProductsServed, 1);
+    EXPECT_TRUE(frmUI().btnSCAN.Enabled);
+}
+
+TEST_F(CrossfieldTest, CancelWhileReadingLeavesTheModeWithThePortUsable) {
+    Attach({.baud = 9600});
+    Click(frmUI().btnCANCEL, [] { return frmUI().btnCANCEL.Caption == "Cancel"; });
+    PowerUpAndEnter(0, CfxAt57600);  // heard at the wrong rate: no prompt ever comes
+    EXPECT_TRUE(sim.dialogs.Messages().empty());
+    EXPECT_FALSE(g.dev.DeviceFound);
+    EXPECT_TRUE(frmUI().cboPORT.Enabled);
+}
+
+}  // namespace
+}  // namespace rompush::testing
