@@ -3,6 +3,8 @@
 #include <functional>
 #include <utility>
 
+#include "sim/kvt_product.h"
+
 namespace rompush::sim {
 
 namespace {
@@ -11,7 +13,9 @@ using Maker = std::function<std::shared_ptr<SerialMenuProduct>(
 
 // One entry per simulated product.
 const std::vector<std::pair<std::string, Maker>>& Makers() {
-    static const std::vector<std::pair<std::string, Maker>> makers = {};
+    static const std::vector<std::pair<std::string, Maker>> makers = {
+        {"kvt", MakeKvtProduct},
+    };
     return makers;
 }
 }  // namespace

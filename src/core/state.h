@@ -11,6 +11,7 @@
 
 #include "menus/menus_state.h"
 #include "ps2/ps2_state.h"
+#include "ui/frm_button_map.h"
 #include "ui/frm_com_parameters.h"
 #include "ui/frm_config_device.h"
 #include "ui/frm_ui.h"
@@ -118,6 +119,7 @@ struct FormState {
     ui::FrmComParameters frmComParameters;
     ui::FrmConfigDevice frmConfigDevice;
     ui::FrmSaveConfig frmSaveConfig;
+    ui::FrmButtonMap frmButtonMap;
 };
 
 struct Globals {
@@ -148,5 +150,9 @@ ui::FrmComParameters& frmComParameters();
 // The configuration dialog and its notice; referring to one loads it.
 ui::FrmConfigDevice& frmConfigDevice();
 ui::FrmSaveConfig& frmSaveConfig();
+// The KVT's remap dialog.
+inline ui::FrmButtonMap& frmButtonMap() {
+    return g.forms->frmButtonMap;
+}
 
 }  // namespace rompush

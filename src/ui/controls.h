@@ -100,6 +100,7 @@ struct TextBox : Control {
     bool MultiLine = false;
     int SelStart = 0;  // caret position
     std::function<void()> Change;
+    std::function<void()> GotFocus;  // the operator moved the focus into the box
     void SetText(const std::string& text) {
         Text = text;
         if (Change)

@@ -23,6 +23,7 @@
 #include "platform/posix/port_map.h"
 #include "platform/posix/serial_port.h"
 #include "platform/posix/steady_clock.h"
+#include "platform/qt/button_map_dialog.h"
 #include "platform/qt/config_dialogs.h"
 #include "platform/qt/form_renderer.h"
 #include "platform/qt/qt_platform.h"
@@ -97,6 +98,7 @@ int main(int argc, char** argv) {
         [&renderer](const std::string& name) { return renderer.MainWindowControl(name); });
     renderer.AddForm([]() -> rompush::ui::Form* { return &rompush::g.forms->frmComParameters; });
     platform::qt::AddConfigDialogs(renderer);
+    platform::qt::AddButtonMapDialog(renderer);
     // ROMPUSH_WINDOW_LOG names a file that records every change the windows show, for
     // scripts that drive the program through its real window.
     platform::qt::WindowLog windowLog;
@@ -108,6 +110,7 @@ int main(int argc, char** argv) {
             windowLog.Record(rompush::frmUI());
             windowLog.Record(rompush::g.forms->frmComParameters);
             platform::qt::RecordConfigDialogs(windowLog);
+            platform::qt::RecordButtonMapDialog(windowLog);
         }
     });
 

@@ -44,6 +44,12 @@ void WindowLog::Record(ui::Form& form) {
         // A list's choice, as the operator reads it.
         if (control->Kind == ui::ControlKind::ComboBox)
             Note(key + ".Text", static_cast<const ui::ComboBox*>(control)->Text());
+        // A one-line box's text (a console's text would fill the log).
+        if (control->Kind == ui::ControlKind::TextBox) {
+            const auto* box = static_cast<const ui::TextBox*>(control);
+            if (!box->MultiLine)
+                Note(key + ".Text", box->Text);
+        }
         Note(key + ".Place", std::to_string(control->Left) + " " + std::to_string(control->Top) +
                                  " " + std::to_string(control->Width) + " " +
                                  std::to_string(control->Height));
