@@ -7,11 +7,6 @@
 namespace rompush::sim {
 
 namespace {
-constexpr std::int64_t kDownloadOfferUs = 1'000'000;
-constexpr std::int64_t kRemapOfferUs = 2'000'000;
-constexpr std::int64_t kEraseUs = 1'500'000;
-constexpr std::int64_t kRestartUs = 500'000;
-
 const char* const kDownloadPrompt = "Press <SPACE> for download...\r\n";
 
 bool IsValidPort(const std::string& port) {
@@ -109,19 +104,19 @@ void KvtProduct::OnKey(char c) {
         case Mode::AwaitDownload:
             if (c == ' ') {
                 mode_ = Mode::Confirm;
-                Say("\r\nErase application and load new firmware.\r\nPress <SPACE> to begin.\r\n");
+                Say(kConfirmText);
             }
             return;
         case Mode::Confirm:
             if (c == ' ') {
                 mode_ = Mode::Erasing;
-                Say("Erasing FLASH...");
+                Say(kErasingText);
                 Later(kEraseUs, [this] {
                     mode_ = Mode::Receiving;
                     badRecord_ = false;
                     lines_.clear();
                     entry_.clear();
-                    Say("\r\nReady to receive HEX file...\r\n");
+                    Say(kReadyText);
                 });
             }
             return;
@@ -220,7 +215,7 @@ void KvtProduct::EndDownload() {
         o_.appRevision = image.substr(rev + 8, end == std::string::npos ? 16 : end - rev - 8);
     }
     mode_ = Mode::Off;
-    Say("\r\nDownLoad Completed...\r\n");
+    Say(kCompletedText);
     Later(kRestartUs, [this] {
         if (o_.damaged) {
             mode_ = Mode::AwaitDownload;

@@ -34,6 +34,18 @@ namespace rompush::sim {
 class KvtProduct : public SerialMenuProduct {
   public:
     static constexpr int kBaud = 115200;
+    // How long the boot loader offers a download, the application its remap menu; the boot
+    // loader's erase before it takes a file, and the restart after a download.
+    static constexpr std::int64_t kDownloadOfferUs = 1'000'000;
+    static constexpr std::int64_t kRemapOfferUs = 2'000'000;
+    static constexpr std::int64_t kEraseUs = 1'500'000;
+    static constexpr std::int64_t kRestartUs = 500'000;
+    // The boot loader's answers on the way to a download.
+    static constexpr const char* kConfirmText =
+        "\r\nErase application and load new firmware.\r\nPress <SPACE> to begin.\r\n";
+    static constexpr const char* kErasingText = "Erasing FLASH...";
+    static constexpr const char* kReadyText = "\r\nReady to receive HEX file...\r\n";
+    static constexpr const char* kCompletedText = "\r\nDownLoad Completed...\r\n";
     struct Options {
         std::string appRevision = "1.3 NPV";
         std::string blRevision = "2.1";

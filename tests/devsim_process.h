@@ -65,6 +65,8 @@ class DevSim {
         return status;
     }
     const std::string& Line() const { return line_; }
+    // The process, for the signals it takes (SIGUSR1 power-cycles a serial-menu product).
+    pid_t Pid() const { return pid_; }
 
   private:
     pid_t pid_ = -1;
