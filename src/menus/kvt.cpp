@@ -24,6 +24,9 @@ constexpr int kIdleSliceMs = 50;
 // The button-mapping lines follow the application's heading when the KVT's text starts with
 // the application itself.
 constexpr std::size_t kMappingAfterHeading = 129;
+// The button of the KVT's ERASE row: the serial console's, or Cancel during a wait.
+constexpr int kRowButtonLeft = 240, kRowButtonTop = 3320, kRowButtonWidth = 2160;
+constexpr int kRowButtonHeight = 495;
 
 // The text from `from` up to the end of its line.
 std::string RestOfLine(const std::string& text, std::size_t from) {
@@ -150,16 +153,17 @@ void KvtUI() {
     TraceScope trace("KvtUI()");
     auto& f = frmUI();
     const auto& map = g.menus.kvt.ButtonMap;
-    // The ERASE row shows the mapping across the whole row: the KVT has nothing to erase.
+    // The KVT has nothing to erase: its ERASE row holds the serial console's button and the
+    // button mapping.
     f.btnERASE.Visible = false;
-    f.lblERASE.Move(240, 240, 5880, 435);
+    f.btnShowDiagnostic.Move(kRowButtonLeft, kRowButtonTop, kRowButtonWidth, kRowButtonHeight);
+    f.lblERASE.Move(2520, 240, 3600, 435);
     f.lblERASE.Visible = true;
     if (g.menus.kvt.KvtChecksumError) {
         f.lblERASE.Caption = "      KVT CHECKSUM ERROR: DOWNLOAD HEX FILE.\r\n";
     } else {
-        f.lblERASE.Caption = "     BUTTON 1 to PORT " + map[0] + "          BUTTON 3 to PORT " +
-                             map[2] + "\r\n     BUTTON 2 to PORT " + map[1] +
-                             "          BUTTON 4 to PORT " + map[3];
+        f.lblERASE.Caption = " BUTTON 1 to PORT " + map[0] + "     BUTTON 3 to PORT " + map[2] +
+                             "\r\n BUTTON 2 to PORT " + map[1] + "     BUTTON 4 to PORT " + map[3];
     }
     f.btnVERIFY.Caption = "REMAP KVT BUTTONS";
     f.lblVERIFY.Caption = "Remap KVT buttons to selected ports.";
@@ -248,11 +252,11 @@ void KvtDownload() {
     auto& files = g.files;
     auto& f = frmUI();
     ui::DisableAllButtons();
-    kvt::AskForPowerCycle("Cycle power on KVT to begin programming.", true);
-
-    // Text the KVT sent before the operator was asked is not the power cycle asked for.
+    // Text the KVT sent before the operator is asked is not the power cycle asked for; what
+    // comes while the request blinks is.
     ClearInBuffer();
     g.menus.SerialText.clear();
+    kvt::AskForPowerCycle("Cycle power on KVT to begin programming.", true);
     kvt::OfferExit();
     TextWait step =
         WaitForAnyText({"download...", "CHECK SUM error occured"}, kvt::kPowerCycleBoundMs);
@@ -330,8 +334,9 @@ void OfferExit() {
     auto& saved = g.menus.kvt.ExitButtonPlace;
     saved = {button.Left, button.Top, button.Width, button.Height};
     button.Caption = "Cancel";
-    // Below SCAN, which the KVT does not use, clear of the rows that ask for the power cycle.
-    button.Move(240, 1660, 2600, 375);
+    // In place of the serial console's button, which a wait on the KVT has no use for.
+    frmUI().btnShowDiagnostic.Visible = false;
+    button.Move(kRowButtonLeft, kRowButtonTop, kRowButtonWidth, kRowButtonHeight);
     button.Enabled = true;
     button.Visible = true;
 }

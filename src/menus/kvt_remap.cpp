@@ -42,8 +42,6 @@ void OpenRemapDialog() {
 
 // The menu is entered after the power cycle: the application offers it for a moment.
 bool EnterRemapMenu() {
-    ClearInBuffer();
-    g.menus.SerialText.clear();
     kvt::OfferExit();
     TextWait step = WaitForAnyText({"Press SPACE bar"}, kvt::kPowerCycleBoundMs);
     if (step != TextWait::Found) {
@@ -92,6 +90,9 @@ void KvtRemap() {
     auto& kvt = g.menus.kvt;
     auto& d = frmButtonMap();
     ui::DisableAllButtons();
+    // Only what the KVT says once the operator is asked is its power cycle.
+    ClearInBuffer();
+    g.menus.SerialText.clear();
     kvt::AskForPowerCycle("Cycle power on KVT to begin BUTTON remapping.", false);
     if (!EnterRemapMenu())
         return;

@@ -67,6 +67,8 @@ on_display() {
     press btnPROGRAM || return 1
     wait_for "$kStepSeconds" "the request for a power cycle" shown_since "$mark" \
         frmUI.lblPROGRAM.Caption "Cycle power on KVT to begin programming." || return 1
+    # Cancel shows once the program listens for the power cycle.
+    wait_for "$kStepSeconds" "Cancel" shows frmUI.btnCANCEL.Visible True || return 1
     power_cycle
     wait_for "$kStepSeconds" '"PROGRAM OK"' shown_since "$mark" frmUI.lblPASS.Caption \
         "PROGRAM OK" || return 1
