@@ -262,9 +262,14 @@ TEST_F(KvtTest, MenuServesTheButtonsUntilTheWindowCloses) {
     auto& f = frmUI();
     When([&] { return f.btnHEXFILE.Enabled; }, [&] { f.btnHEXFILE.MouseUp(); });
     When([&] { return f.btnPROGRAM.Enabled; }, [&] { f.btnPROGRAM.MouseUp(), PowerCycleLater(); });
-    When([&] { return Panels()[2] == "Rev 2.2" && g.cmd.UiCommand == 0; }, [&] { f.Unload(); });
+    When([&] { return Panels()[2] == "Rev 2.2" && g.cmd.UiCommand == 0; },
+         [&] { sim.desktop.Press(0x11), sim.desktop.Press(0x54); });  // Ctrl+T
+    When([&] { return !sim.dialogs.Messages().empty(); }, [&] { f.Unload(); });
+    sim.clock.ScheduleInUs(60'000'000,
+                           [&] { sim.desktop.Release(0x11), sim.desktop.Release(0x54); });
     EXPECT_THROW(KvtMenu(), platform::ProgramEnded);
     EXPECT_TRUE(kvt->HeldFiles().at("kvt") == ReadFile(path));
+    EXPECT_EQ(sim.dialogs.Messages().back().title, "RomPush Utility");  // the trace question
 }
 
 }  // namespace

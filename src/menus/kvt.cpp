@@ -2,6 +2,7 @@
 
 #include <fstream>
 
+#include "core/main_loop.h"
 #include "core/settings_file.h"
 #include "core/state.h"
 #include "core/text.h"
@@ -197,6 +198,7 @@ void KvtMenu() {
             default:
                 break;
         }
+        TraceShortcut();
         P().desktop->SetMousePointer(platform::MousePointer::Default);
         P().events->WaitForEvents(kIdleSliceMs);
     }
