@@ -3,6 +3,7 @@
 #include <functional>
 #include <utility>
 
+#include "sim/announcing_product.h"
 #include "sim/kvt_product.h"
 
 namespace rompush::sim {
@@ -14,6 +15,7 @@ using Maker = std::function<std::shared_ptr<SerialMenuProduct>(
 // One entry per simulated product.
 const std::vector<std::pair<std::string, Maker>>& Makers() {
     static const std::vector<std::pair<std::string, Maker>> makers = {
+        {"announcer", MakeAnnouncer},
         {"kvt", MakeKvtProduct},
     };
     return makers;

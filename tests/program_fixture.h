@@ -131,6 +131,10 @@ class ScriptedDevice : public sim::SerialDevice {
     const std::vector<std::string>& Packets() const { return packets_; }
 
     void OnHostByte(std::uint8_t byte) override {
+        // A packet that stopped half-way (SCAN's "?" probes) is forgotten after a pause.
+        if (!current_.empty() && host_->NowUs() - lastByteUs_ > 50'000)
+            current_.clear();
+        lastByteUs_ = host_->NowUs();
         current_.push_back(static_cast<char>(byte));
         const std::size_t length = static_cast<std::uint8_t>(current_[0]);
         if (current_.size() < length && length >= 1)
@@ -149,6 +153,7 @@ class ScriptedDevice : public sim::SerialDevice {
     std::deque<std::pair<std::string, std::int64_t>> replies_;
     std::vector<std::string> packets_;
     std::string current_;
+    std::int64_t lastByteUs_ = 0;
 };
 
 }  // namespace rompush::testing

@@ -7,6 +7,11 @@ namespace rompush {
 
 void ScanCommand();
 void ScanSerialPort();
+// SCAN's probes for the serial-menu products on the port: "?" and CR at 115200 baud for a
+// Meridan, at 9600 then 57600 for a Crossfield. A product that answers gets its information
+// view, which listens for its power-up until the operator's Cancel.
+void MeridanProbe(std::uint8_t port);
+void CrossfieldProbe(std::uint8_t port);
 void HexFileCommand();
 void LastUsedCommand();
 void EraseCommand();

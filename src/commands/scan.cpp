@@ -6,6 +6,8 @@
 #include "core/state.h"
 #include "core/trace.h"
 #include "hexfile/hex_validation.h"
+#include "menus/product_text.h"
+#include "menus/serial_banner.h"
 #include "platform/platform.h"
 #include "ps2/ps2_scan.h"
 #include "serial/comm.h"
@@ -50,6 +52,118 @@ void WaitForReadyByte() {
 }
 }  // namespace
 
+namespace {
+// How long one pass of an information view sleeps at most; the Cancel click wakes it.
+constexpr int kViewSliceMs = 100;
+
+// Everything waiting on the port, processing events after each read.
+std::string CollectReply() {
+    auto& serial = *platform::Current().serial;
+    std::string reply;
+    while (serial.InBufferCount() > 0) {
+        const std::string in = serial.Input();
+        if (in.empty())
+            break;
+        reply += in;
+        platform::Current().events->DoEvents();
+    }
+    return reply;
+}
+
+// A "K", then a "C" at or after it, then an "R" at or after that.
+bool MeridanAnswered(const std::string& reply) {
+    const std::size_t k = reply.find('K');
+    const std::size_t c = k == std::string::npos ? k : reply.find('C', k);
+    return c != std::string::npos && reply.find('R', c) != std::string::npos;
+}
+
+// The information view of a product that answered SCAN's probe. The product is served once
+// it is power-cycled: the banner check listens until the operator's Cancel.
+void OpenProbeView(const std::string& detected, const std::string& info, const std::string& note) {
+    auto& form = frmUI();
+    g.result.ErrorCode = 0;
+    ui::ShowMsg("", ui::colour::kButtonFace);
+    SetPointer(platform::MousePointer::Default);
+    for (ui::Control* control :
+         {static_cast<ui::Control*>(&form.btnSCAN), static_cast<ui::Control*>(&form.btnHEXFILE),
+          static_cast<ui::Control*>(&form.btnLASTUSED), static_cast<ui::Control*>(&form.cboPORT),
+          static_cast<ui::Control*>(&form.btnCommPort)}) {
+        control->Enabled = false;
+    }
+    RestoreInfoLayout();
+    // Nothing has spoken yet: there is no console to show.
+    form.btnShowDiagnostic.Visible = false;
+    form.txtSwtDetected.Text = detected;
+    form.txtInfo.Text = info;
+    form.txtNote.Font = {"MS Sans Serif", 11, true};
+    form.txtNote.Text = note;
+    form.btnCANCEL.Caption = "Cancel";
+}
+
+// Until Cancel, or until a product that powered up has been served and has left: its view
+// (and this one's Cancel button) is gone by then.
+void ListenUntilCancel() {
+    const int served = g.menus.ProductsServed;
+    while (!g.cmd.ContinueFlag && g.menus.ProductsServed == served) {
+        CheckSerialBanner();
+        platform::Current().events->WaitForEvents(kViewSliceMs);
+    }
+}
+
+void CloseProbeView() {
+    auto& form = frmUI();
+    for (ui::Control* control :
+         {static_cast<ui::Control*>(&form.btnSCAN), static_cast<ui::Control*>(&form.btnHEXFILE),
+          static_cast<ui::Control*>(&form.cboPORT), static_cast<ui::Control*>(&form.btnCommPort)}) {
+        control->Enabled = true;
+    }
+    g.cmd.UiCommand = 0;
+}
+}  // namespace
+
+void MeridanProbe(std::uint8_t port) {
+    g.port.BaudSetting = "115200";
+    SetCommPort(port);
+    DiscardInput();
+    SendToProduct("?\r");
+    Delay(1000);
+    if (!MeridanAnswered(CollectReply()))
+        return;
+    OpenProbeView("Meridan Detected.", "Power cycle Meridan\r\nto begin communitions.",
+                  "NOTE: SCAN not needed to find Meridan.\r\nPower cycle from main menu.");
+    g.cmd.ContinueFlag = false;
+    ListenUntilCancel();
+    CloseProbeView();
+}
+
+void CrossfieldProbe(std::uint8_t port) {
+    g.port.BaudSetting = "9600";
+    for (;;) {
+        SetCommPort(port);
+        DiscardInput();
+        Delay(500);
+        SendToProduct("?");
+        Delay(500);
+        SendToProduct("\r");
+        Delay(500);
+        if (CollectReply().find('K') != std::string::npos) {
+            OpenProbeView("Crossfield Detected.", "Power cycle Crossfield to begin communitions.",
+                          "NOTE: SCAN not needed to find Crossfield.\r\n"
+                          "       Power cycle from main menu.");
+            g.cmd.ContinueFlag = false;
+            // Whatever rate it answered at, the Crossfield is listened for at 115200.
+            g.port.BaudSetting = "115200";
+            SetCommPort(port);
+            ListenUntilCancel();
+            CloseProbeView();
+            return;
+        }
+        if (g.port.BaudSetting != "9600")
+            return;
+        g.port.BaudSetting = "57600";
+    }
+}
+
 void ScanCommand() {
     auto& form = frmUI();
     if (g.result.ErrorCode != 0) {
@@ -89,8 +203,8 @@ void ScanCommand() {
         form.SetFocus(form.btnPROGRAM);
 
     if (!ps2) {
-        // The probes for the serial-menu products come with their operations; the port is
-        // left open at 115200 baud as the products expect.
+        MeridanProbe(static_cast<std::uint8_t>(number));
+        CrossfieldProbe(static_cast<std::uint8_t>(number));
         ClearInBuffer();
         g.port.BaudSetting = "115200";
         SetCommPort(static_cast<std::uint8_t>(number));

@@ -10,6 +10,7 @@
 #include "core/text.h"
 #include "core/trace.h"
 #include "menus/serial_banner.h"
+#include "menus/serial_console.h"
 #include "platform/platform.h"
 #include "ps2/kb_controller.h"
 #include "serial/comm.h"
@@ -342,8 +343,12 @@ void btnCANCEL_MouseUp() {
     auto& form = frmUI();
     g.cmd.ContinueFlag = true;
     form.btnShowDiagnostic.Visible = form.btnCANCEL.Caption != "Cancel";
-    g.menus.ConsoleLog = form.txtSerialDisplay.Text;
+    // Only an open console holds the session; from another view the text the products put
+    // into ConsoleLog stays.
+    if (form.txtSerialDisplay.Visible)
+        g.menus.ConsoleLog = form.txtSerialDisplay.Text;
     form.txtSerialDisplay.Visible = false;
+    form.btnSaveSerialDisplay.Visible = false;
     ui::HideMenuControls();
 }
 
@@ -360,6 +365,10 @@ void WireMainWindowHandlers() {
     form.btnDefaults.MouseUp = btnDefaults_MouseUp;
     form.btnStartCpu.MouseUp = btnStartCpu_MouseUp;
     form.btnCANCEL.MouseUp = btnCANCEL_MouseUp;
+    form.btnShowDiagnostic.MouseUp = btnShowDiagnostic_MouseUp;
+    form.btnSaveSerialDisplay.MouseUp = btnSaveSerialDisplay_MouseUp;
+    form.txtSerialDisplay.KeyUp = txtSerialDisplay_KeyUp;
+    P().serial->SetOnComm(MSComm1_OnComm);
     form.btnCommPort.MouseUp = btnCommPort_MouseUp;
     form.cboPORT.Click = cboPORT_Click;
     form.cboPORT.LostFocus = cboPORT_LostFocus;

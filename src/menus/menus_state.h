@@ -23,6 +23,7 @@ struct MenusState {
     bool MenuExitChosen = false;
     bool FileRequested = false;
     bool BannerWaitArmed = false;
+    int ProductsServed = 0;  // product visits the banner check has run to their end
 
     KvtState kvt;
     CrossfieldState cfx;

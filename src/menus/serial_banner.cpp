@@ -1,11 +1,116 @@
 #include "menus/serial_banner.h"
 
+#include <algorithm>
+
+#include "core/state.h"
+#include "core/trace.h"
+#include "menus/crossfield.h"
+#include "menus/kvt.h"
+#include "menus/meridan.h"
+#include "platform/platform.h"
+#include "serial/comm.h"
+
 namespace rompush {
 
-// Recognising the serial-menu products arrives with their operations; until then an idle pass
-// of the command loop has nothing to listen for.
-void CheckSerialBanner() {}
+namespace {
+// More bytes than this waiting is a product talking, not line noise.
+constexpr int kBannerThreshold = 50;
+// A shorter burst is given this long to grow past the threshold.
+constexpr int kBurstGraceMs = 1000;
+// What the port hears when a packet-bootloader device's start-up chatter arrives at the
+// wrong rate: never a product's banner.
+const std::string kNoiseSignature = "\xE0\x8E\x1C";
 
-void RestoreInfoLayout() {}
+bool Holds(const std::string& text, const char* what) {
+    return text.find(what) != std::string::npos;
+}
+
+// The product the text announces: "Cfx9600", "Meridan", "KVT", "Cfx57600", or "" for none.
+std::string BannerSelection(const std::string& text) {
+    if (std::all_of(text.begin(), text.end(), [](char c) { return c == '\0'; }))
+        return "Cfx9600";  // a 9600-baud Crossfield heard at 115200: only start bits
+    if (Holds(text, "Tarn monitor") || Holds(text, "Hit"))
+        return "Meridan";
+    if (Holds(text, "KVT-BL Rev") || Holds(text, "KVT Rev") || Holds(text, "CHECK SUM error"))
+        return "KVT";
+    if (CountQueryMarks(text) == 0)
+        return "Cfx57600";  // a 57600-baud Crossfield heard at 115200 never shows a "?"
+    return "";
+}
+
+// Reads up to count characters, one per read, onto the end of SerialText.
+void ReadCharacters(int count) {
+    auto& serial = *platform::Current().serial;
+    for (int i = 0; i < count; ++i) {
+        const std::string in = serial.Input();
+        if (in.empty())
+            break;
+        g.menus.SerialText += in;
+    }
+}
+}  // namespace
+
+int CountQueryMarks(const std::string& text) {
+    return static_cast<int>(std::count(text.begin(), text.end(), '?'));
+}
+
+void CheckSerialBanner() {
+    auto& serial = *platform::Current().serial;
+    auto& menus = g.menus;
+    const int waiting = serial.InBufferCount();
+    if (g.result.ErrorCode != 0) {
+        // A pending error: what the port heard is not looked at. (Only cleared when there is
+        // something to clear, so an idle window does not fill the trace.)
+        if (waiting > 0)
+            ClearInBuffer();
+        return;
+    }
+    if (waiting > kBannerThreshold) {
+        menus.BannerWaitArmed = false;
+        menus.SerialText.clear();
+        ReadCharacters(waiting);
+        if (menus.SerialText.find(kNoiseSignature) != std::string::npos) {
+            ClearInBuffer();
+            return;
+        }
+        const std::string selection = BannerSelection(menus.SerialText);
+        TraceLine("--    CheckSerialBanner = " + (selection.empty() ? "none" : selection));
+        // What was read stays in SerialText and the product's entry procedure goes on from it:
+        // its first step adds what is waiting now to SerialText (+=), it does not replace it,
+        // or the text of the first burst (the banner, the product's versions) would be lost.
+        if (selection == "KVT") {
+            KVT_Boot();
+            KvtMenu();
+        } else if (selection == "Meridan") {
+            MeridanDetect();
+        } else if (selection == "Cfx9600") {
+            CfxAt9600();
+        } else if (selection == "Cfx57600") {
+            CfxAt57600();
+        }
+        if (!selection.empty()) {
+            ++menus.ProductsServed;
+        } else {
+            // Text that is no banner and holds a "?": dropped with whatever followed it.
+            ReadCharacters(serial.InBufferCount());
+            menus.SerialText.clear();
+        }
+        return;
+    }
+    if (waiting <= 1) {
+        // Nothing to give a second to; an earlier burst has gone.
+        menus.BannerWaitArmed = false;
+        return;
+    }
+    if (g.link.DelayActive)
+        return;  // the one timer is busy; the burst is looked at again when it is free
+    if (!menus.BannerWaitArmed) {
+        menus.BannerWaitArmed = true;
+        StartTimer(kBurstGraceMs);
+    } else {
+        menus.BannerWaitArmed = false;
+        ClearInBuffer();
+    }
+}
 
 }  // namespace rompush

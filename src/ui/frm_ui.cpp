@@ -81,6 +81,7 @@ FrmUI::FrmUI() : Form("frmUI") {
         box->MultiLine = true;
     }
     txtSerialDisplay.Move(90, 1000, 6255, 4200);
+    txtSerialDisplay.Locked = true;  // the console's keys go to the product, not into the box
     txtSwtDetected.Move(90, 3070, 6255, 400);
     txtXBOOT.Move(90, 3070, 6255, 400);
     txtInfo.Move(90, 3470, 6255, 1100);

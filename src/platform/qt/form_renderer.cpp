@@ -23,6 +23,7 @@
 #include <cctype>
 
 #include "platform/qt/qt_platform.h"
+#include "platform/qt/text_box_keys.h"
 #include "ui/frm_ui.h"
 
 namespace rompush::platform::qt {
@@ -537,6 +538,8 @@ class TextBoxView : public ControlView {
         single_->setVisible(!model.MultiLine);
         multi_->setVisible(model.MultiLine);
         multiLine_ = model.MultiLine;
+        new TextBoxKeys(single_, model);
+        new TextBoxKeys(multi_, model);
 
         QObject::connect(single_, &QLineEdit::textEdited, single_, [this](const QString& text) {
             m_.Text = ToLatin1(text);
@@ -975,8 +978,13 @@ void FormView::Sync() {
         if (width_ > 0 && height_ > 0)
             setFixedSize(Px(width_), Px(height_));
     }
+    // Hiding the control that has the focus moves it on to another: the control the program
+    // gave the focus still gets it.
+    ui::Control* const wanted = form_.Focused;
     for (auto& view : views_)
         view->Sync();
+    if (wanted != focused_)
+        form_.Focused = wanted;
     if (resized && (width_ <= 0 || height_ <= 0)) {
         const QRect used = childrenRect();
         setFixedSize(used.right() + 8, used.bottom() + 8);

@@ -1,6 +1,13 @@
 #include "platform/qt/window_log.h"
 
+#include <algorithm>
+
 namespace rompush::platform::qt {
+
+namespace {
+// Longer texts are logged line by line only.
+constexpr std::size_t kWholeTextLimit = 2048;
+}  // namespace
 
 bool WindowLog::Open(const std::string& path) {
     file_ = std::fopen(path.c_str(), "a");
@@ -17,6 +24,10 @@ void WindowLog::Note(const std::string& key, const std::string& value) {
     if (!added && it->second == value)
         return;
     it->second = value;
+    Write(key, value);
+}
+
+void WindowLog::Write(const std::string& key, const std::string& value) {
     // A caption may hold line breaks; the log keeps one change a line.
     std::string flat = value;
     for (char& c : flat) {
@@ -25,6 +36,41 @@ void WindowLog::Note(const std::string& key, const std::string& value) {
     }
     std::fprintf(file_, "%s = %s\n", key.c_str(), flat.c_str());
     std::fflush(file_);
+}
+
+void WindowLog::NoteLines(const std::string& key, const std::string& text) {
+    std::string& seen = texts_[key];
+    if (text == seen)
+        return;
+    std::string& partial = partial_[key];
+    std::size_t from = 0;
+    if (text.compare(0, seen.size(), seen) == 0) {
+        from = seen.size();  // the box grew
+    } else {
+        // A console that dropped its oldest lines still ends with what was seen before,
+        // followed by what is new; any other change is a new text from its start.
+        const std::size_t start =
+            seen.find(text.substr(0, std::min<std::size_t>(text.size(), 256)));
+        if (start != std::string::npos &&
+            text.compare(0, seen.size() - start, seen, start, std::string::npos) == 0) {
+            from = seen.size() - start;
+        } else {
+            partial.clear();
+        }
+    }
+    for (std::size_t i = from; i < text.size(); ++i) {
+        if (text[i] == '\n') {
+            if (!partial.empty() && partial.back() == '\r')
+                partial.pop_back();
+            Write(key + ".Line", partial);
+            partial.clear();
+        } else {
+            partial += text[i];
+        }
+    }
+    seen = text;
+    // The line being written (a prompt waiting for its answer).
+    Note(key + ".Tail", partial);
 }
 
 void WindowLog::Record(ui::Form& form) {
@@ -44,11 +90,14 @@ void WindowLog::Record(ui::Form& form) {
         // A list's choice, as the operator reads it.
         if (control->Kind == ui::ControlKind::ComboBox)
             Note(key + ".Text", static_cast<const ui::ComboBox*>(control)->Text());
-        // A one-line box's text (a console's text would fill the log).
+        // A text box's text: short ones whole, and the lines of a long one (the console) as
+        // it completes them.
         if (control->Kind == ui::ControlKind::TextBox) {
             const auto* box = static_cast<const ui::TextBox*>(control);
-            if (!box->MultiLine)
+            if (box->Text.size() <= kWholeTextLimit)
                 Note(key + ".Text", box->Text);
+            if (box->MultiLine)
+                NoteLines(key, box->Text);
         }
         Note(key + ".Place", std::to_string(control->Left) + " " + std::to_string(control->Top) +
                                  " " + std::to_string(control->Width) + " " +

@@ -5,6 +5,9 @@
 //   frmUI.btnSCAN.Place = 240 1240 2655 375        (left top width height, twips)
 //   frmUI.btnLASTUSED.Container = fraHEXFILE       (the place is measured inside it)
 //   frmConfigDevice.cboScanTime.Text = 3             (the entry a list shows)
+//   frmUI.txtInfo.Text = Power cycle Meridan|to begin communitions.   (short texts whole)
+//   frmUI.txtSerialDisplay.Line = Enter choice --> 3  (each line a text box completes)
+//   frmUI.txtSerialDisplay.Tail = Enter choice -->    (the line it is writing)
 // so a script can wait for a text on the screen and click a button where it really is.
 #pragma once
 
@@ -26,9 +29,14 @@ class WindowLog {
 
   private:
     void Note(const std::string& key, const std::string& value);
+    void Write(const std::string& key, const std::string& value);
+    // A multi-line text box: every line it completed since the last call.
+    void NoteLines(const std::string& key, const std::string& text);
 
     std::FILE* file_ = nullptr;
     std::map<std::string, std::string> shown_;
+    std::map<std::string, std::string> texts_;    // a text box's text as last seen
+    std::map<std::string, std::string> partial_;  // its last line, not complete yet
 };
 
 }  // namespace rompush::platform::qt
