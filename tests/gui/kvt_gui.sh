@@ -45,9 +45,10 @@ on_display() {
     program=$!
     start_window "$work/rompush.out" || return
 
-    # SCAN opens COM1 at 115200 baud; no packet bootloader answers there.
+    # SCAN opens COM1 at 115200 baud once its probes are done; nothing answers them.
     press btnSCAN || return 1
-    wait_for "$kStepSeconds" "SCAN ended" shows frmUI.btnSCAN.Enabled True || return 1
+    wait_for "$kStepSeconds" "SCAN ended" shows frmUI.lblPASS.Caption "TARN Product Not Found" ||
+        return 1
 
     # The KVT powers up: the window becomes the KVT's.
     begun=$SECONDS
@@ -76,7 +77,9 @@ on_display() {
     wait_for 10 "the KVT holding the file" held_matches || return 1
 
     # The console shows what the KVT said; Save writes it.
-    press btnShowDiagnostic || return 1
+    wait_for "$kStepSeconds" "Show Serial Console enabled" shows frmUI.btnShowDiagnostic.Enabled \
+        True || return 1
+    click_control "$main" frmUI btnShowDiagnostic || return 1
     wait_for "$kStepSeconds" "the console" shows frmUI.txtSerialDisplay.Visible True || return 1
     xdotool mousemove --window "$main" 0 0
     sleep 1
