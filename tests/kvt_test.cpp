@@ -140,29 +140,26 @@ TEST_F(KvtTest, ApplicationTextAloneHasItsMappingAfterItsHeadingAndSilenceEndsTh
     EXPECT_TRUE(frmUI().btnHEXFILE.Enabled);
 }
 
-TEST_F(KvtTest, DownloadAfterPowerCycleSendsTheFileAndReadsTheNewRevision) {
-    for (bool damaged : {false, true}) {
-        SCOPED_TRACE(damaged ? "damaged application" : "application");
-        ResetState();
-        WireMainWindowHandlers();
-        PowerUpAndBoot(Kvt("1.3 NPV", damaged));
-        const std::string path = SelectKvtFile("1.4 NPV", 4096);
-        ASSERT_TRUE(frmUI().btnPROGRAM.Enabled);
-        PowerCycleLater();
-        KvtDownload();
-        const std::string file = ReadFile(path);
-        std::string sent = "  ";  // the two spaces, then each line ended by CR alone
-        for (char c : file)
-            sent += c == '\n' ? "" : std::string(1, c);
-        EXPECT_TRUE(line->Wire() == sent);
-        EXPECT_TRUE(kvt->HeldFiles().at("kvt") == file);
-        EXPECT_EQ(Panels()[2], "Rev 1.4");
-        EXPECT_FALSE(g.menus.kvt.KvtChecksumError);
-        EXPECT_EQ(frmUI().lblPASS.Caption, "PROGRAM OK");
-        EXPECT_EQ(g.cmd.UiCommand, 0);
-        EXPECT_NE(ReadFile(PathIn("RomPush.INI")).find("$ " + path), std::string::npos);
-        EXPECT_TRUE(frmUI().btnPROGRAM.Enabled && !frmUI().btnLASTUSED.Enabled);
-    }
+class KvtDownloadTest : public KvtTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(KvtDownloadTest, AfterPowerCycleSendsTheFileAndReadsTheNewRevision) {
+    PowerUpAndBoot(Kvt("1.3 NPV", GetParam()));  // a damaged application too
+    const std::string path = SelectKvtFile("1.4 NPV", 4096);
+    ASSERT_TRUE(frmUI().btnPROGRAM.Enabled);
+    PowerCycleLater();
+    KvtDownload();
+    const std::string file = ReadFile(path);
+    std::string sent = "  ";  // the two spaces, then each line ended by CR alone
+    for (char c : file)
+        sent += c == '\n' ? "" : std::string(1, c);
+    EXPECT_TRUE(line->Wire() == sent);
+    EXPECT_TRUE(kvt->HeldFiles().at("kvt") == file);
+    EXPECT_EQ(Panels()[2], "Rev 1.4");
+    EXPECT_FALSE(g.menus.kvt.KvtChecksumError);
+    EXPECT_EQ(frmUI().lblPASS.Caption, "PROGRAM OK");
+    EXPECT_EQ(g.cmd.UiCommand, 0);
+    EXPECT_NE(ReadFile(PathIn("RomPush.INI")).find("$ " + path), std::string::npos);
+    EXPECT_TRUE(frmUI().btnPROGRAM.Enabled && !frmUI().btnLASTUSED.Enabled);
     // A file that has gone by the time of the download: 1202, nothing sent but the spaces.
     std::filesystem::remove(SelectKvtFile("1.5 NPV"));
     line->ClearWire();
@@ -171,6 +168,7 @@ TEST_F(KvtTest, DownloadAfterPowerCycleSendsTheFileAndReadsTheNewRevision) {
     EXPECT_EQ(line->Wire(), "  ");
     EXPECT_EQ(frmUI().lblPROGRAM.Caption, "Programming file cannot be opened.");
 }
+INSTANTIATE_TEST_SUITE_P(Kvt, KvtDownloadTest, ::testing::Bool());
 
 // Each wait for a power cycle ends: on the operator's Cancel, or when none comes.
 TEST_F(KvtTest, PowerCycleWaitsEndOnCancelOrTheirBoundWithTheViewUsable) {
