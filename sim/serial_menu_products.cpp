@@ -5,6 +5,7 @@
 
 #include "sim/announcing_product.h"
 #include "sim/crossfield_product.h"
+#include "sim/kvt_product.h"
 #include "sim/meridan_product.h"
 
 namespace rompush::sim {
@@ -25,6 +26,7 @@ const std::vector<std::pair<std::string, Maker>>& Makers() {
          }},
         {"announcer", MakeAnnouncer},
         {"crossfield", MakeCrossfield},
+        {"kvt", MakeKvtProduct},
     };
     return makers;
 }

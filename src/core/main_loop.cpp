@@ -241,13 +241,17 @@ void RecoveryOffer() {
     }
 }
 
-void CommandLoopPass() {
-    g.cmd.MainLoopRunning = true;
+void TraceShortcut() {
     const bool traceKeys = ShortcutDown(kCtrl, kKeyT);
     if (traceKeys && OwnWindowInFront()) {
         WaitForRelease(kCtrl, kKeyT);
         TraceQuestion();
     }
+}
+
+void CommandLoopPass() {
+    g.cmd.MainLoopRunning = true;
+    TraceShortcut();
     switch (g.cmd.UiCommand) {
         case uicmdSCAN:
             ScanCommand();

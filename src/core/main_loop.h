@@ -16,6 +16,9 @@ void CommandLoopPass();
 bool KeyIsDown(std::int32_t virtualKey);
 // Asks whether to start a trace and opens the trace file.
 void TraceQuestion();
+// Ctrl+T in one of the program's windows: the trace question, once the keys are released.
+// Run on every pass of the command loop and of the product loops that stand in for it.
+void TraceShortcut();
 // The QRX-MP2 firmware recovery offer (Ctrl+F12) when its conditions hold.
 void RecoveryOffer();
 

@@ -11,6 +11,7 @@
 
 #include "menus/menus_state.h"
 #include "ps2/ps2_state.h"
+#include "ui/frm_button_map.h"
 #include "ui/frm_com_parameters.h"
 #include "ui/frm_config_device.h"
 #include "ui/frm_help_about.h"
@@ -128,6 +129,7 @@ struct FormState {
     ui::FrmSaveConfig frmSaveConfig;
     ui::FrmHelpAbout frmHelpAbout;
     ui::FrmStartCpu frmStartCpu;
+    ui::FrmButtonMap frmButtonMap;
 };
 
 struct Globals {
@@ -160,5 +162,9 @@ ui::FrmConfigDevice& frmConfigDevice();
 ui::FrmSaveConfig& frmSaveConfig();
 // The about box; referring to it loads it.
 ui::FrmHelpAbout& frmHelpAbout();
+// The KVT's remap dialog.
+inline ui::FrmButtonMap& frmButtonMap() {
+    return g.forms->frmButtonMap;
+}
 
 }  // namespace rompush

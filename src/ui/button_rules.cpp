@@ -48,7 +48,32 @@ bool IsConfigurable(const std::string& letter) {
 
 }  // namespace
 
+// A KVT stays served for the rest of the run: its own file slot, its button remap in place of
+// VERIFY, no ERASE, and the port it was found on.
+void EnableButtonsKvt() {
+    FrmUI& f = frmUI();
+    const auto& files = g.files;
+    f.btnSCAN.Enabled = false;
+    f.cboPORT.Enabled = false;
+    f.btnCommPort.Enabled = false;
+    f.btnHEXFILE.Enabled = true;
+    f.btnHEXFILE.Caption = files.KvtFileName.empty() ? "SELECT HEX FILE" : files.KvtFileName;
+    f.btnERASE.Visible = false;
+    f.btnERASE.Enabled = false;
+    f.fraVERIFY.Visible = true;
+    f.btnVERIFY.Visible = true;
+    f.btnVERIFY.Enabled = !g.menus.kvt.KvtChecksumError;  // remapping needs its application
+    f.btnPROGRAM.Enabled = Ready(files.KvtFileName);
+    LastUsedRule(files.KvtLastUsedPath, files.KvtFilePath);
+    f.btnShowDiagnostic.Visible = true;
+    f.btnShowDiagnostic.Enabled = true;
+}
+
 void EnableButtonsNormal() {
+    if (g.dev.DevLetter == "$") {
+        EnableButtonsKvt();
+        return;
+    }
     FrmUI& f = frmUI();
     const auto& files = g.files;
     f.cboPORT.Enabled = true;

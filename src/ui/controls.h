@@ -101,6 +101,7 @@ struct TextBox : Control {
     bool Locked = false;  // the operator's keys do not change the text (set before it is shown)
     int SelStart = 0;     // caret position
     std::function<void()> Change;
+    std::function<void()> GotFocus;          // the operator moved the focus into the box
     std::function<void(int keyCode)> KeyUp;  // a key released in the box (virtual key code)
     void SetText(const std::string& text) {
         Text = text;

@@ -15,6 +15,8 @@ void ShowMsg(const std::string& text, Colour colour);
 void DisplayError();
 void ButtonEnabler();
 void EnableButtonsNormal();
+// The KVT's branch of the normal mode (device letter "$").
+void EnableButtonsKvt();
 void EnableButtonsMain();
 void EnableButtonsUsb();
 void EnableButtonsQrx();

@@ -378,10 +378,24 @@ class ControlView : public QObject {
     virtual void ApplyCaption() {}
     virtual void SyncOwn(bool /*all*/) {}
     virtual std::function<void()> LostFocusHandler() const { return nullptr; }
+    virtual std::function<void()> GotFocusHandler() const { return nullptr; }
 
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::FocusIn) {
             form_.Focused = &model_;
+            const auto reason = static_cast<QFocusEvent*>(event)->reason();
+            // Only the operator's move into the control counts; the window coming back to
+            // the front (after a message box) leaves it as it was.
+            if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason &&
+                GotFocusHandler()) {
+                QMetaObject::invokeMethod(
+                    Widget(),
+                    [this] {
+                        const std::function<void()> handler = GotFocusHandler();
+                        RunHandler(handler);
+                    },
+                    Qt::QueuedConnection);
+            }
         } else if (event->type() == QEvent::FocusOut) {
             const auto reason = static_cast<QFocusEvent*>(event)->reason();
             if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason &&
@@ -554,6 +568,7 @@ class TextBoxView : public ControlView {
     QWidget* FocusWidget() const override {
         return multiLine_ ? static_cast<QWidget*>(multi_) : static_cast<QWidget*>(single_);
     }
+    std::function<void()> GotFocusHandler() const override { return m_.GotFocus; }
 
   protected:
     void ApplyColours() override {

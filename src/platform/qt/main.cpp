@@ -25,6 +25,7 @@
 #include "platform/posix/port_map.h"
 #include "platform/posix/serial_port.h"
 #include "platform/posix/steady_clock.h"
+#include "platform/qt/button_map_dialog.h"
 #include "platform/qt/config_dialogs.h"
 #include "platform/qt/crossfield_dialogs.h"
 #include "platform/qt/form_renderer.h"
@@ -113,6 +114,7 @@ int main(int argc, char** argv) {
     platform::qt::AddConfigDialogs(renderer);
     platform::qt::AddHelpDialogs(renderer);
     platform::qt::AddCrossfieldDialogs(renderer);
+    platform::qt::AddButtonMapDialog(renderer);
     // ROMPUSH_WINDOW_LOG names a file that records every change the windows show, for
     // scripts that drive the program through its real window.
     platform::qt::WindowLog windowLog;
@@ -126,6 +128,7 @@ int main(int argc, char** argv) {
             platform::qt::RecordConfigDialogs(windowLog);
             platform::qt::RecordHelpDialogs(windowLog);
             platform::qt::RecordCrossfieldDialogs(windowLog);
+            platform::qt::RecordButtonMapDialog(windowLog);
         }
     });
 
