@@ -33,100 +33,39 @@
 #include <thread>
 #include <vector>
 
+#include "bench_support.h"
 #include "core/main_loop.h"
 #include "core/state.h"
-#include "devsim_process.h"
+#include "hex_file_writer.h"
 #include "hexfile/hex_validation.h"
 #include "menus/kvt.h"
 #include "menus/product_text.h"
-#include "platform/posix/poll_loop.h"
-#include "platform/posix/port_map.h"
-#include "platform/posix/serial_port.h"
-#include "platform/posix/steady_clock.h"
-#include "platform/sim/sim_platform.h"
 #include "serial/comm.h"
 #include "sim/kvt_product.h"
 #include "ui/main_window.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using namespace rompush;
-using namespace rompush::platform;
+using namespace rompush::bench;
 using rompush::sim::KvtProduct;
 
 constexpr double kByteUs = 10.0 * 1e6 / 115200.0;
-constexpr double kTarget = 1.05;
-
-std::int64_t NowUs() {
-    using namespace std::chrono;
-    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 double Wire(std::size_t bytes) {
     return static_cast<double>(bytes) * kByteUs;
 }
 
-// The real serial port, timer, clock and poll loop; the operator's side stays simulated.
-struct BenchPlatform {
-    explicit BenchPlatform(const std::string& folder)
-        : serial(posix::PortMap(folder)),
-          timer(clock),
-          events(timer, &serial),
-          dialogs(virtualClock),
-          system(folder, folder) {
-        Install({.serial = &serial,
-                 .timer = &timer,
-                 .clock = &clock,
-                 .events = &events,
-                 .dialogs = &dialogs,
-                 .desktop = &desktop,
-                 .system = &system});
-    }
-    ~BenchPlatform() { Install(Services{}); }
-
-    posix::SteadyClock clock;
-    posix::PosixSerialPort serial;
-    posix::PollTimer timer;
-    posix::PollEventLoop events;
-    rompush::sim::VirtualClock virtualClock;
-    platform::sim::SimDialogs dialogs;
-    platform::sim::SimDesktop desktop;
-    platform::sim::SimSystem system;
-};
-
-std::string Record(std::uint16_t address, int type, const std::vector<std::uint8_t>& data) {
-    unsigned sum = static_cast<unsigned>(data.size()) + (address >> 8) + (address & 0xFFU) +
-                   static_cast<unsigned>(type);
-    char field[16];
-    std::snprintf(field, sizeof field, ":%02X%04X%02X", static_cast<unsigned>(data.size()),
-                  static_cast<unsigned>(address), static_cast<unsigned>(type));
-    std::string line = field;
-    for (std::uint8_t byte : data) {
-        std::snprintf(field, sizeof field, "%02X", static_cast<unsigned>(byte));
-        line += field;
-        sum += byte;
-    }
-    std::snprintf(field, sizeof field, "%02X", (0x100U - (sum & 0xFFU)) & 0xFFU);
-    return line + field + "\r\n";
-}
-
 // A KVT application: no product header, its revision line in the data.
 std::string KvtHexText(std::size_t bytes, const std::string& revision) {
-    std::vector<std::uint8_t> image(bytes);
-    std::uint32_t x = 12345;
-    for (auto& byte : image) {
-        x = x * 1664525U + 1013904223U;
-        byte = static_cast<std::uint8_t>(x >> 24);
-    }
+    std::vector<std::uint8_t> image = RandomImage(bytes, 12345);
     const std::string mark = "KVT Rev " + revision + std::string(1, '\0');
     std::copy(mark.begin(), mark.end(), image.begin() + 64);
     std::string text;
     for (std::size_t at = 0; at < image.size(); at += 16) {
         const auto from = image.begin() + static_cast<std::ptrdiff_t>(at);
-        text += Record(static_cast<std::uint16_t>(at), 0,
-                       std::vector<std::uint8_t>(
-                           from, from + std::min<std::ptrdiff_t>(16, image.end() - from)));
+        const auto to = from + std::min<std::ptrdiff_t>(16, image.end() - from);
+        text += testing::HexRecord(static_cast<std::uint16_t>(at), 0, {from, to}) + "\r\n";
     }
     return text + ":00000001FF\r\n";
 }
@@ -150,20 +89,14 @@ double FloorUs(const std::string& file, const std::string& revision) {
     return us;
 }
 
-std::string MakeTempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "rompush-bench-kvt-XXXXXX").string();
-    const char* made = ::mkdtemp(pattern.data());
-    return made ? std::string(made) : std::string();
-}
-
 // Waits for the KVT's first burst as the banner check does, and reads it.
 bool ReadPowerUp(pid_t kvt) {
     ::kill(kvt, SIGUSR1);
     const std::int64_t deadline = NowUs() + 5'000'000;
-    while (Current().serial->InBufferCount() <= 50) {
+    while (platform::Current().serial->InBufferCount() <= 50) {
         if (NowUs() > deadline)
             return false;
-        Current().events->WaitForEvents(20);
+        platform::Current().events->WaitForEvents(20);
     }
     g.menus.SerialText.clear();
     ReadIntoSerialText();
@@ -175,43 +108,28 @@ bool ReadPowerUp(pid_t kvt) {
 
 int main(int argc, char** argv) {
     std::size_t bytes = 32768;
-    std::string devsim;
-    bool keep = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--bytes" && i + 1 < argc) {
+    const auto options = ReadDevsimRunOptions(
+        argc, argv, "rompush-bench-kvt [--bytes N] [--devsim PATH] [--keep]",
+        [&](const std::string& arg, int& i) {
+            if (arg != "--bytes" || i + 1 >= argc)
+                return false;
             bytes = static_cast<std::size_t>(std::max(64L, std::atol(argv[++i])));
-        } else if (arg == "--devsim" && i + 1 < argc) {
-            devsim = argv[++i];
-        } else if (arg == "--keep") {
-            keep = true;
-        } else {
-            std::fprintf(stderr, "usage: rompush-bench-kvt [--bytes N] [--devsim PATH] [--keep]\n");
-            return 2;
-        }
-    }
-    if (devsim.empty())
-        devsim = rompush::testing::DevSimProgram();
-    if (devsim.empty() || !fs::exists(devsim)) {
-        std::fprintf(stderr, "rompush-devsim not found (build it, or give --devsim PATH)\n");
+            return true;
+        });
+    if (!options)
         return 2;
-    }
 
-    const std::string folder = MakeTempFolder();
+    const std::string folder = MakeTempFolder("rompush-bench-kvt");
     const std::string hexPath = folder + "/kvt.hex";
     const std::string revision = "4.2 NPV";
     const std::string file = KvtHexText(bytes, revision);
     std::ofstream(hexPath, std::ios::binary) << file;
-    fs::create_directories(folder + "/held");
-    // One port to search, remembered as COM1; 115200 baud (the list's ninth entry).
-    std::ofstream(folder + "/RomPush.INI", std::ios::binary)
-        << "ROMPUSH_INI_001\r\n1\r\nCom1\r\n 1 \r\n 0 \r\n 2 \r\n 8 \r\n 2 \r\n";
-    rompush::testing::DevSim kvt(devsim, {"--folder", folder, "--com", "1", "--product", "kvt",
+    std::filesystem::create_directories(folder + "/held");
+    WriteCom1Settings(folder);
+    testing::DevSim kvt(options->devsim, {"--folder", folder, "--com", "1", "--product", "kvt",
                                           "--quiet", "--held-out", folder + "/held"});
-    if (kvt.Line().rfind("rompush-devsim: COM1", 0) != 0) {
-        std::fprintf(stderr, "rompush-devsim did not start: %s\n", kvt.Line().c_str());
+    if (!DevsimOnCom1(kvt))
         return 1;
-    }
 
     bool ok = false;
     double measuredUs = 0;
@@ -251,32 +169,22 @@ int main(int argc, char** argv) {
     }
     ResetState();
     // The KVT must hold the file.
-    for (int i = 0; i < 50 && !fs::exists(folder + "/held/kvt.hex"); ++i)
+    for (int i = 0; i < 50 && !std::filesystem::exists(folder + "/held/kvt.hex"); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    std::ifstream heldIn(folder + "/held/kvt.hex", std::ios::binary);
-    const std::string held((std::istreambuf_iterator<char>(heldIn)),
-                           std::istreambuf_iterator<char>());
+    const std::string held = ReadWholeFile(folder + "/held/kvt.hex");
     kvt.Stop();
     if (held != file) {
         std::fprintf(stderr, "the KVT does not hold the file (%zu of %zu bytes)\n", held.size(),
                      file.size());
         ok = false;
     }
-    if (keep) {
-        std::printf("work folder kept: %s\n", folder.c_str());
-    } else {
-        std::error_code ignored;
-        fs::remove_all(folder, ignored);
-    }
+    EndWorkFolder(folder, options->keep);
     if (!ok) {
         std::printf("KVT download: FAILED\n");
         return 1;
     }
     const double floorUs = FloorUs(file, revision);
     std::printf("KVT download (%zu-byte application, %zu bytes of HEX file)\n", bytes, file.size());
-    std::printf("  measured  %8.3f s\n", measuredUs * 1e-6);
-    std::printf("  floor     %8.3f s\n", floorUs * 1e-6);
-    std::printf("  ratio     %8.4f  (target <= %.2f: %s)\n", measuredUs / floorUs, kTarget,
-                measuredUs / floorUs <= kTarget ? "met" : "NOT met");
+    PrintAgainstFloor(measuredUs * 1e-6, floorUs * 1e-6);
     return 0;
 }

@@ -20,108 +20,44 @@
 //
 // Options: --devsim PATH (default: beside this program), --keep (leave the work folder).
 #include <signal.h>
-#include <stdlib.h>
-#include <time.h>
 
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <vector>
 
+#include "bench_support.h"
 #include "core/main_loop.h"
 #include "core/state.h"
-#include "devsim_process.h"
 #include "hex_file_writer.h"
 #include "hexfile/hex_validation.h"
 #include "menus/meridan.h"
 #include "menus/product_text.h"
-#include "platform/posix/poll_loop.h"
-#include "platform/posix/port_map.h"
-#include "platform/posix/serial_port.h"
-#include "platform/posix/steady_clock.h"
-#include "platform/sim/sim_platform.h"
 #include "sim/meridan_product.h"
 #include "ui/main_window.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using namespace rompush;
-using namespace rompush::platform;
+using namespace rompush::bench;
 
 constexpr double kByteUs = 10.0 * 1e6 / 115200.0;
-constexpr double kTarget = 1.05;
 constexpr std::size_t kImageBytes = 32768;
 constexpr int kSectorMs = 40;  // the simulated Meridan's sector time (its default)
 
-std::int64_t NowUs() {
-    using namespace std::chrono;
-    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-std::string MakeTempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "rompush-bench-XXXXXX").string();
-    const char* made = ::mkdtemp(pattern.data());
-    return made ? std::string(made) : std::string();
-}
-
-double CpuSeconds() {
-    timespec ts{};
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-// The real port, timer, clock and poll loop; no operator is needed.
-struct BenchPlatform {
-    explicit BenchPlatform(const std::string& folder)
-        : serial(posix::PortMap(folder)),
-          timer(clock),
-          events(timer, &serial),
-          dialogs(virtualClock),
-          system(folder, folder) {
-        Install({.serial = &serial,
-                 .timer = &timer,
-                 .clock = &clock,
-                 .events = &events,
-                 .dialogs = &dialogs,
-                 .desktop = &desktop,
-                 .system = &system});
-    }
-    ~BenchPlatform() { Install(Services{}); }
-
-    posix::SteadyClock clock;
-    posix::PosixSerialPort serial;
-    posix::PollTimer timer;
-    posix::PollEventLoop events;
-    rompush::sim::VirtualClock virtualClock;
-    platform::sim::SimDialogs dialogs;
-    platform::sim::SimDesktop desktop;
-    platform::sim::SimSystem system;
-};
-
-std::string ReadWhole(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 int Run(const std::string& devsim, bool keep) {
-    const std::string folder = MakeTempFolder();
+    const std::string folder = MakeTempFolder("rompush-bench");
     const std::string hexPath = folder + "/meridan.hex";
     const std::string hexText =
         testing::HexFileText(testing::ProductCodeFor('X'), 0, testing::PatternImage(kImageBytes));
     std::ofstream(hexPath, std::ios::binary) << hexText;
-    fs::create_directory(folder + "/held");
-    std::ofstream(folder + "/RomPush.INI", std::ios::binary)
-        << "ROMPUSH_INI_001\r\n1\r\nCom1\r\n 1 \r\n 0 \r\n 2 \r\n 8 \r\n 2 \r\n";
+    std::filesystem::create_directory(folder + "/held");
+    WriteCom1Settings(folder);
 
     testing::DevSim product(devsim, {"--folder", folder, "--com", "1", "--product", "meridan",
                                      "--held-out", folder + "/held", "--quiet"});
-    if (product.Line().rfind("rompush-devsim: COM1 -> ", 0) != 0) {
-        std::fprintf(stderr, "rompush-devsim did not start: %s\n", product.Line().c_str());
+    if (!DevsimOnCom1(product))
         return 1;
-    }
 
     // What crosses the wire: the key, each line's characters and its carriage return; back,
     // the closing report and the menu.
@@ -176,7 +112,7 @@ int Run(const std::string& devsim, bool keep) {
         measuredS = static_cast<double>(endUs - startUs) * 1e-6;
         const std::string message = frmUI().lblPASS.Caption;
         platform.events.WaitForEvents(300);  // the held file reaches the folder
-        const bool held = ReadWhole(folder + "/held/main.hex") == hexText;
+        const bool held = ReadWholeFile(folder + "/held/main.hex") == hexText;
         good = message == "PROGRAM OK" && held;
         if (!good) {
             std::fprintf(stderr, "PROGRAM MAIN failed: message \"%s\", file %s\n", message.c_str(),
@@ -185,43 +121,19 @@ int Run(const std::string& devsim, bool keep) {
     }
     ResetState();
     product.Stop();
-    if (!keep)
-        fs::remove_all(folder);
-    else
-        std::printf("work folder kept: %s\n", folder.c_str());
+    EndWorkFolder(folder, keep);
 
-    const double floorS = floorUs * 1e-6;
-    const double ratio = measuredS / floorS;
     std::printf("Meridan PROGRAM MAIN, %zu KB image, %zu file bytes at 115200 baud\n",
                 kImageBytes / 1024, fileBytes);
-    std::printf(
-        "  measured %8.3f s\n  floor    %8.3f s\n  ratio    %8.3f (target <= %.2f)\n"
-        "  CPU      %8.3f s\n",
-        measuredS, floorS, ratio, kTarget, cpuS);
-    return good && ratio <= kTarget ? 0 : 1;
+    const bool met = PrintAgainstFloor(measuredS, floorUs * 1e-6);
+    std::printf("  CPU       %8.3f s\n", cpuS);
+    return good && met ? 0 : 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string devsim;
-    bool keep = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--devsim" && i + 1 < argc) {
-            devsim = argv[++i];
-        } else if (arg == "--keep") {
-            keep = true;
-        } else {
-            std::fprintf(stderr, "usage: rompush-bench-meridan [--devsim PATH] [--keep]\n");
-            return 2;
-        }
-    }
-    if (devsim.empty())
-        devsim = rompush::testing::DevSimProgram();
-    if (devsim.empty() || !fs::exists(devsim)) {
-        std::fprintf(stderr, "rompush-devsim not found (build it, or give --devsim PATH)\n");
-        return 2;
-    }
-    return Run(devsim, keep);
+    const auto options =
+        ReadDevsimRunOptions(argc, argv, "rompush-bench-meridan [--devsim PATH] [--keep]");
+    return options ? Run(options->devsim, options->keep) : 2;
 }

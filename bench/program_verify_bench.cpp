@@ -51,14 +51,11 @@
 // work folder with the HEX file, flash and timing log), --verbose (per-class breakdown).
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <time.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -66,10 +63,11 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "commands/commands.h"
 #include "core/main_loop.h"
 #include "core/state.h"
-#include "devsim_process.h"
+#include "hex_file_writer.h"
 #include "hexfile/hex_validation.h"
 #include "platform/posix/poll_loop.h"
 #include "platform/posix/port_map.h"
@@ -81,31 +79,11 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using namespace rompush;
 using namespace rompush::platform;
+using namespace rompush::bench;
 
 constexpr double kByteUs = 10.0 * 1e6 / 115200.0;  // start bit, 8 data bits, stop bit
-constexpr double kTarget = 1.05;
-
-std::int64_t NowUs() {
-    using namespace std::chrono;
-    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-std::string MakeTempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "rompush-bench-XXXXXX").string();
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    const char* made = ::mkdtemp(buffer.data());
-    return made ? std::string(made) : std::string();
-}
-
-double CpuSeconds() {
-    timespec ts{};
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
 
 // ---- what the program did, as the platform saw it ----------------------------------------
 
@@ -231,9 +209,9 @@ class CountingEvents : public EventLoop {
 
 // The real serial port, timer, clock and poll loop behind the recorders; the operator's side
 // (message boxes, desktop) stays simulated, as no one clicks during the run.
-class BenchPlatform {
+class RecordingPlatform {
   public:
-    explicit BenchPlatform(const std::string& folder)
+    explicit RecordingPlatform(const std::string& folder)
         : serial(posix::PortMap(folder)),
           timer(clock),
           events(timer, &serial),
@@ -250,7 +228,7 @@ class BenchPlatform {
                  .desktop = &desktop,
                  .system = &system});
     }
-    ~BenchPlatform() { Install(Services{}); }
+    ~RecordingPlatform() { Install(Services{}); }
 
     Recorder log;
     posix::SteadyClock clock;
@@ -279,43 +257,11 @@ struct Device {
 const Device kQtr{"QTR (TWPx Receiver, 256 x 128-byte pages)", "3", 'D', 0x0000, 256 * 128};
 const Device kVln{"VLN (TWPx Transmitter, pages 4..28 x 512 bytes)", "2", 'H', 0x0800, 25 * 512};
 
+// An image in which no page is all &HFF, so every page is written.
 std::vector<std::uint8_t> MakeImage(std::size_t size, std::uint32_t seed) {
-    std::vector<std::uint8_t> image(size);
-    std::uint32_t x = seed;
-    for (auto& byte : image) {
-        x = x * 1664525u + 1013904223u;
-        byte = static_cast<std::uint8_t>(x >> 24);
-        if (byte == 0xFF)
-            byte = 0x5A;  // no page is all &HFF, so every page is written
-    }
+    std::vector<std::uint8_t> image = RandomImage(size, seed);
+    std::replace(image.begin(), image.end(), std::uint8_t{0xFF}, std::uint8_t{0x5A});
     return image;
-}
-
-std::string Record(int count, std::uint32_t address, int type, const std::uint8_t* data) {
-    char text[16];
-    std::snprintf(text, sizeof text, ":%02X%04X%02X", count, address & 0xFFFF, type);
-    std::string line = text;
-    unsigned sum = count + ((address >> 8) & 0xFF) + (address & 0xFF) + type;
-    for (int k = 0; k < count; ++k) {
-        std::snprintf(text, sizeof text, "%02X", data[k]);
-        line += text;
-        sum += data[k];
-    }
-    std::snprintf(text, sizeof text, "%02X\r\n", (0x100 - (sum & 0xFF)) & 0xFF);
-    return line + text;
-}
-
-void WriteHexFile(const std::string& path, const Device& device,
-                  const std::vector<std::uint8_t>& image) {
-    std::ofstream out(path, std::ios::binary);
-    const std::uint8_t header[6] = {
-        0x01, 0x00, 0x00, static_cast<std::uint8_t>(device.letter ^ 0x96), 0x00, 0x00};
-    out << Record(6, 0, 0, header);
-    for (std::size_t at = 0; at < image.size(); at += 32) {
-        out << Record(32, static_cast<std::uint32_t>(device.firstAddress + at), 0,
-                      image.data() + at);
-    }
-    out << ":00000001FF\r\n";
 }
 
 // ---- rompush-devsim's timing log ---------------------------------------------------------
@@ -590,25 +536,22 @@ double Seconds(const timeval& tv) {
 
 Result RunDevice(const Device& device, const std::string& devsim, bool keep) {
     Result result;
-    const std::string folder = MakeTempFolder();
+    const std::string folder = MakeTempFolder("rompush-bench");
     const std::string hexPath = folder + "/bench.hex";
     const std::string flashPath = folder + "/flash.bin";
     const std::string timingPath = folder + "/timing.log";
     const auto image = MakeImage(device.imageBytes, device.letter * 7919u);
-    WriteHexFile(hexPath, device, image);
-    // One port to search, remembered as COM1.
-    std::ofstream(folder + "/RomPush.INI", std::ios::binary)
-        << "ROMPUSH_INI_001\r\n1\r\nCom1\r\n 1 \r\n 0 \r\n 2 \r\n 8 \r\n 2 \r\n";
+    testing::WriteHexFile(hexPath, testing::ProductCodeFor(device.letter),
+                          static_cast<std::uint16_t>(device.firstAddress), image);
+    WriteCom1Settings(folder);
 
     rusage childrenBefore{};
     ::getrusage(RUSAGE_CHILDREN, &childrenBefore);
     rompush::testing::DevSim sim(
         devsim, {"--folder", folder, "--com", "1", "--type", device.devsimType, "--quiet",
                  "--timing", timingPath, "--flash-out", flashPath});
-    if (sim.Line().rfind("rompush-devsim: COM1 -> ", 0) != 0) {
-        std::fprintf(stderr, "rompush-devsim did not start: %s\n", sim.Line().c_str());
+    if (!DevsimOnCom1(sim))
         return result;
-    }
 
     std::int64_t startUs = 0, endUs = 0;
     std::size_t first = 0, last = 0;
@@ -616,7 +559,7 @@ Result RunDevice(const Device& device, const std::string& devsim, bool keep) {
     bool good = false;
     ResetState();
     {
-        BenchPlatform platform(folder);
+        RecordingPlatform platform(folder);
         WireMainWindowHandlers();
         StartUp();
         // 115200 baud in the COM parameters dialog (its ninth entry), as saved by the operator.
@@ -693,22 +636,14 @@ Result RunDevice(const Device& device, const std::string& devsim, bool keep) {
     result.ok = good && result.floor.ok;
     if (!result.floor.ok)
         std::fprintf(stderr, "floor not worked out: %s\n", result.floor.problem.c_str());
-    if (keep) {
-        std::printf("  work folder kept: %s\n", folder.c_str());
-    } else {
-        std::error_code ignored;
-        fs::remove_all(folder, ignored);
-    }
+    EndWorkFolder(folder, keep, "  ");
     return result;
 }
 
 void Print(const Device& device, const Result& r, bool verbose) {
     const Floor& f = r.floor;
     std::printf("%s\n", device.name);
-    std::printf("  measured  %8.3f s\n", r.measuredS);
-    std::printf("  floor     %8.3f s\n", r.floorS);
-    std::printf("  ratio     %8.4f  (target <= %.2f: %s)\n", r.measuredS / r.floorS, kTarget,
-                r.measuredS / r.floorS <= kTarget ? "met" : "NOT met");
+    PrintAgainstFloor(r.measuredS, r.floorS);
     std::printf("  CPU       %8.3f s  (user %.3f, system %.3f; %.1f%% of the wall time)\n", r.cpuS,
                 r.userS, r.sysS, 100.0 * r.cpuS / r.measuredS);
     std::printf(
@@ -749,38 +684,26 @@ void Print(const Device& device, const Result& r, bool verbose) {
 
 int main(int argc, char** argv) {
     std::string only;
-    std::string devsim;
-    bool keep = false;
     bool verbose = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--only" && i + 1 < argc) {
-            only = argv[++i];
-        } else if (arg == "--devsim" && i + 1 < argc) {
-            devsim = argv[++i];
-        } else if (arg == "--keep") {
-            keep = true;
-        } else if (arg == "--verbose" || arg == "-v") {
-            verbose = true;
-        } else {
-            std::fprintf(stderr,
-                         "usage: rompush-bench-program [--only qtr|vln] [--devsim PATH] [--keep] "
-                         "[--verbose]\n");
-            return 2;
-        }
-    }
-    if (devsim.empty())
-        devsim = rompush::testing::DevSimProgram();
-    if (devsim.empty() || !fs::exists(devsim)) {
-        std::fprintf(stderr, "rompush-devsim not found (build it, or give --devsim PATH)\n");
+    const auto options = ReadDevsimRunOptions(
+        argc, argv, "rompush-bench-program [--only qtr|vln] [--devsim PATH] [--keep] [--verbose]",
+        [&](const std::string& arg, int& i) {
+            if (arg == "--only" && i + 1 < argc)
+                only = argv[++i];
+            else if (arg == "--verbose" || arg == "-v")
+                verbose = true;
+            else
+                return false;
+            return true;
+        });
+    if (!options)
         return 2;
-    }
 
     bool allOk = true;
     for (const Device* device : {&kQtr, &kVln}) {
         if (!only.empty() && only != (device == &kQtr ? "qtr" : "vln"))
             continue;
-        const Result r = RunDevice(*device, devsim, keep);
+        const Result r = RunDevice(*device, options->devsim, options->keep);
         if (!r.ok) {
             std::printf("%s: FAILED\n", device->name);
             allOk = false;

@@ -38,18 +38,16 @@
 //
 // Options: --only orbit|monolink, --kb N (image size in KB instead of the whole application),
 // --verbose (byte counts, poll pauses and the parts of the floor).
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "commands/commands.h"
 #include "core/main_loop.h"
 #include "core/state.h"
@@ -63,32 +61,11 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using namespace rompush;
 using namespace rompush::platform;
 using platform::sim::KvmModel;
 using platform::sim::SimKeyboardPorts;
-
-constexpr double kTarget = 1.05;
-
-std::int64_t SteadyUs() {
-    using namespace std::chrono;
-    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-double CpuSeconds() {
-    timespec ts{};
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-std::string MakeTempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "rompush-bench-ps2-XXXXXX").string();
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    const char* made = ::mkdtemp(buffer.data());
-    return made ? std::string(made) : std::string();
-}
+using namespace rompush::bench;
 
 struct Model {
     const char* option;
@@ -102,16 +79,6 @@ const Model kOrbit{"orbit", "Orbit Tiny (application 0x2000..0x7FFF)", KvmModel:
                    0x6000};
 const Model kMonolink{"monolink", "Monolink (application 0x4000..0x7FFF)", KvmModel::Monolink, 'K',
                       0x4000};
-
-std::vector<std::uint8_t> MakeImage(std::size_t size, std::uint32_t seed) {
-    std::vector<std::uint8_t> image(size);
-    std::uint32_t x = seed;
-    for (auto& byte : image) {
-        x = x * 1664525u + 1013904223u;
-        byte = static_cast<std::uint8_t>(x >> 24);
-    }
-    return image;
-}
 
 // The Delay pauses the procedure took: every interval of the one-shot timer that ran to its
 // tick.
@@ -301,9 +268,9 @@ Run RealRun(const Model& model, const std::string& folder, const std::string& he
     platform::sim::SimDialogs dialogs(unused);
     platform::sim::SimDesktop desktop;
     platform::sim::SimSystem system(folder, folder);
-    SimKeyboardPorts keyboard(SteadyUs, [] { posix::PauseMicroseconds(20); });
+    SimKeyboardPorts keyboard(NowUs, [] { posix::PauseMicroseconds(20); });
     keyboard.AttachDevice(model.model);
-    TimingKeyboard timing(keyboard, SteadyUs);
+    TimingKeyboard timing(keyboard, NowUs);
     desktop.SetTitleSource([] { return frmUI().Caption; });
     Install({.serial = &serial,
              .timer = &timer,
@@ -315,7 +282,7 @@ Run RealRun(const Model& model, const std::string& folder, const std::string& he
              .keyboard = &timing});
     ResetState();
     BuildCrcTable();
-    Run run = ScanAndProgram(keyboard, timing, timer, hexPath, image, SteadyUs);
+    Run run = ScanAndProgram(keyboard, timing, timer, hexPath, image, NowUs);
     ResetState();
     Install(Services{});
     return run;
@@ -383,11 +350,11 @@ int main(int argc, char** argv) {
     for (const Model* model : {&kOrbit, &kMonolink}) {
         if (!only.empty() && only != model->option)
             continue;
-        const std::string folder = MakeTempFolder();
+        const std::string folder = MakeTempFolder("rompush-bench-ps2");
         const std::string hexPath = folder + "/bench.hex";
         const std::size_t size =
             kb > 0 ? std::min(kb * 1024, model->applicationBytes) : model->applicationBytes;
-        const auto image = MakeImage(size, static_cast<std::uint32_t>(model->letter) * 7919u);
+        const auto image = RandomImage(size, static_cast<std::uint32_t>(model->letter) * 7919u);
         testing::WriteHexFile(hexPath, testing::ProductCodeFor(model->letter), 0, image, 16);
 
         const Run floor = IdealRun(*model, folder, hexPath, image);
@@ -400,20 +367,15 @@ int main(int argc, char** argv) {
             std::fclose(f);
         }
         const Run real = floor.ok ? RealRun(*model, folder, hexPath, image) : Run{};
-        std::error_code ignored;
-        fs::remove_all(folder, ignored);
+        EndWorkFolder(folder, false);
         if (!floor.ok || !real.ok) {
             std::printf("%s: FAILED\n", model->name);
             allOk = false;
             continue;
         }
-        const double ratio = real.seconds / floor.seconds;
         std::printf("%s, %zu bytes in %zu records (load average %.2f on %ld cores)\n", model->name,
                     size, (size + 15) / 16, load, ::sysconf(_SC_NPROCESSORS_ONLN));
-        std::printf("  measured  %8.3f s\n", real.seconds);
-        std::printf("  floor     %8.3f s\n", floor.seconds);
-        std::printf("  ratio     %8.4f  (target <= %.2f: %s)\n", ratio, kTarget,
-                    ratio <= kTarget ? "met" : "NOT met");
+        PrintAgainstFloor(real.seconds, floor.seconds);
         std::printf("  CPU       %8.3f s  (%.1f%% of the wall time)\n", real.cpuS,
                     100.0 * real.cpuS / real.seconds);
         std::printf("  lock-out  %8.3f s  (keyboard and mouse of the PC; floor run %.3f s)\n",

@@ -19,36 +19,6 @@ constexpr const char* kBadKernel = "Kernel checksum error\r\nLoad new kernel.  T
 constexpr int kSecondBurstMs = 600;
 constexpr int kSpaceWindowMs = 3000;
 constexpr int kCrossfieldCode = 'U' ^ 0x96;
-
-int HexByte(const std::string& text, std::size_t at) {
-    if (at + 2 > text.size())
-        return -1;
-    char* end = nullptr;
-    const std::string digits = text.substr(at, 2);
-    const long value = std::strtol(digits.c_str(), &end, 16);
-    return end == digits.c_str() + 2 ? static_cast<int>(value) : -1;
-}
-
-// A record's bytes add up to 0; its length agrees with its count. -1 when it does not hold,
-// else the record type.
-int CheckRecord(const std::string& line, std::string& data) {
-    if (line.size() < 11 || line[0] != ':' || line.size() % 2 == 0)
-        return -1;
-    const int count = HexByte(line, 1);
-    if (count < 0 || line.size() != 11 + 2 * static_cast<std::size_t>(count))
-        return -1;
-    unsigned sum = 0;
-    data.clear();
-    for (std::size_t at = 1; at < line.size(); at += 2) {
-        const int byte = HexByte(line, at);
-        if (byte < 0)
-            return -1;
-        sum += static_cast<unsigned>(byte);
-        if (at >= 9 && at < line.size() - 2)
-            data += static_cast<char>(byte);
-    }
-    return (sum & 0xFF) == 0 ? HexByte(line, 7) : -1;
-}
 }  // namespace
 
 CrossfieldProduct::CrossfieldProduct(const Options& options)
@@ -303,18 +273,18 @@ void CrossfieldProduct::DownloadKey(char c) {
     }
     ++lines_;
     file_ += line + "\r\n";
-    std::string data;
-    const int type = CheckRecord(line, data);
-    if (type < 0) {
+    const HexLine record = ReadHexLine(line);
+    if (!record.sound) {
         if (badLine_ == 0)
             badLine_ = lines_;
         return;
     }
+    const std::string& data = record.data;
     if (lines_ == 1 && data.size() == 6 && data[0] == 1 &&
         static_cast<unsigned char>(data[3]) != kCrossfieldCode) {
         wrongProduct_ = true;
     }
-    if (type == 1)
+    if (record.type == 1)
         EndOfFile();
 }
 
@@ -351,17 +321,18 @@ std::shared_ptr<SerialMenuProduct> MakeCrossfield(const std::map<std::string, st
                                                   std::string& error) {
     CrossfieldProduct::Options o;
     for (const auto& [name, value] : options) {
-        const int number = std::atoi(value.c_str());
+        long number = 0;
+        const bool isNumber = ParseOptionNumber(value, number) && number <= 1'000'000;
         if (name == "baud" && (value == "9600" || value == "57600")) {
-            o.baud = number;
-        } else if (name == "startcpu" && number >= 1) {
-            o.startCpu = number;
-        } else if (name == "boards" && (number > 0 || value == "0")) {
-            o.boards = number;
+            o.baud = static_cast<int>(number);
+        } else if (name == "startcpu" && isNumber && number >= 1) {
+            o.startCpu = static_cast<int>(number);
+        } else if (name == "boards" && isNumber && number >= 0) {
+            o.boards = static_cast<int>(number);
         } else if (name == "kernel" && (value == "good" || value == "bad")) {
             o.badKernel = value == "bad";
-        } else if (name == "flashms" && number >= CrossfieldProduct::kFlashDots) {
-            o.flashMs = number;
+        } else if (name == "flashms" && isNumber && number >= CrossfieldProduct::kFlashDots) {
+            o.flashMs = static_cast<int>(number);
         } else {
             error = "crossfield: option " + name + "=" + value +
                     " (baud=9600|57600, startcpu=N, boards=N, kernel=good|bad, flashms=N)";

@@ -17,34 +17,6 @@ bool IsValidPort(const std::string& port) {
     return std::atoi(port.c_str()) >= 1;
 }
 
-int HexValue(const std::string& text, std::size_t at) {
-    if (at + 2 > text.size())
-        return -1;
-    char* end = nullptr;
-    const std::string digits = text.substr(at, 2);
-    const long value = std::strtol(digits.c_str(), &end, 16);
-    return end == digits.c_str() + 2 ? static_cast<int>(value) : -1;
-}
-
-// The data bytes of a record whose checksum holds; false for any other line.
-bool RecordData(const std::string& line, int& type, std::string& data) {
-    const int count = HexValue(line, 1);
-    if (line.empty() || line[0] != ':' || count < 0 ||
-        line.size() < static_cast<std::size_t>(11 + 2 * count)) {
-        return false;
-    }
-    unsigned sum = 0;
-    for (int i = 0; i < count + 5; ++i) {
-        const int byte = HexValue(line, 1 + 2 * static_cast<std::size_t>(i));
-        if (byte < 0)
-            return false;
-        sum += static_cast<unsigned>(byte);
-        if (i >= 4 && i < count + 4)
-            data += static_cast<char>(byte);
-    }
-    type = HexValue(line, 7);
-    return (sum & 0xFF) == 0;
-}
 }  // namespace
 
 std::string KvtProduct::BootLoaderText() const {
@@ -188,11 +160,11 @@ void KvtProduct::TakeLine(const std::string& line) {
     if (line.empty())
         return;
     lines_.push_back(line);
-    int type = -1;
-    std::string data;
-    if (!RecordData(line, type, data))
+    // A damaged end record still ends the download, which then fails its checksum.
+    const HexLine record = ReadHexLine(line);
+    if (!record.sound)
         badRecord_ = true;
-    if (type == 1)
+    if (record.type == 1)
         EndDownload();
 }
 
@@ -201,10 +173,9 @@ void KvtProduct::EndDownload() {
     std::string image;
     for (const std::string& line : lines_) {
         file += line + "\r\n";
-        int type = -1;
-        std::string data;
-        if (RecordData(line, type, data) && type == 0)
-            image += data;
+        const HexLine record = ReadHexLine(line);
+        if (record.sound && record.type == 0)
+            image += record.data;
     }
     held_["kvt"] = file;
     // The application carries its own revision line.

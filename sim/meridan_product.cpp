@@ -9,20 +9,6 @@ namespace {
 constexpr std::int64_t kMs = 1000;
 constexpr long kSectorBytes = 4096;
 
-bool ParseNumber(const std::string& text, long& out) {
-    char* end = nullptr;
-    out = std::strtol(text.c_str(), &end, 10);
-    return !text.empty() && end && *end == '\0';
-}
-
-int HexByte(const std::string& line, std::size_t at) {
-    if (at + 2 > line.size())
-        return -1;
-    char* end = nullptr;
-    const std::string field = line.substr(at, 2);
-    const long value = std::strtol(field.c_str(), &end, 16);
-    return end && *end == '\0' ? static_cast<int>(value) : -1;
-}
 }  // namespace
 
 bool ParseMeridanOptions(const std::map<std::string, std::string>& options, MeridanOptions& out,
@@ -37,16 +23,16 @@ bool ParseMeridanOptions(const std::map<std::string, std::string>& options, Meri
             out.qrxPorts.clear();
             std::stringstream list(value);
             for (std::string port; std::getline(list, port, ',');) {
-                if (!ParseNumber(port, number) || number < 0 || number > 99) {
+                if (!ParseOptionNumber(port, number) || number < 0 || number > 99) {
                     error = "qrx is a list of port numbers: " + value;
                     return false;
                 }
                 if (number > 0)
                     out.qrxPorts.push_back(static_cast<int>(number));
             }
-        } else if (name == "controllers" && ParseNumber(value, number) && number >= 1) {
+        } else if (name == "controllers" && ParseOptionNumber(value, number) && number >= 1) {
             out.controllers = static_cast<int>(number);
-        } else if (name == "sector_ms" && ParseNumber(value, number) && number >= 0) {
+        } else if (name == "sector_ms" && ParseOptionNumber(value, number) && number >= 0) {
             out.sectorMs = static_cast<int>(number);
         } else if (name == "fault") {
             out.fault = value;
@@ -241,10 +227,10 @@ void MeridanProduct::FileLine(const std::string& line) {
         return;
     }
     received_ += line + "\r\n";
-    const int count = HexByte(line, 1);
-    const int high = HexByte(line, 3);
-    const int low = HexByte(line, 5);
-    const int type = HexByte(line, 7);
+    const int count = HexByteAt(line, 1);
+    const int high = HexByteAt(line, 3);
+    const int low = HexByteAt(line, 5);
+    const int type = HexByteAt(line, 7);
     if (count < 0 || high < 0 || low < 0 || type < 0)
         return;
     if (type == 0 && count > 0) {

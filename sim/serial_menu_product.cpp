@@ -1,6 +1,47 @@
 #include "sim/serial_menu_product.h"
 
+#include <cstdlib>
+
 namespace rompush::sim {
+
+bool ParseOptionNumber(const std::string& text, long& out) {
+    char* end = nullptr;
+    out = std::strtol(text.c_str(), &end, 10);
+    return !text.empty() && end && *end == '\0';
+}
+
+int HexByteAt(const std::string& line, std::size_t at) {
+    if (at + 2 > line.size())
+        return -1;
+    char* end = nullptr;
+    const std::string field = line.substr(at, 2);
+    const long value = std::strtol(field.c_str(), &end, 16);
+    return end == field.c_str() + 2 ? static_cast<int>(value) : -1;
+}
+
+HexLine ReadHexLine(const std::string& line) {
+    HexLine read;
+    if (line.empty() || line[0] != ':')
+        return read;
+    read.type = HexByteAt(line, 7);
+    const int count = HexByteAt(line, 1);
+    if (read.type < 0 || count < 0 || line.size() != 11 + 2 * static_cast<std::size_t>(count))
+        return read;
+    unsigned sum = 0;
+    std::string data;
+    for (std::size_t at = 1; at < line.size(); at += 2) {
+        const int byte = HexByteAt(line, at);
+        if (byte < 0)
+            return read;
+        sum += static_cast<unsigned>(byte);
+        if (at >= 9 && at < line.size() - 2)
+            data += static_cast<char>(byte);
+    }
+    read.sound = (sum & 0xFF) == 0;
+    if (read.sound)
+        read.data = std::move(data);
+    return read;
+}
 
 std::string HeardAt(const std::string& bytes, int senderBaud, int receiverBaud) {
     if (senderBaud <= 0 || receiverBaud <= 0 || senderBaud == receiverBaud)

@@ -25,6 +25,21 @@ namespace rompush::sim {
 // - a faster sender: the receiver catches one frame for every (ratio) bytes, as 0xFE.
 std::string HeardAt(const std::string& bytes, int senderBaud, int receiverBaud);
 
+// A whole decimal number, as a product's name=value options give it; false for anything else
+// ("", "12x", "x").
+bool ParseOptionNumber(const std::string& text, long& out);
+
+// The byte written as two hex digits at `at` of a HEX file line, -1 when they are not there.
+int HexByteAt(const std::string& line, std::size_t at);
+
+// A line of a HEX file as a product's loader reads it.
+struct HexLine {
+    int type = -1;       // the record type, -1 when the line has none
+    bool sound = false;  // ":" first, its length agrees with its count, its bytes add up to 0
+    std::string data;    // the data bytes of a sound record
+};
+HexLine ReadHexLine(const std::string& line);
+
 class SerialMenuProduct : public SerialDevice {
   public:
     explicit SerialMenuProduct(int baud) : baud_(baud) {}

@@ -19,15 +19,7 @@ readonly kStepSeconds="${CROSSFIELD_STEP_SECONDS:-90}"
 # shellcheck disable=SC2317 # the helpers are called through wait_for, press and the trap
 on_display() {
     local work="$1" shot="$2" begun
-    log="$work/window.log" devsim="" program="" main=""
-    cd "$work" || return 1
-    # shellcheck disable=SC2086 # either may be empty
-    trap 'kill $program $devsim 2>/dev/null; wait 2>/dev/null' EXIT
-    alive() {
-        kill -0 "$devsim" 2>/dev/null || { echo "rompush-devsim has ended" >&2; return 1; }
-        [[ -z "$program" ]] || kill -0 "$program" 2>/dev/null ||
-            { echo "rompush has ended" >&2; return 1; }
-    }
+    begin_on_display "$work" || return 1
     # click_and_see CONTROL KEY VALUE: a click on a main-window control, then KEY shows VALUE.
     click_and_see() {
         local mark attempt
@@ -47,14 +39,8 @@ on_display() {
         import -window "$main" "$CROSSFIELD_VIEWS/$1.png" 2>/dev/null
     }
 
-    wait_quietly 10 xdotool getdisplaygeometry >/dev/null || return 3
-    ./rompush-devsim --folder "$work" --com 1 --product crossfield --option baud=9600 \
-        --held-out "$work/held" >"$work/devsim.out" 2>"$work/devsim.err" &
-    devsim=$!
-    wait_for "$kStepSeconds" "port map entry ports/COM1" test -L "$work/ports/COM1" || return 1
-    ROMPUSH_WINDOW_LOG="$log" ./rompush >"$work/rompush.out" 2>&1 &
-    program=$!
-    start_window "$work/rompush.out" || return
+    start_devsim_and_window --product crossfield --option baud=9600 \
+        --held-out "$work/held" || return
 
     # Power cycle: the banner check hears the Crossfield and shows its diagnostics.
     begun=$SECONDS

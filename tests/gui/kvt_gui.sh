@@ -23,27 +23,13 @@ readonly kStepSeconds="${KVT_GUI_STEP_SECONDS:-90}"
 # shellcheck disable=SC2317 # the helpers are called through wait_for and the trap
 on_display() {
     local work="$1" shot="$2" mark begun
-    log="$work/window.log" devsim="" program="" main=""
-    cd "$work" || return 1
-    trap 'kill $program $devsim 2>/dev/null; wait 2>/dev/null' EXIT
-    alive() {
-        kill -0 "$devsim" 2>/dev/null || { echo "rompush-devsim has ended" >&2; return 1; }
-        [[ -z "$program" ]] || kill -0 "$program" 2>/dev/null ||
-            { echo "rompush has ended" >&2; return 1; }
-    }
+    begin_on_display "$work" || return 1
     power_cycle() { kill -USR1 "$devsim"; }
     held_matches() { cmp -s "$work/kvt.hex" "$work/held/kvt.hex"; }
     save_window() { find_window '^Save Serial Console Session'; }
 
-    wait_quietly 10 xdotool getdisplaygeometry >/dev/null || return 3
     mkdir -p "$work/held"
-    ./rompush-devsim --folder "$work" --com 1 --product kvt --held-out "$work/held" \
-        >"$work/devsim.out" 2>"$work/devsim.err" &
-    devsim=$!
-    wait_for "$kStepSeconds" "port map entry ports/COM1" test -L "$work/ports/COM1" || return 1
-    ROMPUSH_WINDOW_LOG="$log" ./rompush >"$work/rompush.out" 2>&1 &
-    program=$!
-    start_window "$work/rompush.out" || return
+    start_devsim_and_window --product kvt --held-out "$work/held" || return
 
     # SCAN opens COM1 at 115200 baud once its probes are done; nothing answers them.
     press btnSCAN || return 1

@@ -17,15 +17,7 @@ readonly kStepSeconds=60 kProgram=180
 # shellcheck disable=SC2317 # the helpers are called through wait_for, press and the trap
 on_display() {
     local work="$1" shot="$2" started begun mark
-    log="$work/window.log" devsim="" program="" main=""
-    cd "$work" || return 1
-    # shellcheck disable=SC2086 # either may be empty
-    trap 'kill $program $devsim 2>/dev/null; wait 2>/dev/null' EXIT
-    alive() {
-        kill -0 "$devsim" 2>/dev/null || { echo "rompush-devsim has ended" >&2; return 1; }
-        [[ -z "$program" ]] || kill -0 "$program" 2>/dev/null ||
-            { echo "rompush has ended" >&2; return 1; }
-    }
+    begin_on_display "$work" || return 1
     banner_since() { shown_since "$mark" frmUI.lblPASS.Caption "$1"; }
     # step NAME BUTTON BANNER: presses BUTTON and waits for BANNER on the message line.
     step() {
@@ -43,14 +35,7 @@ on_display() {
     }
 
     started=$SECONDS
-    wait_quietly 10 xdotool getdisplaygeometry >/dev/null || return 3
-    ./rompush-devsim --folder "$work" --com 1 --product meridan --held-out "$work/held" \
-        >"$work/devsim.out" 2>"$work/devsim.err" &
-    devsim=$!
-    wait_for "$kStepSeconds" "port map entry ports/COM1" test -L "$work/ports/COM1" || return 1
-    ROMPUSH_WINDOW_LOG="$log" ./rompush >"$work/rompush.out" 2>&1 &
-    program=$!
-    start_window "$work/rompush.out" || return
+    start_devsim_and_window --product meridan --held-out "$work/held" || return
     echo "start-up: $((SECONDS - started)) s"
 
     # Power cycle: the banner check hears the Meridan and its diagnostics are shown.

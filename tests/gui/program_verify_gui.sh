@@ -20,15 +20,7 @@ readonly kGreen="0,192,0" # the banner's colour for a good result (&H00C000)
 # shellcheck disable=SC2317 # the helpers are called through wait_for, press and the trap
 on_display() {
     local work="$1" shot="$2" started begun mark status
-    log="$work/window.log" devsim="" program="" main=""
-    cd "$work" || return 1
-    # shellcheck disable=SC2086 # either may be empty
-    trap 'kill $program $devsim 2>/dev/null; wait 2>/dev/null' EXIT
-    alive() {
-        kill -0 "$devsim" 2>/dev/null || { echo "rompush-devsim has ended" >&2; return 1; }
-        [[ -z "$program" ]] || kill -0 "$program" 2>/dev/null ||
-            { echo "rompush has ended" >&2; return 1; }
-    }
+    begin_on_display "$work" || return 1
     # step NAME BUTTON BANNER NEXT: presses BUTTON, waits for BANNER and a usable NEXT button.
     step() {
         begun=$SECONDS mark="$(lines_logged)"
@@ -56,14 +48,7 @@ on_display() {
     devsim_ended() { ! kill -0 "$devsim" 2>/dev/null; }
 
     started=$SECONDS
-    wait_quietly 10 xdotool getdisplaygeometry >/dev/null || return 3
-    ./rompush-devsim --folder "$work" --com 1 --type 3 --flash-out "$work/flash.bin" \
-        >"$work/devsim.out" 2>"$work/devsim.err" &
-    devsim=$!
-    wait_for "$kStepSeconds" "port map entry ports/COM1" test -L "$work/ports/COM1" || return 1
-    ROMPUSH_WINDOW_LOG="$log" ./rompush >"$work/rompush.out" 2>&1 &
-    program=$!
-    start_window "$work/rompush.out" || return
+    start_devsim_and_window --type 3 --flash-out "$work/flash.bin" || return
     echo "start-up: $((SECONDS - started)) s"
     step SCAN btnSCAN "TARN Product Found" btnLASTUSED || return 1
     step "Get Last Used" btnLASTUSED "HEX FILE OK" btnPROGRAM || return 1

@@ -1,7 +1,8 @@
 # Helpers for driving rompush through its real windows by the window log
 # (ROMPUSH_WINDOW_LOG): waiting for what a window shows and clicking its controls where they
-# really are. Sourced by the scripts of tests/gui; they set `log` (the window log) and define
-# `alive` (false once a process of the run has ended).
+# really are. Sourced by the scripts of tests/gui; they set `log` (the window log), or
+# begin_on_display does, and may define an `alive` of their own (false once a process of the
+# run has ended).
 # shellcheck shell=bash
 
 fail() {
@@ -106,6 +107,38 @@ start_window() {
     main="$found"
     # Start-up has ended when SCAN can be pressed.
     wait_for "$kStepSeconds" "SCAN enabled" shows frmUI.btnSCAN.Enabled True
+}
+
+# begin_on_display WORK: the start of a run on the virtual display: into the work folder,
+# `log` its window log, no rompush-devsim (`devsim`) or rompush (`program`, window `main`)
+# yet; whichever of them runs is ended with the script.
+begin_on_display() {
+    log="$1/window.log" devsim="" program="" main=""
+    cd "$1" || return 1
+    # shellcheck disable=SC2086 # either may be empty
+    trap 'kill $program $devsim 2>/dev/null; wait 2>/dev/null' EXIT
+}
+
+# alive: false, with a word why, once rompush-devsim or rompush has ended.
+alive() {
+    kill -0 "$devsim" 2>/dev/null || { echo "rompush-devsim has ended" >&2; return 1; }
+    [[ -z "$program" ]] || kill -0 "$program" 2>/dev/null ||
+        { echo "rompush has ended" >&2; return 1; }
+}
+
+# start_devsim_and_window DEVSIM-ARGUMENT...: once the virtual display answers, starts
+# ./rompush-devsim on COM1 of the work folder with the arguments given (its output in
+# devsim.out and devsim.err), waits for its port, then starts ./rompush with the window log
+# and waits for its window (see start_window). Status 3 when the display could not be
+# reached.
+start_devsim_and_window() {
+    wait_quietly 10 xdotool getdisplaygeometry >/dev/null || return 3
+    ./rompush-devsim --folder "$PWD" --com 1 "$@" >devsim.out 2>devsim.err &
+    devsim=$!
+    wait_for "$kStepSeconds" "port map entry ports/COM1" test -L ports/COM1 || return 1
+    ROMPUSH_WINDOW_LOG="$log" ./rompush >rompush.out 2>&1 &
+    program=$!
+    start_window rompush.out
 }
 
 # prepare_run BUILD-DIR OUTPUT KEEP-VARIABLE NAME FILE...: checks the build has FILE... and
