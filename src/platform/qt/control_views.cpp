@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "core/text.h"
 #include "platform/qt/control_view.h"
 #include "platform/qt/drawn_widgets.h"
 #include "platform/qt/qt_platform.h"

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "core/text.h"
 #include "platform/qt/qt_platform.h"
 
 namespace rompush::platform::qt {
