@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/state.h"
+#include "core/text.h"
 #include "ui/main_window.h"
 
 namespace rompush::cli {
@@ -22,20 +23,6 @@ const ui::Label* RedLabel() {
 }
 }  // namespace
 
-std::string PlainText(const std::string& text) {
-    std::string out;
-    for (std::size_t k = 0; k < text.size(); ++k) {
-        if (text[k] == '\r') {
-            if (k + 1 < text.size() && text[k + 1] == '\n')
-                ++k;
-            out += '\n';
-        } else {
-            out += text[k];
-        }
-    }
-    return out;
-}
-
 ConsoleView::ConsoleView(std::FILE* out, bool bar, std::string prefix)
     : out_(out), bar_(bar), prefix_(std::move(prefix)) {}
 
@@ -43,7 +30,7 @@ void ConsoleView::Print(const std::string& text) {
     ClearBar();
     std::string lines;
     std::size_t start = 0;
-    const std::string plain = PlainText(text);
+    const std::string plain = NormaliseLineEnds(text);
     while (start <= plain.size()) {
         const std::size_t end = std::min(plain.find('\n', start), plain.size());
         lines += prefix_ + plain.substr(start, end - start) + "\n";

@@ -50,7 +50,4 @@ class ConsoleView {
     std::string errorText_;
 };
 
-// Carriage returns of the window's texts as line ends.
-std::string PlainText(const std::string& text);
-
 }  // namespace rompush::cli

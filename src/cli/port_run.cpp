@@ -12,6 +12,7 @@
 #include "cli/console_view.h"
 #include "core/main_loop.h"
 #include "core/state.h"
+#include "core/text.h"
 #include "core/trace.h"
 #include "platform/console/console_platform.h"
 #include "platform/posix/keyboard_ports.h"
@@ -19,7 +20,7 @@
 #include "platform/posix/port_map.h"
 #include "platform/posix/serial_port.h"
 #include "platform/posix/steady_clock.h"
-#include "platform/sim/sim_platform.h"
+#include "platform/sim/steady_keyboard.h"
 #include "ui/frm_com_parameters.h"
 #include "ui/main_window.h"
 
@@ -117,7 +118,7 @@ void Fail(Result& r, int status, const std::string& problem, int code = 0,
     r.exitStatus = status;
     r.problem = problem;
     r.errorCode = code;
-    r.errorText = PlainText(text);
+    r.errorText = NormaliseLineEnds(text);
 }
 
 // The failure the window showed for the command just run.
@@ -312,20 +313,9 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-std::int64_t SteadyMicroseconds() {
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 std::unique_ptr<platform::KeyboardPorts> MakeKeyboard(const Options& o) {
-    if (auto model = sim::KvmModelByName(o.simPs2); model && !o.simPs2.empty()) {
-        auto simulated = std::make_unique<platform::sim::SimKeyboardPorts>(
-            SteadyMicroseconds, [] { platform::posix::PauseMicroseconds(20); });
-        simulated->AttachDevice(*model);
-        return simulated;
-    }
-    return std::make_unique<platform::posix::PosixKeyboardPorts>();
+    return platform::sim::SteadyClockKeyboard(o.simPs2.empty() ? std::nullopt
+                                                               : sim::KvmModelByName(o.simPs2));
 }
 
 }  // namespace
@@ -422,34 +412,23 @@ Result RunPort(const Options& o, const std::string& given) {
         // Nothing is opened for a file that is not there.
         Fail(r, kExitFile, o.file + ": no such file");
     } else {
-        namespace posix = platform::posix;
-        posix::SteadyClock clock;
-        posix::PortMap map(folder);
+        platform::posix::PortMap map(folder);
         map.PinOnly(port.number == kPs2PortNumber ? 0 : port.number, port.devicePath);
-        posix::PosixSerialPort serial(std::move(map));
-        posix::PollTimer timer(clock);
-        posix::PollEventLoop loop(timer, &serial);
-        platform::console::ConsoleEventLoop events(loop, [&view] {
-            view.Render();
-            CancelMenuView(view);
-        });
-        platform::console::ConsoleDialogs dialogs(
-            o.yes, r.file, [&view](const std::string& title, const std::string& text) {
-                view.Notice(title, text);
-            });
-        platform::console::ConsoleDesktop desktop;
-        ConsoleSystem system(folder);
-        const auto keyboard = MakeKeyboard(o);
-        platform::Install({.serial = &serial,
-                           .timer = &timer,
-                           .clock = &clock,
-                           .events = &events,
-                           .dialogs = &dialogs,
-                           .desktop = &desktop,
-                           .system = &system,
-                           .keyboard = keyboard.get()});
+        platform::console::ConsolePlatform run(
+            std::move(map),
+            [&view] {
+                view.Render();
+                CancelMenuView(view);
+            },
+            platform::console::ConsoleDialogs(
+                o.yes, r.file,
+                [&view](const std::string& title, const std::string& text) {
+                    view.Notice(title, text);
+                }),
+            folder, MakeKeyboard(o));
+        auto& dialogs = run.dialogs;
         try {
-            Session{o, r, view, dialogs, serial, port}.Run();
+            Session{o, r, view, dialogs, run.serial, port}.Run();
         } catch (const platform::ProgramEnded&) {
             const std::string refused = RefusedQuestions(dialogs);
             Fail(r, o.command == Command::Scan ? kExitIdentification : StatusOf(o.command),
@@ -468,7 +447,6 @@ Result RunPort(const Options& o, const std::string& given) {
             Form_Unload();
         } catch (const platform::ProgramEnded&) {
         }
-        platform::Install({});
     }
     r.seconds = SecondsSince(start);
     return r;
@@ -477,25 +455,14 @@ Result RunPort(const Options& o, const std::string& given) {
 int ListPorts(const Options& o) {
     namespace posix = platform::posix;
     const std::string folder = ConsoleSystem::ResolveFolder(o.folder);
-    posix::SteadyClock clock;
-    posix::PosixSerialPort serial{posix::PortMap(folder)};
-    posix::PollTimer timer(clock);
-    posix::PollEventLoop events(timer, &serial);
-    platform::console::ConsoleDialogs dialogs(
-        false, "", [](const std::string& title, const std::string& text) {
-            std::fprintf(stderr, "%s: %s\n", title.c_str(), PlainText(text).c_str());
-        });
-    platform::console::ConsoleDesktop desktop;
-    ConsoleSystem system(folder);
-    const auto keyboard = MakeKeyboard(o);
-    platform::Install({.serial = &serial,
-                       .timer = &timer,
-                       .clock = &clock,
-                       .events = &events,
-                       .dialogs = &dialogs,
-                       .desktop = &desktop,
-                       .system = &system,
-                       .keyboard = keyboard.get()});
+    platform::console::ConsolePlatform run(
+        posix::PortMap(folder), nullptr,
+        platform::console::ConsoleDialogs(false, "",
+                                          [](const std::string& title, const std::string& text) {
+                                              std::fprintf(stderr, "%s: %s\n", title.c_str(),
+                                                           NormaliseLineEnds(text).c_str());
+                                          }),
+        folder, MakeKeyboard(o));
     WireMainWindowHandlers();
     StartUp();
     const auto& entries = frmUI().cboPORT.Items;
@@ -505,7 +472,7 @@ int ListPorts(const Options& o) {
                         o.simPs2.empty() ? "" : (" (simulated " + o.simPs2 + ")").c_str());
         } else {
             const int number = std::stoi(entry);
-            std::printf("COM%-4d %s\n", number, serial.DevicePath(number).c_str());
+            std::printf("COM%-4d %s\n", number, run.serial.DevicePath(number).c_str());
         }
     }
     for (const auto& [number, path] : posix::PortMap(folder).Ports()) {
@@ -518,7 +485,6 @@ int ListPorts(const Options& o) {
         Form_Unload();
     } catch (const platform::ProgramEnded&) {
     }
-    platform::Install({});
     return kExitOk;
 }
 

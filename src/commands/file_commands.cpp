@@ -4,6 +4,7 @@
 #include "commands/commands.h"
 #include "core/state.h"
 #include "core/text.h"
+#include "hexfile/hex_file_dialog.h"
 #include "hexfile/hex_validation.h"
 #include "platform/platform.h"
 #include "serial/comm.h"
@@ -11,24 +12,13 @@
 
 namespace rompush {
 
-namespace {
-const char* const kHexPreset = "*.hex";
-}  // namespace
-
 void HexFileCommand() {
     ui::DisableAllButtons();
     g.result.ErrorCode = 0;
     ui::DisplayError();
     g.cmd.CurrentCommand = uicmdHEXFILE;
 
-    platform::FileDialogRequest request;
-    request.fileName = kHexPreset;
-    request.title = "SELECT HEX FILE";
-    request.filter = "Hex Files (*.hex)|*.hex|All Files (*.*)|*.*";
-    request.initDir = g.port.HexDir;
-    std::string path = platform::Current().dialogs->ShowOpen(request);
-    if (path == kHexPreset)
-        path = "";  // cancelled
+    const std::string path = ChooseHexFile("SELECT HEX FILE");
     Delay(100);
 
     auto& files = g.files;

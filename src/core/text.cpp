@@ -51,4 +51,19 @@ std::string FileNameOf(const std::string& path) {
     return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
+std::string NormaliseLineEnds(const std::string& text) {
+    if (text.find('\r') == std::string::npos)
+        return text;
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r') {
+            out += text[i];
+        } else if (i + 1 >= text.size() || text[i + 1] != '\n') {
+            out += '\n';
+        }
+    }
+    return out;
+}
+
 }  // namespace rompush

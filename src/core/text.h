@@ -1,4 +1,4 @@
-// Text helpers with the program's own rules: lenient numbers, trimming, hex digits.
+// Text helpers with the program's own rules: lenient numbers, trimming, hex digits, line ends.
 #pragma once
 
 #include <cstdint>
@@ -15,5 +15,8 @@ std::string UpperCase(std::string text);
 std::string Hex(unsigned value);
 // The text after the last path separator ("\" or "/").
 std::string FileNameOf(const std::string& path);
+// CR LF and lone CR become line feeds: the device's and the message boxes' texts as a
+// display or a terminal shows lines.
+std::string NormaliseLineEnds(const std::string& text);
 
 }  // namespace rompush

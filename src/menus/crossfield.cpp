@@ -144,10 +144,7 @@ void CfxEntry(const std::string& baud) {
 
     ui::ShowCrossfieldReading();
     auto& bar = f.ProgressBar1;
-    bar.Min = 0;
-    bar.Max = kFirstPromptScale;
-    bar.Value = 0;
-    bar.Visible = true;
+    ui::StartProgressBar(kFirstPromptScale);
     g.cmd.ContinueFlag = false;
     auto prompt = [at9600](const std::string& received) {
         return received.find('>') != std::string::npos ||
@@ -421,10 +418,7 @@ void CfxRestart() {
     g.cmd.ContinueFlag = true;
 
     auto& bar = f.ProgressBar1;
-    bar.Min = 0;
-    bar.Max = kFirstPromptScale;
-    bar.Value = 0;
-    bar.Visible = true;
+    ui::StartProgressBar(kFirstPromptScale);
     g.cmd.ContinueFlag = false;
     constexpr const char* kGood = "Main program     GOOD";
     bool shown = cfx::Awaited(WaitForAnyText({kGood}, cfx::kPowerOnMs, true), "restarting");

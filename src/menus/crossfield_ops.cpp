@@ -8,6 +8,7 @@
 #include "core/state.h"
 #include "core/text.h"
 #include "core/trace.h"
+#include "hexfile/hex_file_dialog.h"
 #include "hexfile/hex_validation.h"
 #include "menus/crossfield.h"
 #include "menus/crossfield_steps.h"
@@ -32,14 +33,6 @@ platform::Services P() {
 void Busy(bool busy) {
     P().desktop->SetMousePointer(busy ? platform::MousePointer::Hourglass
                                       : platform::MousePointer::Default);
-}
-
-void StartBar(int max) {
-    auto& bar = frmUI().ProgressBar1;
-    bar.Min = 0;
-    bar.Max = max;
-    bar.Value = 0;
-    bar.Visible = true;
 }
 
 // The start of every operation: the last menu kept, old text dropped.
@@ -92,17 +85,6 @@ std::string DownloadReport(const std::string& received) {
         start = stop + 1;
     }
     return last;
-}
-
-// The file dialog of the Crossfield mode; "" when cancelled.
-std::string ChooseMainFile() {
-    platform::FileDialogRequest request;
-    request.fileName = "*.hex";
-    request.title = "Select MAIN Hex File";
-    request.filter = "Hex Files (*.hex)|*.hex|All Files (*.*)|*.*";
-    request.initDir = g.port.HexDir;
-    const std::string path = P().dialogs->ShowOpen(request);
-    return path == request.fileName ? "" : path;
 }
 
 // The starting computer dialog, until the operator accepts a number or cancels.
@@ -219,7 +201,7 @@ void CfxCopyFirmware() {
     BeginOperation();
     DiscardInput();
     ui::DisableAllButtons();
-    StartBar(kCopyScale);
+    ui::StartProgressBar(kCopyScale);
     g.result.ErrorCode = 0;
     ui::DisplayError();
 
@@ -274,7 +256,7 @@ void CfxSetupOperation() {
     BeginOperation();
     ClearInBuffer();
     ui::DisableAllButtons();
-    StartBar(kDefaultsScale);
+    ui::StartProgressBar(kDefaultsScale);
     Delay(500);
     cfx.DefaultsOk = false;
     if (g.cmd.CfxSetup == "STARTCPU") {
@@ -316,7 +298,7 @@ void CfxProgram() {
     bool sent = false;
     if (g.result.ErrorCode == 0) {
         ui::DisableAllButtons();
-        StartBar(1);
+        ui::StartProgressBar(1);
         ui::ShowMsg("Sending hex file...", ui::colour::kButtonFace);
         Delay(1000);
         ui::ShowMsg("Sending file...", ui::colour::kButtonFace);
@@ -330,7 +312,7 @@ void CfxProgram() {
         cfx::RefuseFile();  // the Crossfield stops waiting for a file
 
     ui::ShowMsg("Flashing Crossfield...", ui::colour::kButtonFace);
-    StartBar(kFlashScale);
+    ui::StartProgressBar(kFlashScale);
     const auto flashed = WaitForProductText(
         [](const std::string& received) {
             auto& bar = frmUI().ProgressBar1;
@@ -382,7 +364,7 @@ void CfxKernelRecovery() {
         // has judged the file.
         g.menus.SerialText.clear();
 
-        const std::string path = ChooseMainFile();
+        const std::string path = ChooseHexFile("Select MAIN Hex File");
         if (path.empty()) {
             cfx::RefuseFile();
             ui::ShowMsg("Kernel not loaded", ui::colour::kLightYellow);
@@ -420,7 +402,7 @@ void CfxHexFile() {
     TraceScope trace("CfxHexFile()");
     auto& files = g.files;
     ui::DisableAllButtons();
-    const std::string path = ChooseMainFile();
+    const std::string path = ChooseHexFile("Select MAIN Hex File");
     if (!path.empty()) {
         Delay(100);
         files.CfxFilePath = path;

@@ -7,6 +7,7 @@
 #include "core/state.h"
 #include "core/text.h"
 #include "core/trace.h"
+#include "hexfile/hex_file_dialog.h"
 #include "hexfile/hex_validation.h"
 #include "platform/platform.h"
 #include "serial/comm.h"
@@ -210,13 +211,8 @@ void KvtSelectFile() {
     g.result.ErrorCode = 0;
     ui::DisplayError();
     KvtUI();
-    platform::FileDialogRequest request;
-    request.fileName = "*.hex";
-    request.title = "Select MAIN Hex File";
-    request.filter = "Hex Files (*.hex)|*.hex|All Files (*.*)|*.*";
-    request.initDir = g.port.HexDir;
-    const std::string path = P().dialogs->ShowOpen(request);
-    if (path != "*.hex" && !path.empty()) {
+    const std::string path = ChooseHexFile("Select MAIN Hex File");
+    if (!path.empty()) {
         Delay(100);
         g.files.SelectedFilePath = path;
         g.files.SelectedFileName = FileNameOf(path);

@@ -280,10 +280,7 @@ void MeridanDetect() {
     if (served) {
         SendToProduct(" ");
         meridan::ShowInfoView("Meridan Detected", "Reading serial data...", "", "");
-        form.ProgressBar1.Min = 0;
-        form.ProgressBar1.Max = 100;
-        form.ProgressBar1.Value = 0;
-        form.ProgressBar1.Visible = true;
+        ui::StartProgressBar(100);
         // A Meridan that missed the space boots on to its mouse, USB or PS/2.
         served = meridan::Await(
             [](const std::string& t) {

@@ -7,6 +7,7 @@
 #include "core/state.h"
 #include "core/text.h"
 #include "core/trace.h"
+#include "hexfile/hex_file_dialog.h"
 #include "hexfile/hex_validation.h"
 #include "menus/meridan.h"
 #include "menus/meridan_internal.h"
@@ -63,14 +64,6 @@ void KeepDialogue() {
     g.menus.SerialText.clear();
 }
 
-void StartBar(int maximum) {
-    auto& bar = frmUI().ProgressBar1;
-    bar.Min = 0;
-    bar.Max = maximum;
-    bar.Value = 0;
-    bar.Visible = true;
-}
-
 // Every "Programming sector = " of the MAIN report must be followed by "Verify OK" before
 // the next one; a report without any sector programmed nothing.
 bool EverySectorVerified(const std::string& report) {
@@ -102,7 +95,7 @@ bool MainReportOk() {
     auto& m = g.menus.meridan;
     const std::string& text = g.menus.SerialText;
     ui::ShowMsg("Verifying Download...", ui::colour::kButtonFace);
-    StartBar(100);
+    ui::StartProgressBar(100);
     if (!AwaitText(">", meridan::kSectorMs, true))
         return false;
     const std::size_t menu = text.rfind("Serial options menu");
@@ -117,7 +110,7 @@ bool MainReportOk() {
 
 bool UsbFlashed() {
     ui::ShowMsg("Flashing USB...", ui::colour::kButtonFace);
-    StartBar(64);
+    ui::StartProgressBar(64);
     const std::size_t from = g.menus.SerialText.size();
     if (!Await(
             [from](const std::string& t) {
@@ -171,7 +164,7 @@ bool QrxFlashed() {
         SendToProduct("Y");
         Delay(500);
     }
-    StartBar(25);
+    ui::StartProgressBar(25);
     std::size_t seen = text.size();
     return Await(
         [&seen](const std::string& t) {
@@ -223,13 +216,8 @@ void MeridanSelectFile() {
     ui::DisableAllButtons();
     g.result.ErrorCode = 0;
     ui::DisplayError();
-    platform::FileDialogRequest request;
-    request.fileName = "*.hex";
-    request.title = "Select " + g.cmd.ProductMode + " Hex File";
-    request.filter = "Hex Files (*.hex)|*.hex|All Files (*.*)|*.*";
-    request.initDir = g.port.HexDir;
-    const std::string path = P().dialogs->ShowOpen(request);
-    if (path != "*.hex" && !path.empty()) {
+    const std::string path = ChooseHexFile("Select " + g.cmd.ProductMode + " Hex File");
+    if (!path.empty()) {
         Delay(100);
         const Slot slot = TargetSlot();
         *slot.path = path;
@@ -269,7 +257,7 @@ void MeridanCopyFirmware() {
     P().desktop->SetMousePointer(platform::MousePointer::Hourglass);
     ClearInBuffer();
     ui::DisableAllButtons();
-    StartBar(100);
+    ui::StartProgressBar(100);
     ui::DisplayError();
     ui::ShowMsg("Copying Program...", ui::colour::kButtonFace);
     SendToProduct(meridan::MenuKey(g.menus.meridan.MenuOption[kMeridanCopyOption]));
@@ -330,7 +318,7 @@ void MeridanLoadDefaults() {
         return;
     }
     g.menus.SerialText.clear();
-    StartBar(100);
+    ui::StartProgressBar(100);
     ReadIntoSerialText();
     form.ProgressBar1.Value = form.ProgressBar1.Max;
     // The rest of the menu that follows is read before the next operation sends its key.
@@ -435,7 +423,7 @@ void MeridanRestart() {
     const std::string awaited = usbVersion ? "USB version" : "PS2 mouse";
     if (!afterQrx)
         ui::ShowMsg("Waiting for Meridan restart...", ui::colour::kButtonFace);
-    StartBar(100);
+    ui::StartProgressBar(100);
     // The restart's own text is read here, also after a QRX update, so that the idle banner
     // check never hears it as a product announcing itself.
     if (!AwaitText(awaited, meridan::kBootMs, true))

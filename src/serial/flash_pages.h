@@ -23,8 +23,6 @@ bool AnswerCodeBeforeEndIs(std::uint8_t code);
 bool LoadSelectedFile();
 // Locks SCAN, the HEX file button, ERASE, VERIFY and PROGRAM while the flash is worked on.
 void LockCommandButtons();
-// Shows the progress bar from 0 up to max.
-void StartProgress(int max);
 // One step further, never past the bar's maximum.
 void StepProgress();
 void HideProgress();

@@ -64,14 +64,6 @@ void LockCommandButtons() {
     f.btnPROGRAM.Enabled = false;
 }
 
-void StartProgress(int max) {
-    auto& bar = frmUI().ProgressBar1;
-    bar.Visible = true;
-    bar.Min = 0;
-    bar.Value = 0;
-    bar.Max = max;
-}
-
 void StepProgress() {
     auto& bar = frmUI().ProgressBar1;
     if (bar.Value < bar.Max)
@@ -203,7 +195,7 @@ void EraseProgramQTR() {
         }
     }
 
-    flash::StartProgress(256);
+    ui::StartProgressBar(256);
     flash::LockCommandButtons();
     frmUI().btnLASTUSED.Enabled = false;
 
@@ -266,7 +258,7 @@ void EraseProgramVLN() {
     flash::LockCommandButtons();
     frmUI().btnLASTUSED.Enabled = false;
     // Programming steps once per block (16 per page), erasing once per page.
-    flash::StartProgress(program ? 400 : 25);
+    ui::StartProgressBar(program ? 400 : 25);
 
     ClearInBuffer();
     Delay(500);

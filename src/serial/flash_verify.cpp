@@ -64,7 +64,7 @@ void VerifyQTR() {
     if (!flash::LoadSelectedFile())
         return;
 
-    flash::StartProgress(200);
+    ui::StartProgressBar(200);
     flash::LockCommandButtons();
 
     if (!EnterFlashMode(kQtrAnswerMs, 1)) {
@@ -94,7 +94,7 @@ void VerifyVLN() {
         return;
 
     ui::DisableAllButtons();
-    flash::StartProgress(400);
+    ui::StartProgressBar(400);
 
     if (!EnterFlashMode(kVlnAnswerMs, kVlnFlashModeAttempts)) {
         Fail(1402);

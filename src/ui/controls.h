@@ -201,6 +201,14 @@ inline void KeepOnTop(Form& form, bool onTop) {
     form.Visible = true;
 }
 
+// A dialog unloaded: off the top level and hidden, and loaded again before it is next shown.
+template <typename Dialog>
+void UnloadDialog(Dialog& dialog) {
+    dialog.TopMost = false;
+    dialog.Visible = false;
+    dialog.Loaded = false;
+}
+
 // A dialog's column of captioned lists: a row every 420 twips from `top`, the caption at the
 // left margin with the given alignment, the list at `listLeft`. Returns the next row's top.
 struct CaptionedList {

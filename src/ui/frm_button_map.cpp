@@ -66,9 +66,7 @@ void frmButtonMap_Load() {
 }
 
 void frmButtonMap_Unload() {
-    auto& d = Dialog();
-    d.Visible = false;
-    d.Loaded = false;
+    UnloadDialog(Dialog());
 }
 
 void frmButtonMap_btnMapKeep_Click() {

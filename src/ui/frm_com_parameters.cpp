@@ -82,10 +82,7 @@ bool IsDigit(char c) {
 
 // Closing the dialog gives the main window back to the operator.
 void CloseDialog() {
-    auto& d = Dialog();
-    KeepOnTop(d, false);
-    d.Visible = false;
-    d.Loaded = false;
+    UnloadDialog(Dialog());
     frmUI().Enabled = true;
 }
 }  // namespace

@@ -113,9 +113,7 @@ void frmConfigDevice_Load() {
 
 void frmConfigDevice_Unload() {
     auto& d = Dialog();
-    d.TopMost = false;
-    d.Visible = false;
-    d.Loaded = false;
+    UnloadDialog(d);
     for (Control* control : d.Controls()) {
         if (control->Kind == ControlKind::ComboBox)
             static_cast<ComboBox*>(control)->Clear();
@@ -134,10 +132,7 @@ void frmSaveConfig_Load() {
 }
 
 void frmSaveConfig_Unload() {
-    auto& n = Notice();
-    n.TopMost = false;
-    n.Visible = false;
-    n.Loaded = false;
+    UnloadDialog(Notice());
 }
 
 void frmConfigDevice_btnOK_Click() {

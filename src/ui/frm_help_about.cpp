@@ -94,10 +94,7 @@ void frmHelpAbout_Load() {
 }
 
 void frmHelpAbout_Unload() {
-    auto& box = Box();
-    box.TopMost = false;
-    box.Visible = false;
-    box.Loaded = false;
+    UnloadDialog(Box());
 }
 
 void btnShowHelp_Click() {

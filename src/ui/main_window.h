@@ -29,6 +29,8 @@ void SetStatusPanel4(const std::string& text);  // bootloader revision
 void SetStatusPanel5(const std::string& text);  // port, "COM" + number
 // Empties the four panels that describe the device: name, revision, bootloader, port.
 void ClearDevicePanels();
+// Shows the progress bar empty, counting up to max.
+void StartProgressBar(int max);
 // Hides the controls of the serial-menu views.
 void HideMenuControls();
 

@@ -426,4 +426,12 @@ void ClearDevicePanels() {
         SetPanelText(panel, "");
 }
 
+void StartProgressBar(int max) {
+    auto& bar = frmUI().ProgressBar1;
+    bar.Min = 0;
+    bar.Max = max;
+    bar.Value = 0;
+    bar.Visible = true;
+}
+
 }  // namespace rompush::ui

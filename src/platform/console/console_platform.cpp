@@ -8,47 +8,30 @@
 #include <filesystem>
 #include <system_error>
 
+#include "core/text.h"
 #include "platform/posix/program_folder.h"
 
 namespace rompush::platform::console {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-std::string Plain(const std::string& text) {
-    std::string out;
-    for (std::size_t k = 0; k < text.size(); ++k) {
-        if (text[k] == '\r') {
-            if (k + 1 < text.size() && text[k + 1] == '\n')
-                ++k;
-            out += '\n';
-        } else {
-            out += text[k];
-        }
-    }
-    return out;
-}
-
-}  // namespace
-
 int ConsoleDialogs::MsgBox(const std::string& prompt, int style, const std::string& title) {
-    notice_(title, Plain(prompt));
+    notice_(title, NormaliseLineEnds(prompt));
     switch (style & 7) {
         case mb::kYesNo:
             if (assumeYes_)
                 return mb::kAnswerYes;
-            refused_.push_back(Plain(prompt));
+            refused_.push_back(NormaliseLineEnds(prompt));
             return mb::kAnswerNo;
         case mb::kOkCancel:
             if (assumeYes_)
                 return mb::kAnswerOk;
-            refused_.push_back(Plain(prompt));
+            refused_.push_back(NormaliseLineEnds(prompt));
             return mb::kAnswerCancel;
         case mb::kRetryCancel:
             // A fault that needs someone at the machine: a terminal run gives up rather than
             // retry for ever.
-            refused_.push_back(Plain(prompt));
+            refused_.push_back(NormaliseLineEnds(prompt));
             return mb::kAnswerCancel;
         default:
             return mb::kAnswerOk;  // a notice: it has only the one button
@@ -104,6 +87,28 @@ void ConsoleEventLoop::WaitForEvents(int maxMs) {
     loop_.WaitForEvents(maxMs);
     if (afterEvents_)
         afterEvents_();
+}
+
+ConsolePlatform::ConsolePlatform(posix::PortMap map, std::function<void()> afterEvents,
+                                 ConsoleDialogs consoleDialogs, const std::string& folder,
+                                 std::unique_ptr<KeyboardPorts> keyboardPorts)
+    : serial(std::move(map)),
+      events(loop, std::move(afterEvents)),
+      dialogs(std::move(consoleDialogs)),
+      system(folder),
+      keyboard(std::move(keyboardPorts)) {
+    Install({.serial = &serial,
+             .timer = &timer,
+             .clock = &clock,
+             .events = &events,
+             .dialogs = &dialogs,
+             .desktop = &desktop,
+             .system = &system,
+             .keyboard = keyboard.get()});
+}
+
+ConsolePlatform::~ConsolePlatform() {
+    Install({});
 }
 
 }  // namespace rompush::platform::console

@@ -6,12 +6,16 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
 #include "platform/posix/folder_lock.h"
 #include "platform/posix/poll_loop.h"
+#include "platform/posix/port_map.h"
+#include "platform/posix/serial_port.h"
+#include "platform/posix/steady_clock.h"
 
 namespace rompush::platform::console {
 
@@ -86,6 +90,28 @@ class ConsoleEventLoop : public EventLoop {
   private:
     posix::PollEventLoop& loop_;
     std::function<void()> afterEvents_;
+};
+
+// The whole platform of a terminal run, installed for as long as it lives: the serial port
+// of that port map, the steady clock and poll loop, the operator's side answered from the
+// command line, the program folder and the keyboard port given.
+class ConsolePlatform {
+  public:
+    ConsolePlatform(posix::PortMap map, std::function<void()> afterEvents, ConsoleDialogs dialogs,
+                    const std::string& folder, std::unique_ptr<KeyboardPorts> keyboard);
+    ~ConsolePlatform();
+    ConsolePlatform(const ConsolePlatform&) = delete;
+    ConsolePlatform& operator=(const ConsolePlatform&) = delete;
+
+    posix::SteadyClock clock;
+    posix::PosixSerialPort serial;
+    posix::PollTimer timer{clock};
+    posix::PollEventLoop loop{timer, &serial};
+    ConsoleEventLoop events;
+    ConsoleDialogs dialogs;
+    ConsoleDesktop desktop;
+    ConsoleSystem system;
+    std::unique_ptr<KeyboardPorts> keyboard;
 };
 
 }  // namespace rompush::platform::console

@@ -15,12 +15,6 @@ namespace rompush::platform::qt {
 
 class ControlView;
 
-// Twips to pixels (15 twips a pixel).
-int Px(int twips);
-// A colour of the models on the application's palette (system colours included).
-QColor ToQColor(ui::Colour colour);
-QFont ToQFont(const ui::FontSpec& font);
-
 class FormView : public QWidget {
   public:
     FormView(ui::Form& form, EventLoop& events, QWidget* owner);

@@ -10,7 +10,6 @@
 #include <QFile>
 #include <QIcon>
 #include <QStyleFactory>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,7 +20,6 @@
 #include "core/main_loop.h"
 #include "core/state.h"
 #include "platform/platform.h"
-#include "platform/posix/keyboard_ports.h"
 #include "platform/posix/port_map.h"
 #include "platform/posix/serial_port.h"
 #include "platform/posix/steady_clock.h"
@@ -32,7 +30,7 @@
 #include "platform/qt/help_dialogs.h"
 #include "platform/qt/qt_platform.h"
 #include "platform/qt/window_log.h"
-#include "platform/sim/sim_platform.h"
+#include "platform/sim/steady_keyboard.h"
 
 namespace {
 
@@ -53,12 +51,6 @@ std::optional<rompush::sim::KvmModel> SimulatedPs2Model(int argc, char** argv) {
                      "orbit-tiny, orbit-mini, prisma); using the real keyboard controller\n",
                      name);
     return model;
-}
-
-std::int64_t SteadyMicroseconds() {
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
 }
 
 }  // namespace
@@ -89,15 +81,7 @@ int main(int argc, char** argv) {
     platform::qt::QtHelpViewer help;
     platform::posix::PosixSerialPort serial{platform::posix::PortMap(system.ProgramFolder())};
 
-    std::unique_ptr<platform::KeyboardPorts> keyboard;
-    if (auto model = SimulatedPs2Model(argc, argv)) {
-        auto simulated = std::make_unique<platform::sim::SimKeyboardPorts>(
-            SteadyMicroseconds, [] { platform::posix::PauseMicroseconds(20); });
-        simulated->AttachDevice(*model);
-        keyboard = std::move(simulated);
-    } else {
-        keyboard = std::make_unique<platform::posix::PosixKeyboardPorts>();
-    }
+    const auto keyboard = platform::sim::SteadyClockKeyboard(SimulatedPs2Model(argc, argv));
 
     // Received bytes wake the event processing; bytes already collected keep it from sleeping.
     serial.SetFdWatcher([&events, &serial](int fd) {

@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "core/text.h"
 #include "platform/posix/program_folder.h"
 
 namespace rompush::platform::qt {
@@ -33,21 +34,6 @@ QString FromLatin1(const std::string& text) {
 std::string ToLatin1(const QString& text) {
     const QByteArray bytes = text.toLatin1();
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-}
-
-std::string NormaliseLineEnds(const std::string& text) {
-    if (text.find('\r') == std::string::npos)
-        return text;
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\r') {
-            out += text[i];
-        } else if (i + 1 >= text.size() || text[i + 1] != '\n') {
-            out += '\n';
-        }
-    }
-    return out;
 }
 
 namespace {

@@ -25,8 +25,6 @@ namespace rompush::platform::qt {
 // Texts are 8-bit in the program: one byte per character.
 QString FromLatin1(const std::string& text);
 std::string ToLatin1(const QString& text);
-// CR LF and lone CR become line feeds for display.
-std::string NormaliseLineEnds(const std::string& text);
 
 // Runs one of the program's handlers for a window event. Nothing may unwind through Qt's
 // event delivery: ProgramEnded is caught here (event processing raises it again once the
