@@ -285,6 +285,10 @@ class OptionView : public ControlView {
     OptionView(ui::OptionButton& model, ui::Form& form, QWidget* parent)
         : ControlView(model, form), radio_(new QRadioButton(parent)), m_(model) {
         radio_->setAutoExclusive(false);
+        // An option button is filled with the colour of its model's BackColor (the navy panel
+        // behind MAIN, USB and QRX); Qt's radio buttons would fill with the button colour and
+        // hide their white captions.
+        radio_->setBackgroundRole(QPalette::Window);
         QObject::connect(radio_, &QRadioButton::clicked, radio_, [this] {
             radio_->setChecked(true);
             if (m_.Value)
