@@ -420,11 +420,11 @@ void CfxRestart() {
     auto& bar = f.ProgressBar1;
     ui::StartProgressBar(kFirstPromptScale);
     g.cmd.ContinueFlag = false;
-    constexpr const char* kGood = "Main program     GOOD";
+    static constexpr const char* kGood = "Main program     GOOD";
     bool shown = cfx::Awaited(WaitForAnyText({kGood}, cfx::kPowerOnMs, true), "restarting");
     // The line is complete at its carriage return, whichever read brought it.
     shown = shown && cfx::Awaited(WaitForProductText(
-                                      [kGood](const std::string& received) {
+                                      [](const std::string& received) {
                                           const auto good = received.find(kGood);
                                           return good != std::string::npos &&
                                                  received.find('\r', good) != std::string::npos;

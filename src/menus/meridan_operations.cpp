@@ -429,8 +429,8 @@ void MeridanRestart() {
     if (!AwaitText(awaited, meridan::kBootMs, true))
         return;
     Delay(1000);
-    auto lineEnded = [&text](const std::string& label) {
-        return [&text, label](const std::string&) {
+    auto lineEnded = [&](const std::string& label) {
+        return [&, label](const std::string&) {
             const std::size_t at = text.rfind(label);
             return at != std::string::npos && text.find('\r', at) != std::string::npos;
         };
