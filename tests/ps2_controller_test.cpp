@@ -173,6 +173,30 @@ TEST_F(Ps2Test, NoPortAccessFailsFast) {
     ExpectGivenBack();
 }
 
+// A PC without a keyboard controller (its ports read 0xFF): SCAN says so at once, no one is
+// asked to Retry or Cancel and the program goes on; the next SCAN finds a controller again.
+TEST_F(Ps2Test, AbsentControllerIsSaidAtOnce) {
+    Start(KvmModel::OrbitTiny);
+    sim.keyboard.SetControllerAbsent(true);
+    const std::int64_t startMs = sim.clock.NowMs();
+    Press(frmUI().btnSCAN);
+    EXPECT_EQ(frmUI().lblPASS.Caption, "No PS/2 keyboard controller found");
+    EXPECT_EQ(frmUI().frmPASS.BackColor, ui::colour::kLightYellow);
+    EXPECT_LT(sim.clock.NowMs() - startMs, 1000);
+    EXPECT_TRUE(sim.dialogs.Messages().empty());
+    EXPECT_FALSE(sim.events.EndRequested());
+    EXPECT_FALSE(g.dev.DeviceFound);
+    EXPECT_TRUE(frmUI().btnSCAN.Enabled);
+    EXPECT_EQ(sim.keyboard.Controller().CommandByteHistory().size(), 1u);  // never touched
+    ExpectGivenBack();
+
+    sim.keyboard.SetControllerAbsent(false);
+    Press(frmUI().btnSCAN);
+    EXPECT_EQ(frmUI().lblPASS.Caption, "TARN Product Found");
+    EXPECT_EQ(g.dev.DevIdName, "Orbit Tiny");
+    ExpectGivenBack();
+}
+
 // The port list with the driver-backed provider: "PS/2" only when the status port reads.
 TEST_F(Ps2Test, PortListTestsTheDriverBackedProvider) {
     for (bool available : {true, false}) {

@@ -124,6 +124,25 @@ bool WaitInputTaken(bool withEvents) {
     throw platform::ProgramEnded();
 }
 
+// A PC without a keyboard controller (USB keyboards only, many virtual machines) has nothing
+// behind ports 0x60 and 0x64: every read gives 0xFF and no command is answered. A controller
+// that is there never shows status 0xFF for long, and its command byte is never 0xFF (bits 3
+// and 7 are always clear), so a status of 0xFF that stays while the command byte is asked for
+// means that there is no controller. A present one has then put its command byte at port
+// 0x60; it is read here, and the take sequence asks for it again.
+bool ControllerPresent() {
+    if (ReadPortByte(kKbStatusPort) != 0xFF)
+        return true;
+    WritePortByte(kKbStatusPort, cmd_ReadKbControllerCmdByte);
+    ControllerWait wait(kAckWait);
+    do {
+        if (ReadPortByte(kKbStatusPort) != 0xFF || ReadPortByte(kKbDataPort) != 0xFF)
+            return true;
+    } while (wait.Poll());
+    // Ports that cannot be reached read 0xFF too; that is reported as such, not as this.
+    return g.ps2.PortFault;
+}
+
 }  // namespace
 
 void cmdDetectOS() {
@@ -230,15 +249,23 @@ bool ReadKbByte(std::uint8_t& byte) {
 }
 
 bool ControllerUnusable() {
-    return g.ps2.PortFault || g.ps2.InputStuck;
+    return g.ps2.PortFault || g.ps2.InputStuck || g.ps2.NoController;
 }
 
 bool TakeController(std::uint8_t value, std::int16_t pauseMs, const std::string& message) {
     auto& readBack = g.ps2.KbByteArray[0];
     readBack = 0;
     int attempts = 0;
+    g.ps2.NoController = false;
     if (ControllerUnusable())
         return false;
+    if (!ControllerPresent()) {
+        g.ps2.NoController = true;
+        TraceLine(
+            "--    status &HFF and no answer to cmd_ReadKbControllerCmdByte: "
+            "no keyboard controller");
+        return false;
+    }
     MarkHeld(true);
     while (readBack != value) {
         wr_8042_cmd(cmd_WriteKbControllerCmdByte);
@@ -288,6 +315,7 @@ void GiveControllerBackNow() {
 void BeginDriverAccess(const std::string& failureMessage) {
     g.ps2.PortFault = false;
     g.ps2.InputStuck = false;
+    g.ps2.NoController = false;
     g.cmd.UseWinIo = true;
     platform::KeyboardPorts* kb = Kb();
     g.ps2.WinIoOpen = kb != nullptr && kb->InitializeWinIo();

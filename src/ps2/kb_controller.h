@@ -66,7 +66,8 @@ bool ReadKbByte(std::uint8_t& byte);
 // Switches interrupts off with the command byte `value` and checks that the controller took
 // it; after six failed attempts the operator is asked (Retry/Cancel; Cancel ends the
 // program with the controller given back). False, with nothing held, when the ports cannot
-// be reached or the controller never takes a byte.
+// be reached, the controller never takes a byte, or the PC has no keyboard controller
+// (NoController: status 0xFF and no answer to 0x20; found at once, nobody is asked).
 bool TakeController(std::uint8_t value, std::int16_t pauseMs, const std::string& message);
 // Gives the controller back (command byte 0x47) when the program holds it.
 void ReleaseController();
@@ -77,7 +78,8 @@ void GiveControllerBackNow();
 void BeginDriverAccess(const std::string& failureMessage);
 void EndDriverAccess();
 
-// The ports cannot be reached or the controller does not take bytes: the operation fails.
+// The ports cannot be reached, the controller does not take bytes or there is none: the
+// operation fails.
 bool ControllerUnusable();
 
 // The main window's shut-down: the controller given back when held, the provider shut down.

@@ -22,7 +22,9 @@ void ScanPS2Port() {
         ui::ShowMsg("", ui::colour::kButtonFace);
         ValidateHexFile(g.files.SelectedFileName, g.files.SelectedFilePath);
     } else if (g.result.ErrorCode == 1) {
-        ui::ShowMsg("TARN Product Not Found", ui::colour::kLightYellow);
+        // A PC without a keyboard controller is said as such: no device can be behind it.
+        ui::ShowMsg(g.ps2.NoController ? kNoKeyboardController : "TARN Product Not Found",
+                    ui::colour::kLightYellow);
         ui::SetStatusPanel5("");
         ui::SetStatusPanel4("");
         ui::SetStatusPanel3("");

@@ -30,6 +30,9 @@ struct Ps2State {
     bool PortFault = false;
     // The controller never took a byte written to it (status bit 1 stayed set).
     bool InputStuck = false;
+    // No keyboard controller answers at ports 0x60 and 0x64 (status 0xFF, the command byte
+    // never read back): the PC has none.
+    bool NoController = false;
 };
 
 }  // namespace rompush

@@ -288,25 +288,26 @@ bool SimKeyboardPorts::GetPortVal(std::uint16_t port, std::uint32_t& value, int 
         value = 0xFF;
         return false;
     }
-    value = controller_.Read(port);
+    value = absent_ ? 0xFF : controller_.Read(port);
     return true;
 }
 
 bool SimKeyboardPorts::SetPortVal(std::uint16_t port, std::uint32_t value, int size) {
     if (!winIoOpen_ || size != 1)
         return false;
-    controller_.Write(port, static_cast<std::uint8_t>(value));
+    if (!absent_)
+        controller_.Write(port, static_cast<std::uint8_t>(value));
     return true;
 }
 
 std::uint16_t SimKeyboardPorts::Inp32(std::uint16_t port) {
-    if (!DirectAccess())
+    if (!DirectAccess() || absent_)
         return 0xFF;
     return controller_.Read(port);
 }
 
 void SimKeyboardPorts::Out32(std::uint16_t port, std::uint16_t value) {
-    if (DirectAccess())
+    if (DirectAccess() && !absent_)
         controller_.Write(port, static_cast<std::uint8_t>(value));
 }
 

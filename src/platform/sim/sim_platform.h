@@ -240,6 +240,9 @@ class SimKeyboardPorts : public KeyboardPorts {
     // reaches no port (reads 0xFF, writes lost).
     void SetWinIoAvailable(bool available) { winIoAvailable_ = available; }
     void SetDirectAvailable(bool available) { directAvailable_ = available; }
+    // A PC without a keyboard controller: both providers reach the ports, but nothing is
+    // behind them (every read gives 0xFF, writes are lost).
+    void SetControllerAbsent(bool absent) { absent_ = absent; }
     bool WinIoOpen() const { return winIoOpen_; }
     bool ControllerHeld() const { return held_; }
     // Poll pauses taken so far.
@@ -262,6 +265,7 @@ class SimKeyboardPorts : public KeyboardPorts {
     std::shared_ptr<KvmDevice> device_;
     bool winIoAvailable_ = true;
     bool directAvailable_ = true;
+    bool absent_ = false;
     bool winIoOpen_ = false;
     bool held_ = false;
     std::int64_t pollPauses_ = 0;
