@@ -30,6 +30,8 @@
 #include "platform/qt/help_dialogs.h"
 #include "platform/qt/qt_platform.h"
 #include "platform/qt/window_log.h"
+#include "platform/qt/window_loss.h"
+#include "platform/sim/sim_platform.h"
 #include "platform/sim/steady_keyboard.h"
 
 namespace {
@@ -104,16 +106,24 @@ int main(int argc, char** argv) {
     platform::qt::WindowLog windowLog;
     const char* windowLogPath = std::getenv("ROMPUSH_WINDOW_LOG");
     const bool logging = windowLogPath && *windowLogPath && windowLog.Open(windowLogPath);
-    events.SetRenderer([&renderer, &windowLog, logging] {
+    // The simulated controller of --sim-ps2 tells the log its command byte, so a script sees
+    // the PC's keyboard locked out and given back.
+    auto* simulatedKeyboard = dynamic_cast<platform::sim::SimKeyboardPorts*>(keyboard.get());
+    const auto recordWindows = [&windowLog, logging, simulatedKeyboard] {
+        if (!logging)
+            return;
+        windowLog.Record(rompush::frmUI());
+        windowLog.Record(rompush::g.forms->frmComParameters);
+        platform::qt::RecordConfigDialogs(windowLog);
+        platform::qt::RecordHelpDialogs(windowLog);
+        platform::qt::RecordCrossfieldDialogs(windowLog);
+        platform::qt::RecordButtonMapDialog(windowLog);
+        windowLog.RecordKeyboard(rompush::g.ps2.ControllerHeld,
+                                 simulatedKeyboard ? simulatedKeyboard->CommandByte() : -1);
+    };
+    events.SetRenderer([&renderer, &recordWindows] {
         renderer.Sync();
-        if (logging) {
-            windowLog.Record(rompush::frmUI());
-            windowLog.Record(rompush::g.forms->frmComParameters);
-            platform::qt::RecordConfigDialogs(windowLog);
-            platform::qt::RecordHelpDialogs(windowLog);
-            platform::qt::RecordCrossfieldDialogs(windowLog);
-            platform::qt::RecordButtonMapDialog(windowLog);
-        }
+        recordWindows();
     });
 
     platform::Install({.serial = &serial,
@@ -126,10 +136,26 @@ int main(int argc, char** argv) {
                        .keyboard = keyboard.get(),
                        .help = &help});
 
+    // A main window lost from outside (its X connection, or the window destroyed) is closed
+    // as the operator would close it.
+    const auto closeMainWindow = [] {
+        if (rompush::frmUI().Unload)
+            rompush::frmUI().Unload();
+    };
+    platform::qt::WindowLossWatch windowLoss([&renderer] { return renderer.MainWindow(); },
+                                             closeMainWindow);
+    platform::qt::ExitShutDownGuard onBrokenConnection([&] {
+        // The windows cannot be reached any more: only their models and the log are.
+        events.SetRenderer(nullptr);
+        closeMainWindow();
+        recordWindows();
+    });
+
     try {
         rompush::Main();
     } catch (const platform::ProgramEnded&) {
     }
+    recordWindows();
     // Nothing may call back into the windows once they are gone.
     desktop.SetControlLookup(nullptr);
     events.SetRenderer(nullptr);

@@ -27,6 +27,17 @@ void WindowLog::Note(const std::string& key, const std::string& value) {
     Write(key, value);
 }
 
+void WindowLog::RecordKeyboard(bool held, int commandByte) {
+    if (file_ == nullptr)
+        return;
+    Note("Keyboard.ControllerHeld", held ? "True" : "False");
+    if (commandByte >= 0) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "%02X", commandByte & 0xFF);
+        Note("Keyboard.CommandByte", hex);
+    }
+}
+
 void WindowLog::Write(const std::string& key, const std::string& value) {
     // A caption may hold line breaks; the log keeps one change a line.
     std::string flat = value;

@@ -8,6 +8,8 @@
 //   frmUI.txtInfo.Text = Power cycle Meridan|to begin communitions.   (short texts whole)
 //   frmUI.txtSerialDisplay.Line = Enter choice --> 3  (each line a text box completes)
 //   frmUI.txtSerialDisplay.Tail = Enter choice -->    (the line it is writing)
+//   Keyboard.ControllerHeld = True                   (the program holds the PC's keyboard)
+//   Keyboard.CommandByte = 47                        (the simulated controller's, --sim-ps2)
 // so a script can wait for a text on the screen and click a button where it really is.
 #pragma once
 
@@ -26,6 +28,9 @@ class WindowLog {
     ~WindowLog();
     // Writes what changed in the form since the last call.
     void Record(ui::Form& form);
+    // Whether the program holds the keyboard controller, and the command byte of a simulated
+    // one (commandByte < 0: a real controller, not read).
+    void RecordKeyboard(bool held, int commandByte);
 
   private:
     void Note(const std::string& key, const std::string& value);
