@@ -38,6 +38,7 @@ const char* kCommonOptions =
     "Options:\n"
     "  --port P            COM3, a device path such as /dev/ttyUSB0, or PS/2 (the keyboard\n"
     "                      port); give it several times to serve several devices at once\n"
+    "                      (each port once: PS/2 and ps2, or COM3 and its device, are one)\n"
     "  --yes               answer Yes to the window's questions (e.g. programming firmware\n"
     "                      that cannot be reprogrammed); without it they are answered No\n"
     "  --json              print one JSON result object per port at the end (one a line);\n"

@@ -21,6 +21,7 @@
 #include "platform/posix/serial_port.h"
 #include "platform/posix/steady_clock.h"
 #include "platform/sim/steady_keyboard.h"
+#include "ps2/ps2_scan.h"
 #include "ui/frm_com_parameters.h"
 #include "ui/main_window.h"
 
@@ -250,12 +251,14 @@ void Session::Run() {
     RunCommand(uicmdSCAN, view);
     TakeDevice(r);
     if (!g.dev.DeviceFound) {
-        const bool portFailed = view.Shown("COMM port not available");
+        // A PC without a keyboard controller has no PS/2 port to serve.
+        const bool noController = view.Shown(kNoKeyboardController);
+        const bool portFailed = view.Shown("COMM port not available") || noController;
         const int code = g.result.ScanErrorCode;
         std::string problem = view.Shown("TARN Product Not Found") ? "TARN Product Not Found"
                                                                    : "no device identified";
         if (portFailed)
-            problem = "COMM port not available";
+            problem = noController ? kNoKeyboardController : "COMM port not available";
         if (code != 0)
             problem += " (ERROR CODE: " + std::to_string(code) + ")";
         // Code 1 here: nothing answered on a port that opened.
@@ -379,12 +382,23 @@ std::string CheckOptionValues(const Options& o) {
     }
     if (!o.simPs2.empty() && !sim::KvmModelByName(o.simPs2))
         return "--sim-ps2 " + o.simPs2 + ": choose monolink, orbit-tiny, orbit-mini or prisma";
-    std::vector<std::string> seen;
-    for (const std::string& port : o.ports) {
-        const std::string upper = Upper(port);
-        if (std::find(seen.begin(), seen.end(), upper) != seen.end())
-            return "--port " + port + " is given twice";
-        seen.push_back(upper);
+    // One port, one process: "PS/2" and "ps2", "COM3" and "com03", or COM3 and the device it
+    // names are the same port, and two processes must never drive it (or the keyboard
+    // controller) at once.
+    const std::string folder = ConsoleSystem::ResolveFolder(o.folder);
+    std::vector<std::pair<std::string, std::string>> seen;  // the port, as given
+    for (const std::string& given : o.ports) {
+        const PortChoice port = ResolvePort(given, folder);
+        const std::string same = !port.devicePath.empty() ? Canonical(port.devicePath)
+                                 : !port.name.empty()     ? port.name
+                                                          : Upper(given);
+        for (const auto& [other, otherGiven] : seen) {
+            if (other == same) {
+                return "--port " + otherGiven + " and --port " + given +
+                       " are the same port; give it once";
+            }
+        }
+        seen.emplace_back(same, given);
     }
     return "";
 }

@@ -6,7 +6,8 @@ pseudo-terminals, each test in a program folder of its own.
 
 CASE qtr: PROGRAM (with --json), VERIFY and ERASE of a TWPx Receiver; vln: PROGRAM with
 --no-save and VERIFY of a TWPx Transmitter; failures: the exit status of each kind of failure
-(and ERASE refused on a simulated Orbit Mini on PS/2, whose button is CONFIGURE DEVICE);
+(and ERASE refused on a simulated Orbit Mini on PS/2, whose button is CONFIGURE DEVICE; one
+port under two spellings refused);
 parallel: three ports at once, one of them silent. Flash contents are checked with
 tests/gui/flash_matches_hex.py.
 """
@@ -114,7 +115,8 @@ def case_failures(folder):
     qtr_file = write_hex(folder / "receiver.hex", "D", 0, image(256, 1))
     vln_file = write_hex(folder / "transmitter.hex", "H", VLN[2], image(512, 2))
     devices = [Device(folder, 1, QTR), Device(folder, 2, QTR, "--fault", "silence"),
-               Device(folder, 3, QTR, "--fault", "wrong,cmd=ERASE_PAGE"), Device(folder, 4, QTR)]
+               Device(folder, 3, QTR, "--fault", "wrong,cmd=ERASE_PAGE"), Device(folder, 4, QTR),
+               Device(folder, 5, QTR, "--fault", "wrong,cmd=ERASE_PAGE")]
     runs = [  # arguments, exit status, error code (None: not looked at)
         (["program", "--port", "COM1"], 2, None),
         (["scan", "--port", "COM1", "--parity", "mark"], 2, None),
@@ -125,6 +127,11 @@ def case_failures(folder):
         (["program", qtr_file, "--port", "COM3"], 6, None),
         (["verify", qtr_file, "--port", "COM4"], 7, None),
         (["erase", "--port", "PS/2", "--sim-ps2", "orbit-mini"], 6, None),  # CONFIGURE DEVICE
+        (["erase", "--port", "COM5"], 6, None),  # a page's erase answered wrongly
+        # One port under two spellings is one port: refused before any process starts.
+        (["scan", "--port", "PS/2", "--port", "ps2", "--sim-ps2", "monolink"], 2, None),
+        (["scan", "--port", "COM1", "--port", "com01"], 2, None),
+        (["scan", "--port", "COM1", "--port", (folder / "ports" / "COM1").resolve()], 2, None),
     ]
     with concurrent.futures.ThreadPoolExecutor(len(runs)) as pool:
         done = list(pool.map(lambda r: cli(folder, *r[0], "--json", status=r[1]), runs))
@@ -134,6 +141,11 @@ def case_failures(folder):
         (result,) = results(run)
         if result["exit_status"] != status or (code and result["error_code"] != code):
             fail(f"{args}: {result}")
+    if "ERASE OK" in done[9].stdout + done[9].stderr:
+        fail(f"ERASE OK shown for a refused erase: {done[9].stderr}")
+    for run in done[10:]:
+        if "are the same port" not in run.stderr:
+            fail(f"one port given twice: {run.stderr!r}")
     file_result = results(done[4])[0]
     if not file_result["error_text"].startswith("This hex file is for: TWPx  Transmitter"):
         fail(f"the refusal of a transmitter's file: {file_result['error_text']!r}")
