@@ -7,7 +7,11 @@
 // times the PROGRAM command loop pass (identification again, file check, taking the
 // controller, configuration read, erase, every record, the CRC verdict, configuration write,
 // giving the controller back) on the REAL clock, through the real logic, the real poll pause
-// and the real event loop. The controller and the device keep PS/2 timing: 1 ms a byte on
+// and the real event loop. The controller is reached as the program reaches the PC's: through
+// the keyboard-port provider and rompush-kbc-helper in a process of its own, here
+// rompush-kbc-helper-sim (the helper's request loop in front of the simulated controller);
+// --in-process puts the simulated controller in the program's own process instead, without
+// the helper, for comparison. The controller and the device keep PS/2 timing: 1 ms a byte on
 // the wire each way, the controller takes a written byte after 30 us, the device acknowledges
 // 300 us after a byte has arrived and answers a request after 2 ms.
 //
@@ -15,7 +19,7 @@
 //   measured  wall time of the PROGRAM pass (monotonic clock);
 //   floor     the least time the same procedure needs against the same device;
 //   ratio     measured / floor (target: at most 1.05);
-//   CPU       process CPU time (user + system) over the pass;
+//   CPU       CPU time (user + system) over the pass, of the program and the helper;
 //   lock-out  how long the PC's keyboard and mouse were locked out: the time the controller's
 //             command byte had keyboard interrupts off, from its history;
 //   per byte  the time from a byte written to port 0x60 to the device's answer read there
@@ -37,13 +41,20 @@
 // device's flash equal to the image with no error.
 //
 // Options: --only orbit|monolink, --kb N (image size in KB instead of the whole application),
-// --verbose (byte counts, poll pauses and the parts of the floor).
+// --in-process (no helper), --pause-here (the helper reads single bytes; the poll pause is
+// taken in the program, not watched in the helper), --verbose (byte counts, poll pauses and
+// the parts of the floor).
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
+#include <map>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -113,7 +124,7 @@ class PauseCountingTimer : public OneShotTimer {
 // each byte written to port 0x60 to the next byte read from it (the device's answer).
 class TimingKeyboard : public KeyboardPorts {
   public:
-    TimingKeyboard(SimKeyboardPorts& ports, std::function<std::int64_t()> nowUs)
+    TimingKeyboard(KeyboardPorts& ports, std::function<std::int64_t()> nowUs)
         : ports_(ports), nowUs_(std::move(nowUs)) {}
     bool InitializeWinIo() override { return ports_.InitializeWinIo(); }
     void ShutdownWinIo() override { ports_.ShutdownWinIo(); }
@@ -162,7 +173,7 @@ class TimingKeyboard : public KeyboardPorts {
         }
     }
     std::int64_t answeredUs_ = -1;
-    SimKeyboardPorts& ports_;
+    KeyboardPorts& ports_;
     std::function<std::int64_t()> nowUs_;
     std::int64_t writtenUs_ = -1;
 };
@@ -197,10 +208,42 @@ struct Run {
     AnswerFigures gaps;
 };
 
-// SCAN, then the timed PROGRAM pass; checks the device's flash and the outcome.
-Run ScanAndProgram(SimKeyboardPorts& keyboard, TimingKeyboard& timing, PauseCountingTimer& timer,
-                   const std::string& hexPath, const std::vector<std::uint8_t>& image,
-                   const std::function<std::int64_t()>& nowUs) {
+// The controller's side of a run as the benchmark reads it: the simulated controller in this
+// process, or the report rompush-kbc-helper-sim leaves when it ends (whole-run figures).
+struct ControllerSide {
+    SimKeyboardPorts* inProcess = nullptr;
+    std::int64_t lockedOutUs = 0, bytesOut = 0, bytesIn = 0;
+    std::uint8_t commandByte = 0;
+    std::vector<std::uint8_t> flash;
+    std::size_t applicationBase = 0;
+
+    void Read() {
+        if (inProcess == nullptr)
+            return;
+        auto& c = inProcess->Controller();
+        lockedOutUs = c.LockedOutUs();
+        bytesOut = c.BytesToDevice();
+        bytesIn = c.BytesFromDevice();
+        commandByte = inProcess->CommandByte();
+        flash = inProcess->Device()->Flash();
+        applicationBase = inProcess->Device()->ApplicationBase();
+    }
+};
+
+// The CPU time a process has used so far (the helper's), in seconds; 0 when unknown.
+double ProcessCpuSeconds(pid_t pid) {
+    clockid_t clock{};
+    timespec ts{};
+    if (pid <= 0 || ::clock_getcpuclockid(pid, &clock) != 0 || ::clock_gettime(clock, &ts) != 0)
+        return 0;
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+// SCAN, then the timed PROGRAM pass; checks the outcome (the flash and the command byte left
+// are checked by the caller, once the controller's side can be read).
+Run ScanAndProgram(ControllerSide& side, TimingKeyboard& timing, PauseCountingTimer& timer,
+                   const std::string& hexPath, const std::function<std::int64_t()>& nowUs,
+                   const std::function<pid_t()>& helperPid = nullptr) {
     Run run;
     WireMainWindowHandlers();
     StartUp();
@@ -217,48 +260,78 @@ Run ScanAndProgram(SimKeyboardPorts& keyboard, TimingKeyboard& timing, PauseCoun
         return run;
     }
 
-    auto& controller = keyboard.Controller();
-    const std::int64_t lockedBefore = controller.LockedOutUs();
-    const std::int64_t outBefore = controller.BytesToDevice();
-    const std::int64_t inBefore = controller.BytesFromDevice();
-    const std::int64_t pausesBefore = keyboard.PollPauses();
+    side.Read();
+    const ControllerSide before = side;
+    const std::int64_t pausesBefore = side.inProcess ? side.inProcess->PollPauses() : 0;
     const std::int64_t pausedBefore = timer.pausedMs;
 
     g.cmd.UiCommand = uicmdPROGRAM;
     timing.answers.clear();
     timing.gaps.clear();
-    const double cpuBefore = CpuSeconds();
+    const pid_t helper = helperPid ? helperPid() : -1;
+    const double cpuBefore = CpuSeconds() + ProcessCpuSeconds(helper);
     const std::int64_t startUs = nowUs();
     CommandLoopPass();
     const std::int64_t endUs = nowUs();
-    run.cpuS = CpuSeconds() - cpuBefore;
+    run.cpuS = CpuSeconds() + ProcessCpuSeconds(helper) - cpuBefore;
     run.seconds = static_cast<double>(endUs - startUs) * 1e-6;
-    run.lockedOutS = static_cast<double>(controller.LockedOutUs() - lockedBefore) * 1e-6;
-    run.bytesOut = controller.BytesToDevice() - outBefore;
-    run.bytesIn = controller.BytesFromDevice() - inBefore;
-    run.pollPauses = keyboard.PollPauses() - pausesBefore;
+    side.Read();
+    run.lockedOutS = static_cast<double>(side.lockedOutUs - before.lockedOutUs) * 1e-6;
+    run.bytesOut = side.bytesOut - before.bytesOut;
+    run.bytesIn = side.bytesIn - before.bytesIn;
+    run.pollPauses = side.inProcess ? side.inProcess->PollPauses() - pausesBefore : 0;
     run.answers = Figures(timing.answers);
     run.gaps = Figures(timing.gaps);
     run.pausedS = static_cast<double>(timer.pausedMs - pausedBefore) * 1e-3;
-
-    auto* device = keyboard.Device();
-    const auto& flash = device->Flash();
-    const std::size_t base = device->ApplicationBase();
-    const bool flashOk = std::equal(image.begin(), image.end(), flash.begin() + base);
-    run.ok = g.result.ErrorCode == 0 && flashOk && keyboard.CommandByte() == 0x47 &&
-             g.cmd.UiCommand == uicmdSCAN;
+    run.ok = g.result.ErrorCode == 0 && g.cmd.UiCommand == uicmdSCAN;
     if (!run.ok) {
-        std::fprintf(stderr,
-                     "PROGRAM failed: error %d, flash %s, command byte %02X, message \"%s\"\n",
-                     g.result.ErrorCode, flashOk ? "holds the image" : "differs",
-                     keyboard.CommandByte(), frmUI().lblPASS.Caption.c_str());
+        std::fprintf(stderr, "PROGRAM failed: error %d, message \"%s\"\n", g.result.ErrorCode,
+                     frmUI().lblPASS.Caption.c_str());
     }
     return run;
 }
 
-// The program on the real clock: steady clock, poll loop, the real poll pause.
+// The device holds the image and the controller was given back.
+bool ControllerLeftRight(const ControllerSide& side, const std::vector<std::uint8_t>& image) {
+    const bool flashOk = side.flash.size() >= side.applicationBase + image.size() &&
+                         std::equal(image.begin(), image.end(),
+                                    side.flash.begin() + static_cast<long>(side.applicationBase));
+    if (!flashOk || side.commandByte != 0x47) {
+        std::fprintf(stderr, "flash %s, command byte %02X\n",
+                     flashOk ? "holds the image" : "differs", side.commandByte);
+    }
+    return flashOk && side.commandByte == 0x47;
+}
+
+// The report rompush-kbc-helper-sim wrote when it ended.
+bool ReadHelperReport(const std::string& path, ControllerSide& side, std::size_t base) {
+    std::map<std::string, std::string> fields;
+    std::istringstream in(ReadWholeFile(path));
+    for (std::string line; std::getline(in, line);) {
+        const auto blank = line.find(' ');
+        if (blank != std::string::npos)
+            fields[line.substr(0, blank)] = line.substr(blank + 1);
+    }
+    if (fields.count("command-byte") == 0)
+        return false;
+    side.commandByte = static_cast<std::uint8_t>(std::stoi(fields["command-byte"], nullptr, 16));
+    side.lockedOutUs = std::stoll(fields["locked-out-us"]);
+    side.bytesOut = std::stoll(fields["bytes-to-device"]);
+    side.bytesIn = std::stoll(fields["bytes-from-device"]);
+    const std::string& hex = fields["flash"];
+    side.flash.clear();
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        side.flash.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    side.applicationBase = base;
+    return true;
+}
+
+enum class Reach { Helper, HelperPausingHere, InProcess };
+
+// The program on the real clock: steady clock, poll loop, the real poll pause; the controller
+// behind rompush-kbc-helper-sim, or in this process.
 Run RealRun(const Model& model, const std::string& folder, const std::string& hexPath,
-            const std::vector<std::uint8_t>& image) {
+            const std::vector<std::uint8_t>& image, Reach reach) {
     rompush::sim::VirtualClock unused;  // only the operator's side is simulated
     posix::SteadyClock clock;
     posix::PollTimer pollTimer(clock);
@@ -268,9 +341,21 @@ Run RealRun(const Model& model, const std::string& folder, const std::string& he
     platform::sim::SimDialogs dialogs(unused);
     platform::sim::SimDesktop desktop;
     platform::sim::SimSystem system(folder, folder);
-    SimKeyboardPorts keyboard(NowUs, [] { posix::PauseMicroseconds(20); });
-    keyboard.AttachDevice(model.model);
-    TimingKeyboard timing(keyboard, NowUs);
+    SimKeyboardPorts inProcess(NowUs, [] { posix::PauseMicroseconds(20); });
+    inProcess.AttachDevice(model.model);
+    const std::string report = folder + "/helper-report";
+    ::setenv("ROMPUSH_KBC_SIM_MODEL",
+             model.option == std::string("orbit") ? "orbit-tiny" : "monolink", 1);
+    ::setenv("ROMPUSH_KBC_SIM_REPORT", report.c_str(), 1);
+    auto helper = std::make_unique<posix::PosixKeyboardPorts>(
+        (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "rompush-kbc-helper-sim")
+            .string());
+    helper->SetWatchInHelper(reach == Reach::Helper);
+    ControllerSide side;
+    if (reach == Reach::InProcess)
+        side.inProcess = &inProcess;
+    TimingKeyboard timing(
+        reach == Reach::InProcess ? static_cast<KeyboardPorts&>(inProcess) : *helper, NowUs);
     desktop.SetTitleSource([] { return frmUI().Caption; });
     Install({.serial = &serial,
              .timer = &timer,
@@ -282,9 +367,22 @@ Run RealRun(const Model& model, const std::string& folder, const std::string& he
              .keyboard = &timing});
     ResetState();
     BuildCrcTable();
-    Run run = ScanAndProgram(keyboard, timing, timer, hexPath, image, NowUs);
+    Run run = ScanAndProgram(side, timing, timer, hexPath, NowUs,
+                             [&helper] { return helper->HelperPid(); });
     ResetState();
     Install(Services{});
+    helper.reset();  // the helper ends and leaves its report
+    if (reach != Reach::InProcess &&
+        !ReadHelperReport(report, side, inProcess.Device()->ApplicationBase())) {
+        std::fprintf(stderr, "rompush-kbc-helper-sim left no report\n");
+        run.ok = false;
+    }
+    if (reach != Reach::InProcess) {
+        run.lockedOutS = static_cast<double>(side.lockedOutUs) * 1e-6;  // SCAN included
+        run.bytesOut = side.bytesOut;
+        run.bytesIn = side.bytesIn;
+    }
+    run.ok = run.ok && ControllerLeftRight(side, image);
     return run;
 }
 
@@ -318,8 +416,10 @@ Run IdealRun(const Model& model, const std::string& folder, const std::string& h
     Install(services);
     ResetState();
     BuildCrcTable();
-    Run run = ScanAndProgram(keyboard, timing, timer, hexPath, image,
-                             [&sim] { return sim.clock.NowUs(); });
+    ControllerSide side;
+    side.inProcess = &keyboard;
+    Run run = ScanAndProgram(side, timing, timer, hexPath, [&sim] { return sim.clock.NowUs(); });
+    run.ok = run.ok && ControllerLeftRight(side, image);
     ResetState();
     return run;
 }
@@ -330,18 +430,23 @@ int main(int argc, char** argv) {
     std::string only;
     std::size_t kb = 0;
     bool verbose = false;
+    Reach reach = Reach::Helper;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--only" && i + 1 < argc) {
             only = argv[++i];
         } else if (arg == "--kb" && i + 1 < argc) {
             kb = static_cast<std::size_t>(std::atoi(argv[++i]));
+        } else if (arg == "--in-process") {
+            reach = Reach::InProcess;
+        } else if (arg == "--pause-here") {
+            reach = Reach::HelperPausingHere;
         } else if (arg == "--verbose" || arg == "-v") {
             verbose = true;
         } else {
             std::fprintf(stderr,
                          "usage: rompush-bench-ps2 [--only orbit|monolink] [--kb N] "
-                         "[--verbose]\n");
+                         "[--in-process | --pause-here] [--verbose]\n");
             return 2;
         }
     }
@@ -366,20 +471,26 @@ int main(int argc, char** argv) {
                 load = 0;
             std::fclose(f);
         }
-        const Run real = floor.ok ? RealRun(*model, folder, hexPath, image) : Run{};
+        const Run real = floor.ok ? RealRun(*model, folder, hexPath, image, reach) : Run{};
         EndWorkFolder(folder, false);
         if (!floor.ok || !real.ok) {
             std::printf("%s: FAILED\n", model->name);
             allOk = false;
             continue;
         }
-        std::printf("%s, %zu bytes in %zu records (load average %.2f on %ld cores)\n", model->name,
-                    size, (size + 15) / 16, load, ::sysconf(_SC_NPROCESSORS_ONLN));
+        std::printf("%s, %zu bytes in %zu records (load average %.2f on %ld cores), %s\n",
+                    model->name, size, (size + 15) / 16, load, ::sysconf(_SC_NPROCESSORS_ONLN),
+                    reach == Reach::InProcess ? "controller in the program's process"
+                    : reach == Reach::Helper  ? "through the helper (status watched there)"
+                                              : "through the helper (pauses in the program)");
         PrintAgainstFloor(real.seconds, floor.seconds);
         std::printf("  CPU       %8.3f s  (%.1f%% of the wall time)\n", real.cpuS,
                     100.0 * real.cpuS / real.seconds);
-        std::printf("  lock-out  %8.3f s  (keyboard and mouse of the PC; floor run %.3f s)\n",
-                    real.lockedOutS, floor.lockedOutS);
+        std::printf("  CPU/s     %8.3f    (CPU seconds per second of programming)\n",
+                    real.cpuS / real.seconds);
+        std::printf("  lock-out  %8.3f s  (keyboard and mouse of the PC%s; floor run %.3f s)\n",
+                    real.lockedOutS, reach == Reach::InProcess ? "" : ", SCAN included",
+                    floor.lockedOutS);
         std::printf(
             "  per byte  %8.1f us median, %.1f us at 90%%, %.1f us mean from a byte written "
             "to its answer read (floor mean %.1f us); answers' share of the excess %.3f s\n",

@@ -2,76 +2,48 @@
 
 #include <fcntl.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <sys/io.h>
-#define ROMPUSH_HAVE_IOPERM 1
-#else
-#define ROMPUSH_HAVE_IOPERM 0
-#endif
+extern char** environ;
 
 namespace rompush::platform::posix {
 
 namespace {
 
-constexpr std::uint16_t kDataPort = 0x60;
+using kbc::Answer;
+using kbc::Op;
+using kbc::Provider;
+using kbc::Request;
+using kbc::Result;
+
 constexpr std::uint16_t kStatusPort = 0x64;
+constexpr std::uint16_t kWatchUs = 1000;
 constexpr int kGiveBackSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-// What the signal handler may use to give the controller back: a port file descriptor or
-// ioperm. Written by the program, read by the handler only.
+// The helper's socket, for the signal handler's give-back request. Written by the program,
+// read by the handler only.
 volatile std::sig_atomic_t gGiveBackFd = -1;
-volatile std::sig_atomic_t gGiveBackIoperm = 0;
 struct sigaction gPrevious[3];
 bool gHandlersInstalled = false;
 
-// Async-signal-safe from here to the handler: pread, pwrite, nanosleep, inb, outb.
-int ReadPortRaw(std::uint16_t port) {
-#if ROMPUSH_HAVE_IOPERM
-    if (gGiveBackIoperm)
-        return inb(port);
-#endif
-    unsigned char byte = 0xFF;
-    if (gGiveBackFd >= 0 && pread(gGiveBackFd, &byte, 1, port) == 1)
-        return byte;
-    return -1;
-}
-
-void WritePortRaw(std::uint16_t port, unsigned char value) {
-#if ROMPUSH_HAVE_IOPERM
-    if (gGiveBackIoperm) {
-        outb(value, port);
-        return;
-    }
-#endif
-    if (gGiveBackFd >= 0) {
-        const ssize_t written = pwrite(gGiveBackFd, &value, 1, port);
-        (void)written;  // nothing more can be done about it here
-    }
-}
-
-// Writes once the controller has taken the previous byte (status bit 1 clear), waiting at
-// most about 100 ms for it.
-void WriteWhenReady(std::uint16_t port, unsigned char value) {
-    for (int i = 0; i < 5000; ++i) {
-        const int status = ReadPortRaw(kStatusPort);
-        if (status < 0 || !(status & 0x02))
-            break;
-        const timespec pause{0, 20000};
-        nanosleep(&pause, nullptr);
-    }
-    WritePortRaw(port, value);
-}
-
 extern "C" void GiveBackAndEnd(int signal) {
-    WriteWhenReady(kStatusPort, 0x60);
-    WriteWhenReady(kDataPort, 0x47);
+    if (gGiveBackFd >= 0) {
+        // send is async-signal-safe; the helper answers the request in flight first, then
+        // gives the controller back, and it does so again when the socket closes.
+        unsigned char request[kbc::kRequestSize];
+        kbc::Encode(Request{Op::GiveBack, Provider::Direct, 0, 0, 0}, request);
+        const ssize_t sent = send(gGiveBackFd, request, sizeof request, MSG_NOSIGNAL);
+        (void)sent;  // nothing more can be done about it here
+    }
     // End the program as the signal would have: its default action, once this handler
     // returns and the signal is no longer blocked.
     struct sigaction dfl {};
@@ -106,140 +78,199 @@ std::string Reason(const std::string& what) {
     return what + ": " + std::strerror(errno);
 }
 
+// The helper beside the running executable (rompush and rompush-cli are installed together
+// with it), unless the environment names another.
+std::string HelperBesideExecutable() {
+    if (const char* named = std::getenv("ROMPUSH_KBC_HELPER"); named && *named)
+        return named;
+    std::error_code error;
+    const auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
+    return (error ? std::filesystem::path(".") : exe.parent_path()) / "rompush-kbc-helper";
+}
+
 }  // namespace
 
-PosixKeyboardPorts::PosixKeyboardPorts(std::string portFile, bool useIoperm)
-    : portFile_(std::move(portFile)), useIoperm_(useIoperm) {}
+PosixKeyboardPorts::PosixKeyboardPorts(std::string helperPath)
+    : helperPath_(std::move(helperPath)) {}
 
 PosixKeyboardPorts::~PosixKeyboardPorts() {
     SetControllerHeld(false);
-    if (winIoFd_ >= 0)
-        close(winIoFd_);
-    if (directFd_ >= 0)
-        close(directFd_);
+    if (fd_ >= 0) {
+        gGiveBackFd = -1;
+        close(fd_);  // the helper ends once it has read the end of its socket
+    }
+    if (pid_ > 0) {
+        int status = 0;
+        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
 }
 
-// Tells the signal handler which access is open: the driver-backed one first.
-void PosixKeyboardPorts::PublishAccess() const {
-    gGiveBackIoperm = winIoFd_ < 0 && direct_ == Direct::Ioperm;
-    gGiveBackFd = winIoFd_ >= 0 ? winIoFd_ : directFd_;
+bool PosixKeyboardPorts::Started() {
+    if (state_ != State::Unstarted)
+        return state_ == State::Serving;
+    state_ = State::Gone;
+    const std::string path = helperPath_.empty() ? HelperBesideExecutable() : helperPath_;
+    if (access(path.c_str(), X_OK) != 0) {
+        lastError_ = Reason("keyboard-port helper " + path);
+        return false;
+    }
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
+        lastError_ = Reason("socketpair");
+        return false;
+    }
+    char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+    pid_ = fork();
+    if (pid_ == 0) {
+        // Only async-signal-safe calls between fork and exec (the window has threads).
+        if (pair[1] == kbc::kHelperSocketFd)
+            fcntl(pair[1], F_SETFD, 0);
+        else
+            dup2(pair[1], kbc::kHelperSocketFd);
+        execve(path.c_str(), argv, environ);
+        _exit(127);
+    }
+    close(pair[1]);
+    if (pid_ < 0) {
+        lastError_ = Reason("starting " + path);
+        close(pair[0]);
+        return false;
+    }
+    fd_ = pair[0];
+    state_ = State::Serving;
+    Answer hello;
+    if (!Call(Request{Op::Hello, Provider::Direct, 0, 0, 0}, hello))
+        return false;
+    direct_ = (hello.value & kbc::kHelloDirect) != 0;
+    driver_ = (hello.value & kbc::kHelloDriver) != 0;
+    if (!hello.text.empty())
+        lastError_ = hello.text;
+    return true;
+}
+
+void PosixKeyboardPorts::Lost(const std::string& why) {
+    lastError_ = "keyboard-port helper " + why;
+    state_ = State::Gone;
+    direct_ = driver_ = winIoOpen_ = false;
+    gGiveBackFd = -1;
+    close(fd_);
+    fd_ = -1;
+}
+
+bool PosixKeyboardPorts::Call(const Request& request, Answer& answer) {
+    if (state_ != State::Serving)
+        return false;
+    unsigned char out[kbc::kRequestSize];
+    kbc::Encode(request, out);
+    ssize_t n = 0;
+    do {
+        n = send(fd_, out, sizeof out, MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    if (n != static_cast<ssize_t>(sizeof out)) {
+        Lost(Reason("gone"));
+        return false;
+    }
+    unsigned char in[kbc::kMaxAnswerSize];
+    do {
+        n = recv(fd_, in, sizeof in, 0);
+    } while (n < 0 && errno == EINTR);
+    if (n <= 0) {
+        int status = 0;
+        if (waitpid(pid_, &status, 0) == pid_) {
+            pid_ = -1;
+            Lost(WIFEXITED(status) && WEXITSTATUS(status) == 127
+                     ? "could not be started"
+                     : "ended (status " + std::to_string(status) + ")");
+        } else {
+            Lost("ended");
+        }
+        return false;
+    }
+    answer = kbc::DecodeAnswer(in, static_cast<std::size_t>(n));
+    if (answer.result != Result::Ok && !answer.text.empty())
+        lastError_ = answer.text;
+    return answer.result == Result::Ok;
+}
+
+std::uint8_t PosixKeyboardPorts::ReadPort(Provider provider, std::uint16_t port, bool& ok) {
+    if (port == kStatusPort && prefetched_ && provider == lastStatusProvider_) {
+        prefetched_ = false;
+        lastStatus_ = prefetchedStatus_;
+        ok = true;
+        return prefetchedStatus_;
+    }
+    prefetched_ = false;
+    Answer answer;
+    ok = port <= 0xFF &&
+         Call(Request{Op::Read, provider, static_cast<std::uint8_t>(port), 0, 0}, answer);
+    if (!ok)
+        return 0xFF;
+    if (port == kStatusPort) {
+        lastStatus_ = answer.value;
+        lastStatusProvider_ = provider;
+    }
+    return answer.value;
+}
+
+bool PosixKeyboardPorts::WritePort(Provider provider, std::uint16_t port, std::uint32_t value) {
+    prefetched_ = false;
+    lastStatus_ = -1;
+    Answer answer;
+    return port <= 0xFF && Call(Request{Op::Write, provider, static_cast<std::uint8_t>(port),
+                                        static_cast<std::uint8_t>(value & 0xFF), 0},
+                                answer);
 }
 
 bool PosixKeyboardPorts::InitializeWinIo() {
-    if (winIoFd_ < 0) {
-        winIoFd_ = open(portFile_.c_str(), O_RDWR | O_CLOEXEC);
-        if (winIoFd_ < 0)
-            lastError_ = Reason(portFile_);
-        PublishAccess();
-    }
-    return winIoFd_ >= 0;
+    winIoOpen_ = Started() && driver_;
+    return winIoOpen_;
 }
 
 void PosixKeyboardPorts::ShutdownWinIo() {
-    if (winIoFd_ < 0)
-        return;
-    const int fd = winIoFd_;
-    winIoFd_ = -1;
-    PublishAccess();
-    close(fd);
+    winIoOpen_ = false;
 }
 
 bool PosixKeyboardPorts::GetPortVal(std::uint16_t port, std::uint32_t& value, int size) {
     value = 0xFF;
-    if (winIoFd_ < 0 || size != 1)
+    if (!winIoOpen_ || size != 1)
         return false;
-    unsigned char byte = 0;
-    if (pread(winIoFd_, &byte, 1, port) != 1) {
-        lastError_ = Reason(portFile_);
-        return false;
-    }
-    value = byte;
-    return true;
+    bool ok = false;
+    value = ReadPort(Provider::Driver, port, ok);
+    return ok;
 }
 
 bool PosixKeyboardPorts::SetPortVal(std::uint16_t port, std::uint32_t value, int size) {
-    if (winIoFd_ < 0 || size != 1)
+    if (!winIoOpen_ || size != 1)
         return false;
-    const unsigned char byte = static_cast<unsigned char>(value);
-    if (pwrite(winIoFd_, &byte, 1, port) != 1) {
-        lastError_ = Reason(portFile_);
-        return false;
-    }
-    return true;
-}
-
-void PosixKeyboardPorts::ObtainDirect() {
-    if (direct_ != Direct::Untried)
-        return;
-    std::string why;
-#if ROMPUSH_HAVE_IOPERM
-    if (useIoperm_) {
-        if (ioperm(kDataPort, kStatusPort - kDataPort + 1, 1) == 0) {
-            direct_ = Direct::Ioperm;
-            PublishAccess();
-            return;
-        }
-        why = Reason("ioperm") + "; ";
-    }
-#else
-    (void)useIoperm_;
-#endif
-    directFd_ = open(portFile_.c_str(), O_RDWR | O_CLOEXEC);
-    if (directFd_ >= 0) {
-        direct_ = Direct::PortFile;
-    } else {
-        direct_ = Direct::None;
-        lastError_ = why + Reason(portFile_);
-    }
-    PublishAccess();
+    return WritePort(Provider::Driver, port, value);
 }
 
 bool PosixKeyboardPorts::DirectAccess() {
-    ObtainDirect();
-    return direct_ != Direct::None;
+    return Started() && direct_;
 }
 
 std::uint16_t PosixKeyboardPorts::Inp32(std::uint16_t port) {
-    ObtainDirect();
-    switch (direct_) {
-#if ROMPUSH_HAVE_IOPERM
-        case Direct::Ioperm:
-            return inb(port);
-#endif
-        case Direct::PortFile: {
-            unsigned char byte = 0xFF;
-            if (pread(directFd_, &byte, 1, port) != 1)
-                return 0xFF;
-            return byte;
-        }
-        default:
-            return 0xFF;
-    }
+    if (!DirectAccess())
+        return 0xFF;
+    bool ok = false;
+    return ReadPort(Provider::Direct, port, ok);
 }
 
 void PosixKeyboardPorts::Out32(std::uint16_t port, std::uint16_t value) {
-    ObtainDirect();
-    const unsigned char byte = static_cast<unsigned char>(value);
-    switch (direct_) {
-#if ROMPUSH_HAVE_IOPERM
-        case Direct::Ioperm:
-            outb(byte, port);
-            return;
-#endif
-        case Direct::PortFile: {
-            const ssize_t written = pwrite(directFd_, &byte, 1, port);
-            (void)written;  // the direct provider reports nothing
-            return;
-        }
-        default:
-            return;
-    }
+    if (DirectAccess())
+        WritePort(Provider::Direct, port, value);  // the direct provider reports nothing
 }
 
 void PosixKeyboardPorts::SetControllerHeld(bool held) {
+    if (held == held_)
+        return;
     held_ = held;
-    if (held) {
-        PublishAccess();
+    Answer answer;
+    Call(Request{Op::Held, Provider::Direct, 0, static_cast<std::uint8_t>(held ? 1 : 0), 0},
+         answer);
+    if (held && fd_ >= 0) {
+        gGiveBackFd = fd_;
         InstallGiveBack();
     } else {
         RemoveGiveBack();
@@ -247,6 +278,16 @@ void PosixKeyboardPorts::SetControllerHeld(bool held) {
 }
 
 void PosixKeyboardPorts::PollPause() {
+    if (watch_ && lastStatus_ >= 0 && state_ == State::Serving) {
+        Answer answer;
+        if (Call(Request{Op::Watch, lastStatusProvider_, static_cast<std::uint8_t>(kStatusPort),
+                         static_cast<std::uint8_t>(lastStatus_), kWatchUs},
+                 answer)) {
+            prefetched_ = true;
+            prefetchedStatus_ = answer.value;
+            return;
+        }
+    }
     PauseMicroseconds(20);
 }
 

@@ -1,29 +1,40 @@
-// The PC's keyboard controller on Linux, through both port-access providers:
-//  - the driver-backed one is the kernel's port driver: InitializeWinIo opens /dev/port
-//    read-write, a port is read or written as one byte at its offset, ShutdownWinIo closes it;
-//  - the direct one uses inb/outb on 0x60 and 0x64 after ioperm, obtained at its first use;
-//    where ioperm is refused (some kernels and containers refuse it) it goes through
-//    /dev/port, and where that fails too reads give 0xFF, writes do nothing and
-//    DirectAccess() answers false, with the reason in LastError().
-// Both need CAP_SYS_RAWIO and read-write access to /dev/port.
+// The PC's keyboard controller on Linux, reached through rompush-kbc-helper, the small
+// program that alone holds the rights to it (cap_sys_rawio and cap_dac_override on its file
+// only). The window and rompush-cli hold no capability: at the first use of "PS/2" this
+// provider starts the helper (beside the executable, with the program's environment) on a
+// socket pair and asks it for each port access. In the helper:
+//  - the driver-backed provider is the kernel's port driver /dev/port (a byte at the port's
+//    offset); InitializeWinIo answers whether the helper could open it;
+//  - the direct provider is inb/outb on 0x60 and 0x64 where the kernel granted ioperm, else
+//    /dev/port; where neither is there, reads give 0xFF, writes do nothing and DirectAccess()
+//    answers false, with the reason in LastError().
+// A helper that cannot be started leaves both providers without access, with the reason.
+//
+// The pause between two polls of a wait is spent in the helper, which polls the status port
+// itself until the status changes (at most about a millisecond, so that the window's events
+// still run): a poll costs no round trip while nothing happens on the controller.
 //
 // While the program holds the controller (keyboard interrupts off), SIGINT, SIGTERM and
-// SIGHUP first give it back (command byte 0x47) through whatever access is open, then end
-// the program as they would have, so the PC's keyboard and mouse never stay locked out.
+// SIGHUP first ask the helper to give it back (command byte 0x47), then end the program as
+// they would have; and whatever ends the program, the helper gives the controller back when
+// its socket closes, so the PC's keyboard and mouse never stay locked out.
 #pragma once
+
+#include <sys/types.h>
 
 #include <cstdint>
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/posix/kbc_protocol.h"
 
 namespace rompush::platform::posix {
 
 class PosixKeyboardPorts : public KeyboardPorts {
   public:
-    // portFile is the kernel's port driver; a test gives a plain file of at least 0x65 bytes
-    // instead, and no ioperm, so that it never touches a real controller.
-    explicit PosixKeyboardPorts(std::string portFile = "/dev/port", bool useIoperm = true);
+    // helperPath: the helper program to start; "" the one ROMPUSH_KBC_HELPER names, else
+    // rompush-kbc-helper beside the executable.
+    explicit PosixKeyboardPorts(std::string helperPath = "");
     ~PosixKeyboardPorts() override;
     PosixKeyboardPorts(const PosixKeyboardPorts&) = delete;
     PosixKeyboardPorts& operator=(const PosixKeyboardPorts&) = delete;
@@ -39,17 +50,34 @@ class PosixKeyboardPorts : public KeyboardPorts {
     void SetControllerHeld(bool held) override;
     void PollPause() override;
 
-  private:
-    enum class Direct { Untried, Ioperm, PortFile, None };
-    void ObtainDirect();
-    void PublishAccess() const;
+    // The helper's process (-1 before the first use of the port): for measurements.
+    pid_t HelperPid() const { return pid_; }
+    // Whether a poll pause watches the status in the helper (the default) or pauses here
+    // between two separate reads: for measurements.
+    void SetWatchInHelper(bool watch) { watch_ = watch; }
 
-    std::string portFile_;
-    bool useIoperm_;
-    int winIoFd_ = -1;
-    Direct direct_ = Direct::Untried;
-    int directFd_ = -1;
+  private:
+    bool Started();
+    bool Call(const kbc::Request& request, kbc::Answer& answer);
+    void Lost(const std::string& why);
+    std::uint8_t ReadPort(kbc::Provider provider, std::uint16_t port, bool& ok);
+    bool WritePort(kbc::Provider provider, std::uint16_t port, std::uint32_t value);
+
+    enum class State { Unstarted, Serving, Gone };
+    std::string helperPath_;
+    State state_ = State::Unstarted;
+    int fd_ = -1;
+    pid_t pid_ = -1;
+    bool direct_ = false;
+    bool driver_ = false;
+    bool winIoOpen_ = false;
     bool held_ = false;
+    bool watch_ = true;
+    // The status last read (for the watch) and a status the watch has read for the next poll.
+    int lastStatus_ = -1;
+    kbc::Provider lastStatusProvider_ = kbc::Provider::Direct;
+    bool prefetched_ = false;
+    std::uint8_t prefetchedStatus_ = 0;
     std::string lastError_;
 };
 
