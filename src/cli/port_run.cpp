@@ -23,6 +23,7 @@
 #include "platform/sim/steady_keyboard.h"
 #include "ui/frm_com_parameters.h"
 #include "ui/main_window.h"
+#include "ui/notices.h"
 
 namespace rompush::cli {
 
@@ -243,19 +244,20 @@ void Session::Run() {
     list.SetListIndex(static_cast<int>(found - items.begin()));
     ApplyComOptions(o);
     if (g.result.ErrorCode == 1) {
-        Fail(r, kExitPort, port.name + ": COMM port not available", 1);
+        Fail(r, kExitPort, port.name + ": " + ui::NoticeText(ui::Notice::PortNotAvailable), 1);
         return;
     }
 
     RunCommand(uicmdSCAN, view);
     TakeDevice(r);
     if (!g.dev.DeviceFound) {
-        const bool portFailed = view.Shown("COMM port not available");
+        const std::string notAvailable = ui::NoticeText(ui::Notice::PortNotAvailable);
+        const std::string notFound = ui::NoticeText(ui::Notice::ProductNotFound);
+        const bool portFailed = view.Shown(notAvailable);
         const int code = g.result.ScanErrorCode;
-        std::string problem = view.Shown("TARN Product Not Found") ? "TARN Product Not Found"
-                                                                   : "no device identified";
+        std::string problem = view.Shown(notFound) ? notFound : "no device identified";
         if (portFailed)
-            problem = "COMM port not available";
+            problem = notAvailable;
         if (code != 0)
             problem += " (ERROR CODE: " + std::to_string(code) + ")";
         // Code 1 here: nothing answered on a port that opened.

@@ -5,6 +5,7 @@
 #include "hexfile/hex_validation.h"
 #include "ps2/ps2_identify.h"
 #include "ui/main_window.h"
+#include "ui/notices.h"
 
 namespace rompush {
 
@@ -22,7 +23,7 @@ void ScanPS2Port() {
         ui::ShowMsg("", ui::colour::kButtonFace);
         ValidateHexFile(g.files.SelectedFileName, g.files.SelectedFilePath);
     } else if (g.result.ErrorCode == 1) {
-        ui::ShowMsg("TARN Product Not Found", ui::colour::kLightYellow);
+        ui::ShowNotice(ui::Notice::ProductNotFound);
         ui::SetStatusPanel5("");
         ui::SetStatusPanel4("");
         ui::SetStatusPanel3("");
