@@ -104,6 +104,8 @@ int main(int argc, char** argv) {
     platform::qt::WindowLog windowLog;
     const char* windowLogPath = std::getenv("ROMPUSH_WINDOW_LOG");
     const bool logging = windowLogPath && *windowLogPath && windowLog.Open(windowLogPath);
+    if (logging)
+        dialogs.SetWindowLog(&windowLog);
     events.SetRenderer([&renderer, &windowLog, logging] {
         renderer.Sync();
         if (logging) {
@@ -113,6 +115,7 @@ int main(int argc, char** argv) {
             platform::qt::RecordHelpDialogs(windowLog);
             platform::qt::RecordCrossfieldDialogs(windowLog);
             platform::qt::RecordButtonMapDialog(windowLog);
+            windowLog.EndPass();
         }
     });
 
@@ -132,6 +135,7 @@ int main(int argc, char** argv) {
     }
     // Nothing may call back into the windows once they are gone.
     desktop.SetControlLookup(nullptr);
+    dialogs.SetWindowLog(nullptr);
     events.SetRenderer(nullptr);
     serial.SetFdWatcher(nullptr);
     events.WatchReadable(-1, nullptr);
