@@ -21,9 +21,9 @@
 #include "platform/posix/serial_port.h"
 #include "platform/posix/steady_clock.h"
 #include "platform/sim/steady_keyboard.h"
-#include "ps2/ps2_scan.h"
 #include "ui/frm_com_parameters.h"
 #include "ui/main_window.h"
+#include "ui/notices.h"
 
 namespace rompush::cli {
 
@@ -244,21 +244,23 @@ void Session::Run() {
     list.SetListIndex(static_cast<int>(found - items.begin()));
     ApplyComOptions(o);
     if (g.result.ErrorCode == 1) {
-        Fail(r, kExitPort, port.name + ": COMM port not available", 1);
+        Fail(r, kExitPort, port.name + ": " + ui::NoticeText(ui::Notice::PortNotAvailable), 1);
         return;
     }
 
     RunCommand(uicmdSCAN, view);
     TakeDevice(r);
     if (!g.dev.DeviceFound) {
+        const std::string notAvailable = ui::NoticeText(ui::Notice::PortNotAvailable);
+        const std::string notFound = ui::NoticeText(ui::Notice::ProductNotFound);
         // A PC without a keyboard controller has no PS/2 port to serve.
-        const bool noController = view.Shown(kNoKeyboardController);
-        const bool portFailed = view.Shown("COMM port not available") || noController;
+        const std::string noController = ui::NoticeText(ui::Notice::NoKeyboardController);
+        const bool controllerMissing = view.Shown(noController);
+        const bool portFailed = view.Shown(notAvailable) || controllerMissing;
         const int code = g.result.ScanErrorCode;
-        std::string problem = view.Shown("TARN Product Not Found") ? "TARN Product Not Found"
-                                                                   : "no device identified";
+        std::string problem = view.Shown(notFound) ? notFound : "no device identified";
         if (portFailed)
-            problem = noController ? kNoKeyboardController : "COMM port not available";
+            problem = controllerMissing ? noController : notAvailable;
         if (code != 0)
             problem += " (ERROR CODE: " + std::to_string(code) + ")";
         // Code 1 here: nothing answered on a port that opened.

@@ -13,6 +13,7 @@
 #include "ps2/kb_controller.h"
 #include "serial/comm.h"
 #include "ui/main_window.h"
+#include "ui/notices.h"
 
 namespace rompush {
 
@@ -244,7 +245,7 @@ void cboPORT_Click() {
             ReopenAndDiscard();
         } else {
             g.result.ErrorCode = 1;
-            ui::ShowMsg("COMM port not available", ui::colour::kLightYellow);
+            ui::ShowNotice(ui::Notice::PortNotAvailable);
             ui::SetStatusPanel5("");
             ui::SetStatusPanel3("");
             ui::SetStatusPanel4("");

@@ -14,6 +14,7 @@
 #include "serial/identify.h"
 #include "serial/packets.h"
 #include "ui/main_window.h"
+#include "ui/notices.h"
 
 namespace rompush {
 
@@ -210,7 +211,7 @@ void ScanCommand() {
         g.port.BaudSetting = "115200";
         SetCommPort(static_cast<std::uint8_t>(number));
         if (g.result.ErrorCode == 1) {
-            ui::ShowMsg("TARN Product Not Found", ui::colour::kLightYellow);
+            ui::ShowNotice(ui::Notice::ProductNotFound);
             ClearPortPanels();
             g.result.ErrorCode = 0;
         }
@@ -230,7 +231,7 @@ void ScanSerialPort() {
 
     if (!SetCommPort(g.port.CommPortNumber)) {
         g.result.ErrorCode = 1;
-        ui::ShowMsg("COMM port not available", ui::colour::kLightYellow);
+        ui::ShowNotice(ui::Notice::PortNotAvailable);
         ClearPortPanels();
         ui::DisableAllButtons();
     } else {

@@ -12,6 +12,7 @@
 #include "serial/comm.h"
 #include "ui/crossfield_views.h"
 #include "ui/main_window.h"
+#include "ui/notices.h"
 
 namespace rompush {
 
@@ -117,7 +118,7 @@ void LeaveCrossfield(bool unanswered) {
     NormalWindow();
     P().desktop->SetMousePointer(platform::MousePointer::Default);
     if (unanswered)
-        ui::ShowMsg("Crossfield not answering", ui::colour::kLightYellow);
+        ui::ShowNotice(ui::Notice::CrossfieldNotAnswering);
 }
 
 void CfxEntry(const std::string& baud) {

@@ -16,6 +16,7 @@
 #include "serial/comm.h"
 #include "ui/frm_start_cpu.h"
 #include "ui/main_window.h"
+#include "ui/notices.h"
 
 namespace rompush {
 
@@ -367,7 +368,7 @@ void CfxKernelRecovery() {
         const std::string path = ChooseHexFile("Select MAIN Hex File");
         if (path.empty()) {
             cfx::RefuseFile();
-            ui::ShowMsg("Kernel not loaded", ui::colour::kLightYellow);
+            ui::ShowNotice(ui::Notice::KernelNotLoaded);
             break;
         }
         f.txtInfo.Text = "Loading kernel firmware...";

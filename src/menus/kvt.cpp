@@ -12,6 +12,7 @@
 #include "platform/platform.h"
 #include "serial/comm.h"
 #include "ui/main_window.h"
+#include "ui/notices.h"
 
 namespace rompush {
 
@@ -147,7 +148,7 @@ void KVT_Boot() {
     SelectKvtFile();
     ValidateHexFile(g.files.KvtFileName, g.files.KvtFilePath);
     if (read == TextWait::Silent || read == TextWait::Lost)
-        ui::ShowMsg("KVT not responding.", ui::colour::kLightYellow);
+        ui::ShowNotice(ui::Notice::KvtNotResponding);
     ui::ButtonEnabler();
 }
 
@@ -304,7 +305,7 @@ void KvtDownload() {
         ui::ButtonEnabler();
         ui::ShowMsg("PROGRAM OK", ui::colour::kGreen);
     } else {
-        ui::ShowMsg("KVT download not completed.", ui::colour::kRed);
+        ui::ShowNotice(ui::Notice::KvtDownloadNotCompleted);
     }
     g.cmd.UiCommand = 0;
 }
@@ -356,11 +357,11 @@ void LeaveWait(TextWait result, bool powerCycle) {
             ui::ShowMsg("", ui::colour::kButtonFace);
             break;
         case TextWait::Silent:
-            ui::ShowMsg(powerCycle ? "KVT power cycle not seen." : "KVT not responding.",
-                        ui::colour::kLightYellow);
+            ui::ShowNotice(powerCycle ? ui::Notice::KvtPowerCycleNotSeen
+                                      : ui::Notice::KvtNotResponding);
             break;
         default:
-            ui::ShowMsg("KVT not responding.", ui::colour::kLightYellow);
+            ui::ShowNotice(ui::Notice::KvtNotResponding);
             break;
     }
     // What the KVT sent so far belongs to a dialogue that has been given up.

@@ -8,6 +8,7 @@
 #include "menus/product_text.h"
 #include "platform/platform.h"
 #include "ui/main_window.h"
+#include "ui/notices.h"
 
 namespace rompush::meridan {
 
@@ -43,13 +44,13 @@ bool Await(const std::function<bool(const std::string&)>& arrived, int silenceMs
         case TextWait::Found:
             return true;
         case TextWait::Exit:
-            m.LeaveReason = "MERIDAN MODE ABORTED";
+            m.LeaveReason = ui::NoticeText(ui::Notice::MeridanModeAborted);
             break;
         case TextWait::Lost:
-            m.LeaveReason = "MERIDAN PORT LOST";
+            m.LeaveReason = ui::NoticeText(ui::Notice::MeridanPortLost);
             break;
         case TextWait::Silent:
-            m.LeaveReason = "MERIDAN NOT RESPONDING";
+            m.LeaveReason = ui::NoticeText(ui::Notice::MeridanNotResponding);
             break;
     }
     return false;

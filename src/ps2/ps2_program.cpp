@@ -16,6 +16,7 @@
 #include "serial/comm.h"
 #include "serial/packets.h"
 #include "ui/main_window.h"
+#include "ui/notices.h"
 
 namespace rompush {
 
@@ -244,7 +245,7 @@ void ProgramPs2Device() {
         // cannot be replaced, must still not be programmed.
         g.result.ErrorCode = identifyError;
         if (identifyError == 1)
-            ui::ShowMsg("TARN Product Not Found", ui::colour::kLightYellow);
+            ui::ShowNotice(ui::Notice::ProductNotFound);
     }
     if (g.result.ErrorCode != 0)
         return;

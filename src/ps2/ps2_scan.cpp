@@ -5,6 +5,7 @@
 #include "hexfile/hex_validation.h"
 #include "ps2/ps2_identify.h"
 #include "ui/main_window.h"
+#include "ui/notices.h"
 
 namespace rompush {
 
@@ -23,8 +24,8 @@ void ScanPS2Port() {
         ValidateHexFile(g.files.SelectedFileName, g.files.SelectedFilePath);
     } else if (g.result.ErrorCode == 1) {
         // A PC without a keyboard controller is said as such: no device can be behind it.
-        ui::ShowMsg(g.ps2.NoController ? kNoKeyboardController : "TARN Product Not Found",
-                    ui::colour::kLightYellow);
+        ui::ShowNotice(g.ps2.NoController ? ui::Notice::NoKeyboardController
+                                          : ui::Notice::ProductNotFound);
         ui::SetStatusPanel5("");
         ui::SetStatusPanel4("");
         ui::SetStatusPanel3("");

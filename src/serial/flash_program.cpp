@@ -12,6 +12,7 @@
 #include "serial/identify.h"
 #include "serial/packets.h"
 #include "ui/main_window.h"
+#include "ui/notices.h"
 
 namespace rompush {
 
@@ -107,8 +108,6 @@ constexpr int kVlnEraseTries = 5;
 constexpr std::uint8_t kEraseAnswer = 0x59;
 constexpr std::uint8_t kWriteAnswer = 0x5B;
 
-const char* const kPageMismatch = "flash on chip page does not match crc of file page";
-
 void Fail(std::int16_t code) {
     g.result.ErrorCode = code;
     ui::DisplayError();
@@ -138,7 +137,7 @@ void CheckPageCrc(std::int32_t firstIndex, int pageSize, std::int32_t answerMs,
     send_packet(4, CRC_PAGE_CMD);
     RcvIn(answerMs);
     if (flash::DeviceCrcDiffers(crc)) {
-        ui::ShowMsg(kPageMismatch, ui::colour::kRed);
+        ui::ShowNotice(ui::Notice::PageCrcMismatch);
         Fail(crcError);
     }
 }

@@ -37,6 +37,8 @@ void HideMenuControls();
 // The text DisplayError shows on the row's label for the current ErrorCode ("" for codes
 // without text).
 std::string ErrorText(int errorCode);
+// True when DisplayError shows the code (a text, or the red row alone) in the current state.
+bool ErrorShown(int errorCode);
 
 // Window load: caption, layout, status bar, banner, progress bar.
 void frmUI_Load();

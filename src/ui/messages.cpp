@@ -365,6 +365,10 @@ std::string ErrorText(int errorCode) {
     return row ? row->text : std::string();
 }
 
+bool ErrorShown(int errorCode) {
+    return RowFor(errorCode).has_value();
+}
+
 void DisplayError() {
     TraceScope trace("DisplayError()");
     const int code = g.result.ErrorCode;

@@ -106,6 +106,8 @@ int main(int argc, char** argv) {
     platform::qt::WindowLog windowLog;
     const char* windowLogPath = std::getenv("ROMPUSH_WINDOW_LOG");
     const bool logging = windowLogPath && *windowLogPath && windowLog.Open(windowLogPath);
+    if (logging)
+        dialogs.SetWindowLog(&windowLog);
     // The simulated controller of --sim-ps2 tells the log its command byte, so a script sees
     // the PC's keyboard locked out and given back.
     auto* simulatedKeyboard = dynamic_cast<platform::sim::SimKeyboardPorts*>(keyboard.get());
@@ -120,6 +122,7 @@ int main(int argc, char** argv) {
         platform::qt::RecordButtonMapDialog(windowLog);
         windowLog.RecordKeyboard(rompush::g.ps2.ControllerHeld,
                                  simulatedKeyboard ? simulatedKeyboard->CommandByte() : -1);
+        windowLog.EndPass();
     };
     events.SetRenderer([&renderer, &recordWindows] {
         renderer.Sync();
@@ -158,6 +161,7 @@ int main(int argc, char** argv) {
     recordWindows();
     // Nothing may call back into the windows once they are gone.
     desktop.SetControlLookup(nullptr);
+    dialogs.SetWindowLog(nullptr);
     events.SetRenderer(nullptr);
     serial.SetFdWatcher(nullptr);
     events.WatchReadable(-1, nullptr);

@@ -24,6 +24,7 @@
 
 #include "core/text.h"
 #include "platform/posix/program_folder.h"
+#include "platform/qt/window_log.h"
 
 namespace rompush::platform::qt {
 
@@ -157,6 +158,15 @@ void QtTimer::SetEnabled(bool enabled) {
 // Message boxes and file dialogs
 
 int QtDialogs::MsgBox(const std::string& prompt, int style, const std::string& title) {
+    if (log_)
+        log_->MessageBoxShown(title, prompt, style);
+    const int answer = Ask(prompt, style, title);
+    if (log_)
+        log_->MessageBoxAnswered(answer);
+    return answer;
+}
+
+int QtDialogs::Ask(const std::string& prompt, int style, const std::string& title) {
     QMessageBox box(QApplication::activeWindow());
     box.setWindowModality(Qt::ApplicationModal);
     box.setWindowTitle(FromLatin1(title));
@@ -265,16 +275,24 @@ QString StartPath(const FileDialogRequest& request) {
 }  // namespace
 
 std::string QtDialogs::ShowSave(const FileDialogRequest& request) {
+    if (log_)
+        log_->FileDialogShown("Save", request.title);
     const QString chosen =
         QFileDialog::getSaveFileName(QApplication::activeWindow(), FromLatin1(request.title),
                                      StartPath(request), ConvertFileFilter(request.filter));
+    if (log_)
+        log_->FileDialogAnswered(ToPath(chosen));
     return chosen.isEmpty() ? request.fileName : ToPath(chosen);
 }
 
 std::string QtDialogs::ShowOpen(const FileDialogRequest& request) {
+    if (log_)
+        log_->FileDialogShown("Open", request.title);
     const QString chosen =
         QFileDialog::getOpenFileName(QApplication::activeWindow(), FromLatin1(request.title),
                                      StartPath(request), ConvertFileFilter(request.filter));
+    if (log_)
+        log_->FileDialogAnswered(ToPath(chosen));
     return chosen.isEmpty() ? request.fileName : ToPath(chosen);
 }
 

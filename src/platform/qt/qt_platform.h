@@ -86,11 +86,20 @@ class QtTimer : public OneShotTimer {
     std::function<void()> tick_;
 };
 
+class WindowLog;
+
 class QtDialogs : public Dialogs {
   public:
     int MsgBox(const std::string& prompt, int style, const std::string& title) override;
     std::string ShowSave(const FileDialogRequest& request) override;
     std::string ShowOpen(const FileDialogRequest& request) override;
+    // The window log that records each box and dialog with its answer; nullptr none.
+    void SetWindowLog(WindowLog* log) { log_ = log; }
+
+  private:
+    int Ask(const std::string& prompt, int style, const std::string& title);
+
+    WindowLog* log_ = nullptr;
 };
 
 // Converts a filter of "description|pattern|description|pattern" pairs to Qt's form,
