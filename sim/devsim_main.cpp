@@ -70,6 +70,10 @@ const char* kUsage =
     "  --flash-out FILE     write the flash (address 0 up) to FILE after every GO and at exit\n"
     "  --timing FILE        log when each byte crossed the wire, each way, and what the device\n"
     "                       answered to what after how long (see the file's header)\n"
+    "  --latency-timer MS   answer through a USB serial adapter whose latency timer holds\n"
+    "                       received bytes until it ticks (every MS ms; 16 is the FTDI\n"
+    "                       default) unless 62 of them fill its buffer: the adapter without\n"
+    "                       its low-latency mode (default 0: every byte at once)\n"
     "  --quiet              no packet log on stderr\n"
     "A serial-menu product instead of a packet-bootloader device:\n"
     "  --product NAME       the product (kvt, crossfield, meridan as built); it talks at its own\n"
@@ -165,6 +169,7 @@ int main(int argc, char** argv) {
     std::optional<long> idByte;
     std::optional<std::string> family, prefix, appRev, bslRev, powerUp;
     std::optional<long> answerDelay, eraseTime, startTime;
+    long latencyTimerMs = 0;
     std::vector<rompush::sim::Fault> faults;
     bool quiet = false;
     std::string wirePath;
@@ -218,6 +223,8 @@ int main(int argc, char** argv) {
             eraseTime = number(0, 600000);
         } else if (arg == "--start-time") {
             startTime = number(0, 600000);
+        } else if (arg == "--latency-timer") {
+            latencyTimerMs = number(0, 255);
         } else if (arg == "--fault") {
             const char* text = value();
             const auto fault = rompush::sim::ParseFault(text);
@@ -369,6 +376,7 @@ int main(int argc, char** argv) {
 
     auto device = std::make_shared<BootloaderDevice>(config);
     PtyHost host(master, slavePath);
+    host.SetLatencyTimer(latencyTimerMs * 1000);
     device->AttachHost(&host);
     bool unplugged = false;
     device->SetUnplugHook([&] {

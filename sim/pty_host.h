@@ -136,6 +136,12 @@ class PtyHost : public DeviceHost {
                ((tio.c_cflag & CSTOPB) ? "2" : "1");
     }
 
+    // Holds back what the device sends as a USB serial adapter with a latency timer of that
+    // many microseconds does (0: hands every byte on at once, as an adapter in low-latency
+    // mode or a real UART): received bytes wait for the timer's next tick, which comes every
+    // interval from the PC's opening of the port, unless they fill the adapter's buffer first.
+    void SetLatencyTimer(std::int64_t us) { latencyUs_ = us; }
+
     // Pulls the device out: the PC's port hangs up.
     void Unplug() {
         if (master_ >= 0)
@@ -143,6 +149,7 @@ class PtyHost : public DeviceHost {
         master_ = -1;
         slaveOpen_ = false;
         out_.clear();
+        held_.clear();
         in_.clear();
     }
     bool Plugged() const { return master_ >= 0; }
@@ -182,15 +189,20 @@ class PtyHost : public DeviceHost {
         while (!out_.empty() && out_.front().dueUs <= now && master_ >= 0) {
             const Timed timed = out_.front();
             out_.pop_front();
-            if (::write(master_, &timed.byte, 1) != 1)
-                break;
-            if (timing_) {
-                std::fprintf(timing_, "dev %llu %lld %lld %lld %02X\n",
-                             static_cast<unsigned long long>(timed.seq),
-                             static_cast<long long>(timed.dueUs - PaceUs()),
-                             static_cast<long long>(timed.dueUs), static_cast<long long>(NowUs()),
-                             timed.byte);
+            if (latencyUs_ > 0) {
+                // The adapter holds what crossed the wire until its timer ticks.
+                held_.push_back(timed);
+                continue;
             }
+            if (!HandOver(timed))
+                break;
+        }
+        if (!held_.empty() && (held_.size() >= kAdapterBuffer || now >= ReleaseUs())) {
+            for (const Timed& timed : held_) {
+                if (!HandOver(timed))
+                    break;
+            }
+            held_.clear();
         }
         while (!in_.empty() && in_.front().dueUs <= now) {
             const Timed timed = in_.front();
@@ -256,12 +268,13 @@ class PtyHost : public DeviceHost {
                 std::fprintf(timing_, "close %lld\n", static_cast<long long>(NowUs()));
             slaveOpen_ = false;
             out_.clear();
+            held_.clear();
             in_.clear();
             device.OnHostClosed();
         }
         if (!slaveOpen_ && openNow) {
             slaveOpen_ = true;
-            outFreeUs_ = inFreeUs_ = NowUs();
+            outFreeUs_ = inFreeUs_ = openedUs_ = NowUs();
             if (timing_) {
                 std::fprintf(timing_, "open %d %lld\n", opens_, static_cast<long long>(NowUs()));
                 cause_ = "open:" + std::to_string(opens_);
@@ -299,6 +312,29 @@ class PtyHost : public DeviceHost {
         std::uint64_t seq;  // the how-manieth byte this way since the start
     };
 
+    // What an FTDI adapter's buffer holds before it sends a USB packet regardless of its timer
+    // (64 bytes less two status bytes).
+    static constexpr std::size_t kAdapterBuffer = 62;
+
+    // A byte from the device goes to the PC's port.
+    bool HandOver(const Timed& timed) {
+        if (::write(master_, &timed.byte, 1) != 1)
+            return false;
+        if (timing_) {
+            std::fprintf(timing_, "dev %llu %lld %lld %lld %02X\n",
+                         static_cast<unsigned long long>(timed.seq),
+                         static_cast<long long>(timed.dueUs - PaceUs()),
+                         static_cast<long long>(timed.dueUs), static_cast<long long>(NowUs()),
+                         timed.byte);
+        }
+        return true;
+    }
+    // The latency timer's first tick at or after the oldest held byte crossed the wire.
+    std::int64_t ReleaseUs() const {
+        const std::int64_t since = std::max<std::int64_t>(held_.front().dueUs - openedUs_, 0);
+        return openedUs_ + (since + latencyUs_ - 1) / latencyUs_ * latencyUs_;
+    }
+
     std::FILE* wire_ = nullptr;
     std::FILE* timing_ = nullptr;
     std::uint64_t pcSeq_ = 0;
@@ -331,6 +367,8 @@ class PtyHost : public DeviceHost {
             consider(out_.front().dueUs);
         if (!in_.empty())
             consider(in_.front().dueUs);
+        if (!held_.empty())
+            consider(ReleaseUs());
         // To the microsecond: a byte takes 87 us at 115200 baud, so sleeping in whole
         // milliseconds would hand every answer over up to a millisecond late.
         std::int64_t timeoutUs = 1000000;  // a signal also ends the sleep
@@ -367,6 +405,9 @@ class PtyHost : public DeviceHost {
     std::int64_t outFreeUs_ = 0;
     std::int64_t inFreeUs_ = 0;
     std::deque<Timed> out_;
+    std::deque<Timed> held_;  // crossed the wire, held by the adapter's latency timer
+    std::int64_t latencyUs_ = 0;
+    std::int64_t openedUs_ = 0;
     std::deque<Timed> in_;
     std::uint64_t seq_ = 0;
     std::map<std::pair<std::int64_t, std::uint64_t>, std::function<void()>> timers_;

@@ -43,7 +43,7 @@ TEST_F(PortSelectionTest, WithoutSettingsFileAllPortsAreTriedAndDefaultsUsed) {
     EXPECT_EQ(g.port.HexDir, Folder() + "/HexFiles");
     EXPECT_TRUE(sim.serial.PortOpen() && sim.serial.CommPort() == 1);
     EXPECT_EQ(sim.serial.Settings(), "115200,N,8,1");
-    EXPECT_EQ(frmUI().cboPORT.ToolTipText, "sim:COM1");
+    EXPECT_EQ(frmUI().cboPORT.ToolTipText, "COM1  sim:COM1\nCOM3  sim:COM3");
 }
 
 TEST_F(PortSelectionTest, RememberedPortIsSelectedAndItsParametersKept) {

@@ -60,10 +60,14 @@ std::string HelpText(Command command) {
     std::string text;
     switch (command) {
         case Command::Ports:
-            return "usage: rompush-cli ports [--folder DIR]\n\n"
+            return "usage: rompush-cli ports [--folder DIR] [--json]\n\n"
                    "Lists the ports as the window's port list numbers them: every COM port that\n"
-                   "opens, with its device, then PS/2. Ports that exist but do not open (in use,\n"
-                   "no permission) are listed as not available.\n";
+                   "opens, with its device and what it is (USB maker and product, serial number,\n"
+                   "the /dev/serial/by-id name), then PS/2. Ports that exist but do not open (in\n"
+                   "use, no permission) are listed as not available, with the reason.\n"
+                   "  --json              one JSON object a port: port, number, device, by_id,\n"
+                   "                      vendor_id, product_id, manufacturer, product, serial,\n"
+                   "                      group, available, reason\n";
         case Command::Scan:
             text =
                 "usage: rompush-cli scan --port P [options]\n\n"

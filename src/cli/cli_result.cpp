@@ -5,8 +5,6 @@
 
 namespace rompush::cli {
 
-namespace {
-
 std::string JsonString(const std::string& text) {
     std::string out = "\"";
     for (unsigned char c : text) {
@@ -39,6 +37,8 @@ std::string JsonString(const std::string& text) {
     }
     return out + "\"";
 }
+
+namespace {
 
 // Field escaping of the flat form: backslash and line ends.
 std::string Escape(const std::string& text) {

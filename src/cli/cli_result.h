@@ -21,6 +21,8 @@ enum ExitStatus : int {
 };
 
 const char* FailureName(int exitStatus);
+// A text as a JSON string, quotes included.
+std::string JsonString(const std::string& text);
 // The kind of failure an error code of the window's error table belongs to; `fallback` for
 // codes of no kind.
 int ExitStatusOfError(int errorCode, int fallback);

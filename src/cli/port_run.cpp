@@ -468,6 +468,34 @@ Result RunPort(const Options& o, const std::string& given) {
     return r;
 }
 
+namespace {
+
+// One port of `rompush-cli ports`.
+struct PortRow {
+    std::string port;  // "COM3", "PS/2"
+    int number = 0;
+    platform::PortDescription d;
+    bool available = true;
+    std::string reason;  // why it is not available
+};
+
+std::string PortJson(const PortRow& r) {
+    std::string out = "{\"port\":" + JsonString(r.port) +
+                      ",\"number\":" + std::to_string(r.number) +
+                      ",\"device\":" + JsonString(r.d.device);
+    const std::pair<const char*, const std::string*> fields[] = {
+        {"by_id", &r.d.byId},           {"vendor_id", &r.d.vendorId},
+        {"product_id", &r.d.productId}, {"manufacturer", &r.d.manufacturer},
+        {"product", &r.d.product},      {"serial", &r.d.serial},
+        {"group", &r.d.group}};
+    for (const auto& [name, value] : fields)
+        out += std::string(",\"") + name + "\":" + JsonString(*value);
+    return out + ",\"available\":" + (r.available ? "true" : "false") +
+           ",\"reason\":" + JsonString(r.reason) + "}";
+}
+
+}  // namespace
+
 int ListPorts(const Options& o) {
     namespace posix = platform::posix;
     const std::string folder = ConsoleSystem::ResolveFolder(o.folder);
@@ -481,22 +509,51 @@ int ListPorts(const Options& o) {
         folder, MakeKeyboard(o));
     WireMainWindowHandlers();
     StartUp();
+    std::vector<PortRow> rows;
     const auto& entries = frmUI().cboPORT.Items;
     for (const std::string& entry : entries) {
+        PortRow row;
         if (entry == "PS/2") {
-            std::printf("%-7s keyboard port%s\n", "PS/2",
-                        o.simPs2.empty() ? "" : (" (simulated " + o.simPs2 + ")").c_str());
+            row.port = "PS/2";
+            row.number = kPs2PortNumber;
+            row.d.device =
+                "keyboard port" + (o.simPs2.empty() ? "" : " (simulated " + o.simPs2 + ")");
         } else {
-            const int number = std::stoi(entry);
-            std::printf("COM%-4d %s\n", number, run.serial.DevicePath(number).c_str());
+            row.number = std::stoi(entry);
+            row.port = "COM" + std::to_string(row.number);
+            row.d = run.serial.Describe(row.number);
         }
+        rows.push_back(row);
     }
+    // Devices the window leaves out of its list, each with the reason.
     for (const auto& [number, path] : posix::PortMap(folder).Ports()) {
         if (std::find(entries.begin(), entries.end(), std::to_string(number)) != entries.end())
             continue;
-        std::printf("COM%-4d %s  (%s)\n", number, path.c_str(),
-                    number > g.port.MaxComPorts ? "beyond the search limit" : "not available");
+        PortRow row;
+        row.number = number;
+        row.port = "COM" + std::to_string(number);
+        row.d = run.serial.Describe(number);
+        row.available = false;
+        if (number > g.port.MaxComPorts) {
+            row.reason = "beyond the search limit";
+        } else if (run.serial.Probe(number, row.reason)) {
+            row.reason = "did not open when the list was made";
+        }
+        rows.push_back(row);
     }
+    std::sort(rows.begin(), rows.end(),
+              [](const PortRow& a, const PortRow& b) { return a.number < b.number; });
+    for (const PortRow& r : rows) {
+        if (o.json) {
+            std::printf("%s\n", PortJson(r).c_str());
+            continue;
+        }
+        const std::string summary = r.number == kPs2PortNumber ? r.d.device : r.d.Summary();
+        std::printf("%-7s %s%s\n", r.port.c_str(), summary.c_str(),
+                    r.available ? "" : ("  (not available: " + r.reason + ")").c_str());
+    }
+    if (!g.port.RightsHint.empty())
+        std::fprintf(stderr, "%s\n", g.port.RightsHint.c_str());
     try {
         Form_Unload();
     } catch (const platform::ProgramEnded&) {

@@ -1,5 +1,6 @@
 #include "commands/port_selection.h"
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <string>
@@ -157,6 +158,65 @@ void OfferKeyboardPort() {
     kb->ShutdownWinIo();
 }
 
+// A serial device the search found but could not open: listed with its reason; missing
+// rights become the hint of what to do.
+void NoteUnavailable(int number, const std::string& reason) {
+    const platform::PortDescription d = platform::Current().serial->Describe(number);
+    if (d.device.empty())
+        return;  // no device behind the number: nothing to tell
+    // The port's own reasons read "COMn (device): why"; the operator needs the why.
+    const auto cut = reason.find("): ");
+    const std::string why = cut == std::string::npos ? reason : reason.substr(cut + 3);
+    g.port.UnavailablePorts.push_back("COM" + std::to_string(number) + "  " + d.device +
+                                      "  not available: " + why);
+    if (why.rfind("permission denied", 0) == 0 && g.port.RightsHint.empty()) {
+        const bool named =
+            !d.group.empty() && !std::isdigit(static_cast<unsigned char>(d.group[0]));
+        const std::string group = named ? d.group : "dialout";
+        g.port.RightsHint = "No access to " + d.device + ": your user must be in the group " +
+                            group + " (sudo usermod -aG " + group + " $USER, then log in again)";
+    }
+}
+
+void ForgetUnavailable() {
+    g.port.UnavailablePorts.clear();
+    g.port.RightsHint.clear();
+}
+
+// The tooltip and the COM PORT dialog follow the list.
+void DescribePorts() {
+    const std::string text = PortListText();
+    frmUI().cboPORT.ToolTipText = text;
+    frmComParameters().lblPorts.Caption = text;
+}
+
+int IndexOf(const std::vector<std::string>& entries, const std::string& entry) {
+    const auto at = std::find(entries.begin(), entries.end(), entry);
+    return at == entries.end() ? -1 : static_cast<int>(at - entries.begin());
+}
+
+// The selected port's device went away: as a failed selection, "COMM port not available".
+// Nothing is selected until it comes back.
+void SelectedPortWentAway(int number) {
+    TraceLine("--    COM" + std::to_string(number) + " went away");
+    auto& serial = *platform::Current().serial;
+    try {
+        if (serial.PortOpen())
+            serial.SetPortOpen(false);
+    } catch (const platform::PlatformError&) {
+    }
+    g.port.LostPortNumber = static_cast<std::uint8_t>(number);
+    g.port.CommPortNumber = 0;
+    ForgetDevice();
+    g.dev.DevLetter = " ";
+    ui::DefaultUI();
+    g.result.ErrorCode = 1;
+    ui::ShowMsg("COMM port not available", ui::colour::kLightYellow);
+    ui::SetStatusPanel5("");
+    ui::SetStatusPanel3("");
+    ui::SetStatusPanel4("");
+}
+
 std::string DefaultHexDir() {
     return platform::Current().system->ProgramFolder() + "/HexFiles";
 }
@@ -174,6 +234,24 @@ void RestoreHexDir() {
     g.port.HexDir = cut == std::string::npos ? "" : path.substr(0, cut + 1);
 }
 }  // namespace
+
+std::string PortListText() {
+    const auto& list = frmUI().cboPORT;
+    auto& serial = *platform::Current().serial;
+    std::string text;
+    auto add = [&text](const std::string& line) { text += (text.empty() ? "" : "\n") + line; };
+    for (const std::string& entry : list.Items) {
+        if (entry == kPs2Entry)
+            continue;
+        const int number = PortNumberOfEntry(entry);
+        add("COM" + std::to_string(number) + "  " + serial.Describe(number).Summary());
+    }
+    for (const std::string& line : g.port.UnavailablePorts)
+        add(line);
+    if (!g.port.RightsHint.empty())
+        add(g.port.RightsHint);
+    return text;
+}
 
 int PortNumberOfEntry(const std::string& entry) {
     if (entry == kPs2Entry)
@@ -193,6 +271,7 @@ void ReopenPortFixed() {
         serial.SetInputLen(1);
         serial.SetInputModeText();
         serial.SetPortOpen(true);
+        TraceLatency();
     } catch (const platform::PlatformError& error) {
         // "PS/2" and no selection have no serial port: it stays closed.
         TraceLine("--    frmUI.MSComm1.PortOpen = False (" + std::string(error.what()) + ")");
@@ -212,10 +291,14 @@ void FindComPorts(bool atStartup) {
     }
 
     g.port.CommPortNumber = 0;
+    g.port.LostPortNumber = 0;
     g.port.BaudSetting = "9600,";
+    ForgetUnavailable();
     for (int n = 1; n <= g.port.MaxComPorts; ++n) {
         if (SetCommPort(static_cast<std::uint8_t>(n)))
             list.AddItem(std::to_string(n));
+        else
+            NoteUnavailable(n, platform::Current().serial->LastError());
     }
     if (list.ListCount() > 0) {
         list.SetListIndex(0);
@@ -227,6 +310,75 @@ void FindComPorts(bool atStartup) {
     RestoreRememberedPort();
     RestoreHexDir();
     ReopenPortFixed();
+    DescribePorts();
+}
+
+void FollowPortChanges() {
+    const platform::Services& services = platform::Current();
+    if (services.ports == nullptr || g.cmd.ProductMode != "FALSE")
+        return;
+    // A dialog holds the main window (the COM PORT dialog rebuilds the list itself): the
+    // change is taken once it is closed.
+    if (frmUI().Enabled && services.ports->Changed())
+        RefreshComPorts();
+    if (!g.port.RightsHint.empty() && !g.port.RightsHintShown && frmUI().lblPASS.Caption.empty()) {
+        g.port.RightsHintShown = true;
+        ui::ShowMsg(g.port.RightsHint, ui::colour::kLightYellow);
+    }
+}
+
+void RefreshComPorts() {
+    TraceScope trace("RefreshComPorts()");
+    auto& list = frmUI().cboPORT;
+    auto& serial = *platform::Current().serial;
+    const std::string selected = list.Text();
+    const int selectedNumber = selected.empty() ? 0 : PortNumberOfEntry(selected);
+    // The open port's device went and may be back under the same number: it is searched
+    // like the others, and opened again below if it is.
+    const bool lost = serial.PortOpen() && serial.DeviceLost();
+    if (lost) {
+        try {
+            serial.SetPortOpen(false);
+        } catch (const platform::PlatformError&) {
+        }
+    }
+
+    std::vector<std::string> entries;
+    ForgetUnavailable();
+    for (int n = 1; n <= g.port.MaxComPorts; ++n) {
+        std::string why;
+        if (serial.Probe(n, why)) {
+            entries.push_back(std::to_string(n));
+        } else if (!serial.DevicePath(n).empty()) {
+            TraceLine("--    COM" + std::to_string(n) + " (" + serial.DevicePath(n) +
+                      ") not available: " + why);
+            NoteUnavailable(n, why);
+        }
+    }
+    if (IndexOf(list.Items, kPs2Entry) >= 0)
+        entries.push_back(kPs2Entry);
+    list.Items = entries;
+    list.ListIndex = IndexOf(entries, selected);
+
+    if (list.ListIndex >= 0) {
+        if (lost) {
+            ForgetDevice();
+            g.dev.DevLetter = " ";
+            ui::DefaultUI();
+        }
+        // Still there; opened again when its device came back (the click handler's path).
+        if (selectedNumber != kPs2PortNumber && !serial.PortOpen())
+            list.SetListIndex(list.ListIndex);
+    } else if (!selected.empty()) {
+        SelectedPortWentAway(selectedNumber);
+    } else if (g.port.LostPortNumber != 0) {
+        const int back = IndexOf(entries, std::to_string(g.port.LostPortNumber));
+        if (back >= 0) {
+            g.port.LostPortNumber = 0;
+            list.SetListIndex(back);
+        }
+    }
+    DescribePorts();
 }
 
 void cboPORT_Click() {
@@ -239,7 +391,7 @@ void cboPORT_Click() {
         ui::DefaultUI();
     }
     g.port.CommPortNumber = static_cast<std::uint8_t>(number);
-    form.cboPORT.ToolTipText = platform::Current().serial->DevicePath(number);
+    g.port.LostPortNumber = 0;
     if (number != kPs2PortNumber) {
         if (SetCommPort(g.port.CommPortNumber)) {
             ReopenAndDiscard();
@@ -275,6 +427,7 @@ void btnCommPort_MouseUp() {
         ui::SelectSavedPositions();
         form.Enabled = false;
         dialog.txtMaxComPorts.Text = std::to_string(g.port.MaxComPorts);
+        dialog.lblPorts.Caption = PortListText();
         ui::KeepOnTop(dialog, true);
         ui::frmComParameters_ListValidate();
     }

@@ -272,6 +272,8 @@ void CommandLoopPass() {
             ProgramCommand();
             break;
         case uicmdNONE:
+            // Only while idle: nothing changes under a running command.
+            FollowPortChanges();
             if (g.port.CommPortNumber != kPs2PortNumber)
                 CheckSerialBanner();
             g.cmd.UiCommand = 0;

@@ -67,6 +67,14 @@ struct PortState {
     std::uint8_t SavedFlowIndex = 2;
     std::uint8_t SavedParityIndex = 2;
     std::uint8_t SavedStopBitsIndex = 0;
+    // The selected COM port whose device went away: selected again when it comes back.
+    std::uint8_t LostPortNumber = 0;
+    // Serial devices the last search found but could not open, one line each with the reason.
+    std::vector<std::string> UnavailablePorts;
+    // What the operator must do to get at a device that refused him ("" when none did), and
+    // whether the window has said it on its status line this run.
+    std::string RightsHint;
+    bool RightsHintShown = false;
 };
 
 // What the serial link shares: the receive buffer, the wait flag, the packet buffers.

@@ -27,6 +27,19 @@ class ProgramEnded {
     const char* what() const noexcept { return "program ended"; }
 };
 
+// What an operator knows a serial device by: its device, and for a USB adapter or modem the
+// maker's texts and numbers and its stable /dev/serial/by-id name. Fields not known are "".
+struct PortDescription {
+    std::string device;               // the device a port number maps to, "" when none
+    std::string byId;                 // /dev/serial/by-id/... naming the same device
+    std::string vendorId, productId;  // USB ids, four hex digits each
+    std::string manufacturer, product, serial;
+    std::string group;  // the group that owns the device (the one to be in to open it)
+
+    // One line: "/dev/ttyUSB0  FTDI FT232R USB UART, serial A9X1 (0403:6001)  by-id ...".
+    std::string Summary() const;
+};
+
 // The one serial port object of the main window (MSComm1).
 class SerialPort {
   public:
@@ -70,6 +83,35 @@ class SerialPort {
     virtual std::string DevicePath(int number) const = 0;
     // Why the last open failed, for the trace.
     virtual std::string LastError() const = 0;
+
+    // What the device of a port number is, for the port list's tooltip and the COM PORT
+    // dialog. The default knows only the device.
+    virtual PortDescription Describe(int number) const {
+        PortDescription d;
+        d.device = DevicePath(number);
+        return d;
+    }
+    // Whether COM<number> could be opened now, tried without touching the open port (whose
+    // own device counts as available while it is there); why it could not otherwise. The
+    // port list that follows plugging asks this of every number it searches.
+    virtual bool Probe(int number, std::string& why) {
+        why = "cannot be tried";
+        (void)number;
+        return false;
+    }
+    // What the last open did about the driver's low-latency mode, for the trace ("" when
+    // there is nothing to say).
+    virtual std::string LatencyNote() const { return ""; }
+};
+
+// Tells when serial devices may have appeared or gone, or the port map changed: a USB adapter
+// plugged in or pulled out, a link added to the port map. The window's idle command loop asks
+// it on every pass and rebuilds the port list when it says so.
+class PortChanges {
+  public:
+    virtual ~PortChanges() = default;
+    // True once for every burst of changes since the last call, when the burst has settled.
+    virtual bool Changed() = 0;
 };
 
 // The main window's one-shot timer (Timer1). Like the window timer it models, it keeps
@@ -225,6 +267,9 @@ struct Services {
     System* system = nullptr;
     KeyboardPorts* keyboard = nullptr;
     HelpViewer* help = nullptr;
+    // Only the window follows plugging; nullptr: the port list is built at start-up and by
+    // the COM PORT dialog only.
+    PortChanges* ports = nullptr;
 };
 
 // Installs the platform the program runs on (the real one in rompush, a simulated one in

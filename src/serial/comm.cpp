@@ -49,6 +49,12 @@ std::string BuildSettingsString() {
     return settings;
 }
 
+void TraceLatency() {
+    const std::string note = Port().LatencyNote();
+    if (!note.empty())
+        TraceLine("--    " + note);
+}
+
 bool SetCommPort(std::uint8_t port) {
     TraceScope trace("SetCommPort( " + std::to_string(port) + " )");
     auto& serial = Port();
@@ -66,6 +72,7 @@ bool SetCommPort(std::uint8_t port) {
         serial.SetInputLen(1);
         serial.SetInputModeText();
         serial.SetPortOpen(true);
+        TraceLatency();
         return true;
     } catch (const platform::PlatformError& error) {
         TraceLine("--    frmUI.MSComm1.PortOpen = False (" + std::string(error.what()) + ")");

@@ -10,6 +10,8 @@ namespace rompush {
 // Closes the port, sets the number, the settings string built from BaudSetting and the COM
 // parameters dialog, the handshaking, and opens it. False when any step failed.
 bool SetCommPort(std::uint8_t port);
+// Traces what the open just made did about the driver's low-latency mode.
+void TraceLatency();
 // Receives one answer frame into RcvArray, giving up after timeoutMs.
 void RcvIn(std::int32_t timeoutMs);
 // The port is open but its device has gone (the adapter was pulled out).

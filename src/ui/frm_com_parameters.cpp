@@ -10,8 +10,7 @@ namespace rompush::ui {
 
 FrmComParameters::FrmComParameters() : Form("frmComParameters") {
     Caption = "Parameters for all COM ports";
-    Width = 4500;
-    Height = 3900;
+    Width = 7200;
     const int top = PlaceCaptionedLists({{lblBaud, cboBaud, "Baud Rate:"},
                                          {lblDataBits, cboDataBits, "Data Bits:"},
                                          {lblParity, cboParity, "Parity:"},
@@ -26,14 +25,18 @@ FrmComParameters::FrmComParameters() : Form("frmComParameters") {
     lblMaxComPortsNote.Move(240, top + 360, 3960, 255);
     btnDefaults.Caption = "Defaults";
     btnDefaults.Move(3480, 240, 855, 375);
+    // The operator with several adapters sees which COM number is which.
+    lblPorts.Move(240, top + 720, Width - 480, 1455);
     btnOK.Caption = "OK";
-    btnOK.Move(3480, 3000, 855, 375);
+    btnOK.Move(3480, lblPorts.Top + lblPorts.Height + 120, 855, 375);
+    Height = btnOK.Top + btnOK.Height + 525;
 }
 
 std::vector<Control*> FrmComParameters::Controls() {
     return {&lblBaud,        &cboBaud,        &lblDataBits,        &cboDataBits,    &lblParity,
             &cboParity,      &lblStopBits,    &cboStopBits,        &lblFlowControl, &cboFlowControl,
-            &lblMaxComPorts, &txtMaxComPorts, &lblMaxComPortsNote, &btnDefaults,    &btnOK};
+            &lblMaxComPorts, &txtMaxComPorts, &lblMaxComPortsNote, &lblPorts,       &btnDefaults,
+            &btnOK};
 }
 
 void frmComParameters_Load() {

@@ -23,6 +23,8 @@ struct FrmComParameters : Form {
     Label lblFlowControl{"lblFlowControl"};
     Label lblMaxComPorts{"lblMaxComPorts"};
     Label lblMaxComPortsNote{"lblMaxComPortsNote"};
+    // Every port of the port list with what its device is, and the devices that did not open.
+    Label lblPorts{"lblPorts"};
 
     bool Loaded = false;
 

@@ -1,8 +1,10 @@
 #include "platform/posix/port_map.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -55,6 +57,28 @@ std::string RealPath(const std::string& path) {
     std::error_code ec;
     fs::path real = fs::weakly_canonical(path, ec);
     return ec ? fs::path(path).lexically_normal().string() : real.string();
+}
+
+// The first line of a sysfs attribute, "" when there is none.
+std::string Attribute(const fs::path& path) {
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    while (!line.empty() && (line.back() == '\n' || line.back() == ' '))
+        line.pop_back();
+    return line;
+}
+
+std::string GroupOf(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return "";
+    group entry{};
+    group* found = nullptr;
+    std::vector<char> buffer(4096);
+    if (::getgrgid_r(info.st_gid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
+        return std::to_string(info.st_gid);
+    return found->gr_name;
 }
 
 }  // namespace
@@ -137,6 +161,45 @@ std::string PortMap::DevicePath(int number) const {
     const auto ports = Ports();
     const auto it = ports.find(number);
     return it == ports.end() ? std::string() : it->second;
+}
+
+PortDescription PortMap::Describe(int number) const {
+    return DescribeDevice(DevicePath(number));
+}
+
+PortDescription PortMap::DescribeDevice(const std::string& devicePath) const {
+    PortDescription d;
+    d.device = devicePath;
+    if (devicePath.empty())
+        return d;
+    const std::string real = RealPath(devicePath);
+    d.group = GroupOf(real);
+    std::error_code ec;
+    const fs::path byId = fs::path(deviceRoot_) / "serial" / "by-id";
+    for (fs::directory_iterator it(byId, ec), end; !ec && it != end; it.increment(ec)) {
+        if (RealPath(it->path().string()) == real) {
+            d.byId = it->path().string();
+            break;
+        }
+    }
+    // The tty's device in sysfs sits below the USB device that carries the maker's texts.
+    const std::string name = fs::path(real).filename().string();
+    fs::path at = fs::weakly_canonical(fs::path(sysRoot_) / "class" / "tty" / name / "device", ec);
+    if (ec)
+        return d;
+    const fs::path top = fs::weakly_canonical(sysRoot_, ec);
+    for (int depth = 0; depth < 8 && !at.empty() && at != top && at != at.root_path(); ++depth) {
+        if (fs::exists(at / "idVendor", ec)) {
+            d.vendorId = Attribute(at / "idVendor");
+            d.productId = Attribute(at / "idProduct");
+            d.manufacturer = Attribute(at / "manufacturer");
+            d.product = Attribute(at / "product");
+            d.serial = Attribute(at / "serial");
+            break;
+        }
+        at = at.parent_path();
+    }
+    return d;
 }
 
 bool PortMap::HasUart(const std::string& devicePath) {

@@ -9,6 +9,8 @@
 #include <map>
 #include <string>
 
+#include "platform/platform.h"
+
 namespace rompush::platform::posix {
 
 class PortMap {
@@ -29,6 +31,15 @@ class PortMap {
     // program may be using it.
     void PinOnly(int number, std::string devicePath);
 
+    // What the device of COM<number> is: for a USB adapter or modem the maker's texts and
+    // numbers from sysfs, and the /dev/serial/by-id link that names it.
+    PortDescription Describe(int number) const;
+    PortDescription DescribeDevice(const std::string& devicePath) const;
+    // Where sysfs is ("/sys"); tests build a tree of their own.
+    void SetSysRoot(std::string sysRoot) { sysRoot_ = std::move(sysRoot); }
+    const std::string& DeviceRoot() const { return deviceRoot_; }
+    const std::string& ProgramFolder() const { return programFolder_; }
+
     // The machine's check: TIOCGSERIAL reports a port type other than "unknown". A device that
     // cannot be opened for the check is judged by its sysfs entry.
     static bool HasUart(const std::string& devicePath);
@@ -38,6 +49,7 @@ class PortMap {
 
     std::string programFolder_;
     std::string deviceRoot_;
+    std::string sysRoot_ = "/sys";
     UartCheck uartCheck_;
     bool pinned_ = false;
     int pinnedNumber_ = 0;

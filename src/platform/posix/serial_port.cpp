@@ -17,6 +17,8 @@ namespace rompush::platform::posix {
 
 namespace {
 
+constexpr const char* kPermissionDenied = "permission denied";
+
 struct Speed {
     int baud;
     speed_t code;
@@ -74,10 +76,35 @@ std::string OpenFailure(int error) {
         case EACCES:
         case EPERM:
         case EROFS:
-            return "permission denied";
+            return kPermissionDenied;
         default:
             return std::strerror(error);
     }
+}
+
+// Opens a serial device as the port does: exclusively, raw terminal calls possible. TIOCEXCL
+// keeps other programs from opening the device (except a privileged one), the lock keeps out
+// every program that asks for it, a second RomPush included. -1 with the reason when it
+// cannot be had.
+int OpenDevice(const std::string& path, std::string& why) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        why = OpenFailure(errno);
+        return -1;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(fd);
+        why = OpenFailure(error == EWOULDBLOCK ? EBUSY : error);
+        return -1;
+    }
+    termios probe{};
+    if (::tcgetattr(fd, &probe) != 0) {
+        ::close(fd);
+        why = "not a serial device";
+        return -1;
+    }
+    return fd;
 }
 
 }  // namespace
@@ -115,7 +142,8 @@ LineSettings ParseSettings(const std::string& settings) {
     return line;
 }
 
-PosixSerialPort::PosixSerialPort(PortMap map) : map_(std::move(map)) {}
+PosixSerialPort::PosixSerialPort(PortMap map, std::shared_ptr<LineControl> control)
+    : map_(std::move(map)), control_(std::move(control)) {}
 
 PosixSerialPort::~PosixSerialPort() {
     CloseFd();
@@ -172,25 +200,13 @@ void PosixSerialPort::SetPortOpen(bool open) {
         lastError_ = name + ": no such device";
         throw PlatformError(lastError_);
     }
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    std::string why;
+    const int fd = OpenDevice(path, why);
     if (fd < 0) {
-        lastError_ = name + " (" + path + "): " + OpenFailure(errno);
+        lastError_ = name + " (" + path + "): " + WithOwner(path, why);
         throw PlatformError(lastError_);
     }
-    // Exclusive: TIOCEXCL keeps other programs from opening the device (except a privileged
-    // one), the lock keeps out every program that asks for it, a second RomPush included.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const int error = errno;
-        ::close(fd);
-        lastError_ = name + " (" + path + "): " + OpenFailure(error == EWOULDBLOCK ? EBUSY : error);
-        throw PlatformError(lastError_);
-    }
-    termios probe{};
-    if (::tcgetattr(fd, &probe) != 0) {
-        ::close(fd);
-        lastError_ = name + " (" + path + "): not a serial device";
-        throw PlatformError(lastError_);
-    }
+
     ::ioctl(fd, TIOCEXCL);
 
     fd_ = fd;
@@ -202,6 +218,7 @@ void PosixSerialPort::SetPortOpen(bool open) {
         lastError_ = name + " (" + path + "): " + e.what();
         throw;
     }
+    EnterLowLatency();
     ::tcflush(fd_, TCIOFLUSH);  // nothing from before the open is received
     open_ = true;
     lost_ = false;
@@ -263,9 +280,65 @@ void PosixSerialPort::ApplySettings() {
         throw PlatformError(std::strerror(errno));
 }
 
+void PosixSerialPort::EnterLowLatency() {
+    restoreFlags_ = false;
+    int flags = 0;
+    std::string why;
+    const std::string device = path_ + ": low-latency mode ";
+    if (!control_ || !control_->GetFlags(fd_, flags, why)) {
+        latencyNote_ = device + "not offered by the driver (" + why + ")";
+        return;
+    }
+    if (flags & LowLatencyFlag()) {
+        latencyNote_ = device + "already on";
+        return;
+    }
+    if (!control_->SetFlags(fd_, flags | LowLatencyFlag(), why)) {
+        latencyNote_ = device + "refused by the driver (" + why + ")";
+        return;
+    }
+    savedFlags_ = flags;
+    restoreFlags_ = true;
+    latencyNote_ = device + "set";
+}
+
+std::string PosixSerialPort::WithOwner(const std::string& path, const std::string& why) const {
+    if (why != kPermissionDenied)
+        return why;
+    const std::string group = map_.DescribeDevice(path).group;
+    return group.empty() ? why : why + " (the device belongs to group " + group + ")";
+}
+
+bool PosixSerialPort::Probe(int number, std::string& why) {
+    const std::string path = map_.DevicePath(number);
+    if (path.empty()) {
+        why = "no such device";
+        return false;
+    }
+    if (open_ && number == number_) {
+        // Our own port: there while its device is.
+        why = lost_ ? "device vanished" : path != path_ ? "no such device" : "";
+        return why.empty();
+    }
+    const int fd = OpenDevice(path, why);
+    if (fd < 0) {
+        why = WithOwner(path, why);
+        return false;
+    }
+    ::close(fd);
+    why.clear();
+    return true;
+}
+
 void PosixSerialPort::CloseFd() {
     if (fd_ < 0)
         return;
+    if (restoreFlags_) {
+        // The driver's flags as they were before the port was opened.
+        std::string ignored;
+        control_->SetFlags(fd_, savedFlags_, ignored);
+        restoreFlags_ = false;
+    }
     ::close(fd_);  // also releases the lock
     fd_ = -1;
     NotifyWatcher();

@@ -10,16 +10,20 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/posix/line_control.h"
 #include "platform/posix/port_map.h"
 
 namespace rompush::platform::posix {
 
 class PosixSerialPort : public SerialPort {
   public:
-    explicit PosixSerialPort(PortMap map);
+    // control: where the driver's low-latency flag is set on open and put back on close.
+    explicit PosixSerialPort(
+        PortMap map, std::shared_ptr<LineControl> control = std::make_shared<KernelLineControl>());
     ~PosixSerialPort() override;
     PosixSerialPort(const PosixSerialPort&) = delete;
     PosixSerialPort& operator=(const PosixSerialPort&) = delete;
@@ -48,6 +52,9 @@ class PosixSerialPort : public SerialPort {
 
     std::string DevicePath(int number) const override { return map_.DevicePath(number); }
     std::string LastError() const override { return lastError_; }
+    PortDescription Describe(int number) const override { return map_.Describe(number); }
+    bool Probe(int number, std::string& why) override;
+    std::string LatencyNote() const override { return latencyNote_; }
 
     // For an event loop: the descriptor to watch for received bytes, -1 while there is none
     // (closed, or the device has vanished). The watcher runs whenever it changes.
@@ -72,8 +79,16 @@ class PosixSerialPort : public SerialPort {
     void CloseFd();
     void ApplySettings();
     void NotifyWatcher();
+    // A reason of a failed open; missing rights name the group that owns the device.
+    std::string WithOwner(const std::string& path, const std::string& why) const;
+    // Asks the driver for low-latency mode, remembering the flags to put back on close.
+    void EnterLowLatency();
 
     PortMap map_;
+    std::shared_ptr<LineControl> control_;
+    std::string latencyNote_;
+    bool restoreFlags_ = false;
+    int savedFlags_ = 0;
     int number_ = 1;
     std::string settings_ = "9600,N,8,1";
     int handshaking_ = 0;

@@ -21,6 +21,7 @@
 #include "core/state.h"
 #include "platform/platform.h"
 #include "platform/posix/port_map.h"
+#include "platform/posix/port_watcher.h"
 #include "platform/posix/serial_port.h"
 #include "platform/posix/steady_clock.h"
 #include "platform/qt/button_map_dialog.h"
@@ -82,6 +83,9 @@ int main(int argc, char** argv) {
     platform::qt::QtDesktop desktop;
     platform::qt::QtHelpViewer help;
     platform::posix::PosixSerialPort serial{platform::posix::PortMap(system.ProgramFolder())};
+    // The port list follows adapters plugged in and pulled out while the window is idle (its
+    // idle passes ask; they run several times a second anyway).
+    platform::posix::PortWatcher portWatcher(system.ProgramFolder());
 
     const auto keyboard = platform::sim::SteadyClockKeyboard(SimulatedPs2Model(argc, argv));
 
@@ -137,7 +141,8 @@ int main(int argc, char** argv) {
                        .desktop = &desktop,
                        .system = &system,
                        .keyboard = keyboard.get(),
-                       .help = &help});
+                       .help = &help,
+                       .ports = &portWatcher});
 
     // A main window lost from outside (its X connection, or the window destroyed) is closed
     // as the operator would close it.

@@ -59,6 +59,11 @@ void SimSerialPort::SetPortOpen(bool open) {
         lastError_ = "COM" + std::to_string(number_) + ": in use by another program";
         throw PlatformError(lastError_);
     }
+    if (denied_.count(number_)) {
+        lastError_ = "COM" + std::to_string(number_) + " (sim:COM" + std::to_string(number_) +
+                     "): permission denied";
+        throw PlatformError(lastError_);
+    }
     open_ = true;
     line->SetOnHostByte([this] {
         if (rThreshold_ > 0 && onComm_)
@@ -97,6 +102,16 @@ void SimSerialPort::Output(const std::string& bytes) {
 bool SimSerialPort::DeviceLost() const {
     const auto it = lines_.find(number_);
     return open_ && it != lines_.end() && it->second->Unplugged();
+}
+
+bool SimSerialPort::Probe(int number, std::string& why) {
+    const auto it = lines_.find(number);
+    why = it == lines_.end() || it->second->Unplugged() ? "no such device"
+          : open_ && number == number_                  ? ""
+          : inUse_.count(number)                        ? "in use by another program"
+          : denied_.count(number)                       ? "permission denied"
+                                                        : "";
+    return why.empty();
 }
 
 std::string SimSerialPort::DevicePath(int number) const {
@@ -335,7 +350,8 @@ SimPlatform::SimPlatform(const std::string& programFolder, const std::string& ho
              .desktop = &desktop,
              .system = &system,
              .keyboard = &keyboard,
-             .help = &help});
+             .help = &help,
+             .ports = &ports});
 }
 
 SimPlatform::~SimPlatform() {

@@ -34,6 +34,8 @@ class SimSerialPort : public SerialPort {
     SerialLine& Attach(int number, std::shared_ptr<SerialDevice> device);
     // COM<number> exists but another program holds it.
     void MarkInUse(int number) { inUse_.insert(number); }
+    // COM<number> exists but the user may not open it (not in the device's group).
+    void MarkDenied(int number) { denied_.insert(number); }
     SerialLine* Line(int number);
     // Every open attempt in order, for tests of the port search.
     const std::vector<int>& OpenAttempts() const { return openAttempts_; }
@@ -58,11 +60,13 @@ class SimSerialPort : public SerialPort {
     void SetOnComm(std::function<void()> handler) override { onComm_ = std::move(handler); }
     std::string DevicePath(int number) const override;
     std::string LastError() const override { return lastError_; }
+    bool Probe(int number, std::string& why) override;
 
   private:
     VirtualClock& clock_;
     std::map<int, std::unique_ptr<SerialLine>> lines_;
     std::set<int> inUse_;
+    std::set<int> denied_;
     std::vector<int> openAttempts_;
     int number_ = 1;
     std::string settings_ = "9600,N,8,1";
@@ -272,6 +276,20 @@ class SimKeyboardPorts : public KeyboardPorts {
     std::string lastError_;
 };
 
+// Plugging as a test makes it: Plugged() reports a change at the next question.
+class SimPortChanges : public PortChanges {
+  public:
+    void Plugged() { changed_ = true; }
+    bool Changed() override {
+        const bool changed = changed_;
+        changed_ = false;
+        return changed;
+    }
+
+  private:
+    bool changed_ = false;
+};
+
 // The help viewer: records the files it was asked to show; it can be made to have no viewer.
 class SimHelpViewer : public HelpViewer {
   public:
@@ -302,6 +320,7 @@ class SimPlatform {
     SimSystem system;
     SimKeyboardPorts keyboard{clock};
     SimHelpViewer help;
+    SimPortChanges ports;
 
     // Runs fn (an operator action) at virtual time atMs.
     void At(std::int64_t atMs, std::function<void()> fn) {
