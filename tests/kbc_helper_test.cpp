@@ -3,6 +3,7 @@
 // refuses; and the controller given back whatever ends the program (a signal, SIGKILL in the
 // middle of programming). The helper runs as a separate process, started by the program's own
 // provider; rompush-kbc-helper-sim is the same request loop in front of the simulated 8042.
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -141,6 +142,46 @@ TEST_F(KbcHelper, HelperHoldsNoCapabilityOnceItServes) {
     for (const char* set : {"CapEff", "CapPrm", "CapInh", "CapAmb"})
         EXPECT_EQ(status[set], "0000000000000000") << set;
     EXPECT_EQ(status["NoNewPrivs"], "1");
+}
+
+// As installed: the helper's file carries cap_sys_rawio and cap_dac_override and an operator
+// without rights starts it. It gets those capabilities at exec and has none left once it
+// answers. Needs root (to set file capabilities and to become another user) and setcap.
+TEST_F(KbcHelper, HelperWithFileCapabilitiesRunByAnOperatorDropsThem) {
+    if (geteuid() != 0 || std::system("command -v setcap >/dev/null") != 0)
+        GTEST_SKIP() << "needs root and setcap";
+    const fs::path helper = folder_ / "rompush-kbc-helper";
+    fs::copy_file(BuildFolder() / "rompush-kbc-helper", helper);
+    fs::permissions(folder_, fs::perms::all & ~fs::perms::others_write & ~fs::perms::group_write);
+    ASSERT_EQ(std::system(("setcap cap_sys_rawio,cap_dac_override+ep " + helper.string()).c_str()),
+              0);
+    int toParent[2], toChild[2];
+    ASSERT_EQ(pipe(toParent), 0);
+    ASSERT_EQ(pipe(toChild), 0);
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+            _exit(3);
+        PosixKeyboardPorts ports(helper.string());
+        ports.DirectAccess();
+        const pid_t served = ports.HelperPid();
+        (void)!write(toParent[1], &served, sizeof served);
+        char done = 0;
+        (void)!read(toChild[0], &done, 1);  // until the parent has looked
+        _exit(0);
+    }
+    pid_t served = -1;
+    ASSERT_EQ(read(toParent[0], &served, sizeof served), static_cast<ssize_t>(sizeof served));
+    const std::string status = ReadWhole("/proc/" + std::to_string(served) + "/status");
+    (void)!write(toChild[1], "x", 1);
+    int ended = 0;
+    waitpid(pid, &ended, 0);
+    ASSERT_GT(served, 0);
+    EXPECT_NE(status.find("Uid:\t65534"), std::string::npos) << status;
+    EXPECT_NE(status.find("CapEff:\t0000000000000000"), std::string::npos) << status;
+    EXPECT_NE(status.find("CapPrm:\t0000000000000000"), std::string::npos) << status;
+    EXPECT_NE(status.find("NoNewPrivs:\t1"), std::string::npos) << status;
 }
 
 // Only ports 0x60 and 0x64, controller commands 0x20 and 0x60 and the command bytes the

@@ -18,7 +18,7 @@ while IFS= read -r hit; do
         grep -Pq '(bin|build)/rompush(-cli)?(?![-\w])' <<<"$line"; then
         complain "${hit%%:*}" "a capability for another program than the helper: $line"
     fi
-done < <(grep -Hn -E 'setcap|\+ep\b' "${files[@]}" | grep -v '^[^:]*:[0-9]*:\s*#')
+done < <(grep -Hn -E "setcap +['\"]?cap_" "${files[@]}" | grep -v '^[^:]*:[0-9]*:\s*#')
 
 while IFS= read -r hit; do
     complain "${hit%%:*}" "root for the program: $hit"

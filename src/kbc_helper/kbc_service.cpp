@@ -23,6 +23,8 @@ constexpr std::uint8_t kCmdWriteCommandByte = 0x60;
 constexpr std::uint8_t kCommandByteReleased = 0x47;
 // A watch lasts at most this long, so the program's window keeps processing its events.
 constexpr std::uint16_t kLongestWatchUs = 5000;
+// How long a write's answer waits at most for the controller to take the byte.
+constexpr std::int64_t kLongestTakeUs = 1000;
 
 std::string Hex(unsigned value) {
     char text[8];
@@ -61,8 +63,12 @@ Answer KbcService::Handle(const Request& r) {
         case Op::GiveBack:
             GiveBack();
             return {};
-        default:
+        case Op::Read:
+        case Op::Write:
+        case Op::Watch:
             break;
+        default:
+            return Refuse("request " + Hex(static_cast<unsigned>(r.op)));
     }
     if (r.provider != Provider::Direct && r.provider != Provider::Driver)
         return Refuse("unknown port-access provider " + Hex(static_cast<unsigned>(r.provider)));
@@ -75,15 +81,32 @@ Answer KbcService::Handle(const Request& r) {
             std::uint8_t value = 0xFF;
             if (!ports_.Read(r.provider, r.port, value))
                 return {Result::Failed, 0xFF, "reading port " + Hex(r.port) + " failed"};
-            return {Result::Ok, value, ""};
+            Answer answer{Result::Ok, value, ""};
+            if (r.port == kDataPort)
+                AddStatus(r.provider, answer);
+            return answer;
         }
-        case Op::Write:
-            return Write(r);
-        case Op::Watch:
-            return Watch(r);
+        case Op::Write: {
+            Answer answer = Write(r);
+            if (answer.result == Result::Ok) {
+                // The program's next poll waits for the controller to take the byte: it
+                // takes it within tens of microseconds, so the answer waits for that too.
+                const std::int64_t until = ports_.NowUs() + kLongestTakeUs;
+                AddStatus(r.provider, answer);
+                while (answer.hasStatus && (answer.status & kInputFull) && ports_.NowUs() < until) {
+                    ports_.Pause();
+                    AddStatus(r.provider, answer);
+                }
+            }
+            return answer;
+        }
         default:
-            return Refuse("request " + Hex(static_cast<unsigned>(r.op)));
+            return Watch(r);
     }
+}
+
+void KbcService::AddStatus(Provider provider, Answer& answer) {
+    answer.hasStatus = ports_.Read(provider, kStatusPort, answer.status);
 }
 
 Answer KbcService::Write(const Request& r) {
@@ -180,7 +203,7 @@ void Serve(int fd, KbcService& service) {
             break;  // the program has gone
         Answer answer;
         if (static_cast<std::size_t>(n) != kRequestSize) {
-            answer = service.Handle(Request{static_cast<Op>(0), Provider::Direct, 0, 0, 0});
+            answer = service.Refuse("a request of " + std::to_string(n) + " bytes");
         } else {
             unsigned char exact[kRequestSize];
             std::memcpy(exact, in, kRequestSize);

@@ -43,13 +43,16 @@ class KbcService {
     // (status bit 1 clear, waited for at most about 100 ms).
     void GiveBack();
 
+    // Answers a request as refused, and reports it on standard error.
+    Answer Refuse(const std::string& what);
     // Requests refused so far.
     int Refusals() const { return refusals_; }
 
   private:
-    Answer Refuse(const std::string& what);
     Answer Write(const Request& request);
     Answer Watch(const Request& request);
+    // The status read after the access, for the program's next poll.
+    void AddStatus(Provider provider, Answer& answer);
     bool WaitInputTaken();
 
     PortBackend& ports_;

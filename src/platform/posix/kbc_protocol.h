@@ -54,6 +54,11 @@ struct Answer {
     Result result = Result::Ok;
     std::uint8_t value = 0;
     std::string text;  // why a request was refused or failed; the hello's missing access
+    // The status port as read right after a read of the data port, or after a write once the
+    // controller has taken the byte (at most 1 ms): what the program's next poll of the
+    // status would read, without a round trip of its own.
+    bool hasStatus = false;
+    std::uint8_t status = 0;
 };
 constexpr std::size_t kMaxAnswerSize = 256;
 
@@ -76,24 +81,28 @@ inline Request DecodeRequest(const unsigned char (&in)[kRequestSize]) {
     return r;
 }
 
-// Two bytes, then the text (cut to what fits).
+// Four bytes, then the text (cut to what fits).
 inline std::size_t Encode(const Answer& a, unsigned char (&out)[kMaxAnswerSize]) {
     out[0] = static_cast<unsigned char>(a.result);
     out[1] = a.value;
-    const std::size_t n = a.text.size() < kMaxAnswerSize - 2 ? a.text.size() : kMaxAnswerSize - 2;
-    std::memcpy(out + 2, a.text.data(), n);
-    return n + 2;
+    out[2] = a.hasStatus ? 1 : 0;
+    out[3] = a.status;
+    const std::size_t n = a.text.size() < kMaxAnswerSize - 4 ? a.text.size() : kMaxAnswerSize - 4;
+    std::memcpy(out + 4, a.text.data(), n);
+    return n + 4;
 }
 
 inline Answer DecodeAnswer(const unsigned char* in, std::size_t size) {
     Answer a;
-    if (size < 2) {
+    if (size < 4) {
         a.result = Result::Failed;
         return a;
     }
     a.result = static_cast<Result>(in[0]);
     a.value = in[1];
-    a.text.assign(reinterpret_cast<const char*>(in + 2), size - 2);
+    a.hasStatus = in[2] != 0;
+    a.status = in[3];
+    a.text.assign(reinterpret_cast<const char*>(in + 4), size - 4);
     return a;
 }
 

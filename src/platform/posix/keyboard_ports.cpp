@@ -27,6 +27,9 @@ using kbc::Result;
 
 constexpr std::uint16_t kStatusPort = 0x64;
 constexpr std::uint16_t kWatchUs = 1000;
+// A status read by the helper stands for the program's next poll only if that poll follows
+// within this time.
+constexpr std::int64_t kFreshPrefetchUs = 200;
 constexpr int kGiveBackSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 // The helper's socket, for the signal handler's give-back request. Written by the program,
@@ -72,6 +75,12 @@ void RemoveGiveBack() {
     for (int i = 0; i < 3; ++i)
         sigaction(kGiveBackSignals[i], &gPrevious[i], nullptr);
     gHandlersInstalled = false;
+}
+
+std::int64_t MonotonicUs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
 }
 
 std::string Reason(const std::string& what) {
@@ -193,10 +202,21 @@ bool PosixKeyboardPorts::Call(const Request& request, Answer& answer) {
     return answer.result == Result::Ok;
 }
 
+// A status the helper read for the next poll: kept while the poll it stands for follows at
+// once (a pause of the program, a Delay, drops it).
+void PosixKeyboardPorts::Prefetch(Provider provider, std::uint8_t status) {
+    prefetched_ = true;
+    prefetchedStatus_ = status;
+    prefetchedProvider_ = provider;
+    prefetchedAtUs_ = MonotonicUs();
+}
+
 std::uint8_t PosixKeyboardPorts::ReadPort(Provider provider, std::uint16_t port, bool& ok) {
-    if (port == kStatusPort && prefetched_ && provider == lastStatusProvider_) {
+    if (port == kStatusPort && prefetched_ && provider == prefetchedProvider_ &&
+        MonotonicUs() - prefetchedAtUs_ <= kFreshPrefetchUs) {
         prefetched_ = false;
         lastStatus_ = prefetchedStatus_;
+        lastStatusProvider_ = provider;
         ok = true;
         return prefetchedStatus_;
     }
@@ -209,6 +229,8 @@ std::uint8_t PosixKeyboardPorts::ReadPort(Provider provider, std::uint16_t port,
     if (port == kStatusPort) {
         lastStatus_ = answer.value;
         lastStatusProvider_ = provider;
+    } else if (answer.hasStatus) {
+        Prefetch(provider, answer.status);
     }
     return answer.value;
 }
@@ -217,9 +239,13 @@ bool PosixKeyboardPorts::WritePort(Provider provider, std::uint16_t port, std::u
     prefetched_ = false;
     lastStatus_ = -1;
     Answer answer;
-    return port <= 0xFF && Call(Request{Op::Write, provider, static_cast<std::uint8_t>(port),
-                                        static_cast<std::uint8_t>(value & 0xFF), 0},
-                                answer);
+    if (port > 0xFF || !Call(Request{Op::Write, provider, static_cast<std::uint8_t>(port),
+                                     static_cast<std::uint8_t>(value & 0xFF), 0},
+                             answer))
+        return false;
+    if (answer.hasStatus)
+        Prefetch(provider, answer.status);
+    return true;
 }
 
 bool PosixKeyboardPorts::InitializeWinIo() {
@@ -283,8 +309,7 @@ void PosixKeyboardPorts::PollPause() {
         if (Call(Request{Op::Watch, lastStatusProvider_, static_cast<std::uint8_t>(kStatusPort),
                          static_cast<std::uint8_t>(lastStatus_), kWatchUs},
                  answer)) {
-            prefetched_ = true;
-            prefetchedStatus_ = answer.value;
+            Prefetch(lastStatusProvider_, answer.value);
             return;
         }
     }

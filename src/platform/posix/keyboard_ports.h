@@ -12,7 +12,9 @@
 //
 // The pause between two polls of a wait is spent in the helper, which polls the status port
 // itself until the status changes (at most about a millisecond, so that the window's events
-// still run): a poll costs no round trip while nothing happens on the controller.
+// still run): a poll costs no round trip while nothing happens on the controller. A write, and
+// a read of the data port, come back with the status read right after them, which the next
+// poll uses when it follows at once.
 //
 // While the program holds the controller (keyboard interrupts off), SIGINT, SIGTERM and
 // SIGHUP first ask the helper to give it back (command byte 0x47), then end the program as
@@ -62,6 +64,7 @@ class PosixKeyboardPorts : public KeyboardPorts {
     void Lost(const std::string& why);
     std::uint8_t ReadPort(kbc::Provider provider, std::uint16_t port, bool& ok);
     bool WritePort(kbc::Provider provider, std::uint16_t port, std::uint32_t value);
+    void Prefetch(kbc::Provider provider, std::uint8_t status);
 
     enum class State { Unstarted, Serving, Gone };
     std::string helperPath_;
@@ -73,11 +76,13 @@ class PosixKeyboardPorts : public KeyboardPorts {
     bool winIoOpen_ = false;
     bool held_ = false;
     bool watch_ = true;
-    // The status last read (for the watch) and a status the watch has read for the next poll.
+    // The status last read (for the watch) and a status the helper has read for the next poll.
     int lastStatus_ = -1;
     kbc::Provider lastStatusProvider_ = kbc::Provider::Direct;
     bool prefetched_ = false;
     std::uint8_t prefetchedStatus_ = 0;
+    kbc::Provider prefetchedProvider_ = kbc::Provider::Direct;
+    std::int64_t prefetchedAtUs_ = 0;
     std::string lastError_;
 };
 
