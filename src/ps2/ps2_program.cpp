@@ -51,7 +51,7 @@ ModelPlan PlanFor(const std::string& letter) {
 
 struct Record {
     long loadAddress;
-    const std::vector<std::uint8_t>* data;
+    std::vector<std::uint8_t> data;
 };
 
 void Fail(std::int16_t code) {
@@ -63,11 +63,12 @@ void Fail(std::int16_t code) {
 // the model's base. The check has refused, before the device is touched, a file without data,
 // with data beyond the flash or with records no data record can stand for; address records
 // that keep the upper address at 0 and start-address records are not sent, and the transfer
-// ends at the end record only.
+// ends at the end record only. A copy: nothing that runs during the transfer's waits can
+// change what is sent.
 std::vector<Record> RecordsToSend(long base) {
     std::vector<Record> records;
     for (const HexDataRecord& record : g.hex.DataRecords)
-        records.push_back({record.address + base, &record.bytes});
+        records.push_back({record.address + base, record.bytes});
     return records;
 }
 
@@ -92,7 +93,7 @@ bool SendRecords(const std::vector<Record>& records, std::int32_t& crc) {
                 return false;
             }
         }
-        const std::vector<std::uint8_t>& data = *record.data;
+        const std::vector<std::uint8_t>& data = record.data;
         bool going = SendUntested(static_cast<std::uint8_t>(record.loadAddress >> 8), missing) &&
                      SendUntested(static_cast<std::uint8_t>(record.loadAddress & 0xFF), missing) &&
                      SendUntested(static_cast<std::uint8_t>(data.size()), missing);
