@@ -181,6 +181,12 @@ void KvmDevice::Receive(std::uint8_t byte, std::int64_t atUs, Ps2Link& link) {
         --stopAfter_;
     if (atUs < busyUntilUs_)
         return;  // erasing: the byte is lost
+    if (loseArmed_ && --loseIn_ == 0) {
+        loseArmed_ = false;
+        return;  // lost on the wire
+    }
+    if (loseIn_ > 0 && !loseArmed_ && state_ == State::Idle && byte == loseAfter_)
+        loseArmed_ = true;  // the bytes after this one are counted
     if (resendNext_ > 0) {
         --resendNext_;
         if (!silent_)

@@ -99,6 +99,13 @@ class KvmDevice : public Ps2Device {
         corruptIndex_ = index;
         corruptMask_ = xorMask;
     }
+    // The kth byte after the next `command` (1 = the byte right after it) is lost on the wire
+    // once: neither taken nor acknowledged, so the device waits for one byte more.
+    void LoseByteAfter(std::uint8_t command, int k) {
+        loseAfter_ = command;
+        loseIn_ = k;
+        loseArmed_ = false;
+    }
     void SendShortConfig(int count) { shortConfig_ = count; }  // 0xDE answers only count bytes
     void DelayConfigAck(std::int64_t us) { configAckDelayUs_ = us; }  // 0xDE acked late
 
@@ -149,6 +156,9 @@ class KvmDevice : public Ps2Device {
     int corruptIndex_ = -1;
     std::uint8_t corruptMask_ = 0x01;
     int shortConfig_ = 10;
+    std::uint8_t loseAfter_ = 0;
+    int loseIn_ = 0;  // bytes still to come up to the one lost (0: none to lose)
+    bool loseArmed_ = false;
     std::int64_t configAckDelayUs_ = 0;
 };
 

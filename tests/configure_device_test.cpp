@@ -330,5 +330,94 @@ TEST_P(UnreadRecordTest, OpensNoDialog) {
 
 INSTANTIATE_TEST_SUITE_P(Faults, UnreadRecordTest, ::testing::Bool());
 
+// Settings written and not acknowledged: a byte of the ten lost on the wire leaves the device
+// waiting for one more, which the next command byte would complete. The write fails where
+// the operator sees it, and CONFIGURE DEVICE offers the settings again until they are saved.
+class UnacknowledgedSettingsTest : public ConfigureDeviceTest {
+  protected:
+    // After the failure: SCAN (the first press clears the error), then CONFIGURE DEVICE shows
+    // the settings not saved with its notice, and OK saves them.
+    void SaveThemAgain(const Config& expected) {
+        if (g.result.ErrorCode != 0)
+            Press(frmUI().btnSCAN);
+        Press(frmUI().btnSCAN);
+        ASSERT_EQ(frmUI().lblPASS.Caption, "TARN Product Found");
+        OperatorContinues();
+        OperatorPicks("");
+        const int writes = device->ConfigWrites();
+        PressConfigure();
+        EXPECT_EQ(noticeText.rfind("The settings the device did not take are shown again.", 0), 0u)
+            << noticeText;
+        EXPECT_EQ(device->ConfigWrites(), writes + 1);
+        EXPECT_TRUE(sim.keyboard.DeviceConfig() == expected);
+        EXPECT_TRUE(g.ps2.UnsavedConfigFor.empty());
+        ExpectBackToMainWindow();
+
+        // Saved: the next CONFIGURE DEVICE opens on what the device holds, with no notice first.
+        OperatorPicks("", false);
+        PressConfigure();
+        EXPECT_TRUE(dialogEnabledWhenShown);
+    }
+};
+
+// PROGRAM of an Orbit Tiny writes back the settings it read; one of them is lost.
+TEST_F(UnacknowledgedSettingsTest, AfterProgramTheFailureIsShownAndTheSettingsOffered) {
+    Scan(KvmModel::OrbitTiny);
+    const Config before = {0x2d, 0x01, 0x2b, 0x10, 0x20, 0x10, 0x10, 0x95, 0x12, 0x21};
+    sim.keyboard.DeviceConfig() = before;
+    const auto image = PatternImage(256);
+    const std::string path = PathIn("firmware.hex");
+    WriteHexFile(path, ProductCodeFor('T'), 0, image, 16);
+    sim.dialogs.ChooseNextFile(path);
+    Press(frmUI().btnHEXFILE);
+    device->LoseByteAfter(0xDF, 5);
+    Press(frmUI().btnPROGRAM);
+
+    auto& f = frmUI();
+    EXPECT_EQ(g.result.ErrorCode, 8003);
+    EXPECT_EQ(f.lblPASS.Caption, "ERROR CODE: 8003");
+    EXPECT_EQ(f.lblPROGRAM.Caption.rfind("Programmed, but the settings written back were not", 0),
+              0u);
+    EXPECT_EQ(g.cmd.UiCommand, 0);  // no SCAN, no "Program and Verify OK"
+    EXPECT_NE(g.files.LastUsedPath, path);
+    EXPECT_TRUE(FlashAt(0x2000, image.size()) == image);
+    EXPECT_FALSE(sim.keyboard.DeviceConfig() == before);
+    ExpectGivenBack();
+    SaveThemAgain(before);
+}
+
+// CONFIGURE DEVICE's OK: the dialog does not close as saved when a byte was not taken.
+TEST_F(UnacknowledgedSettingsTest, ConfigureDeviceOkIsAFailureAndTheChoiceIsKept) {
+    Scan(KvmModel::OrbitMini);
+    device->LoseByteAfter(0xDF, 10);
+    OperatorPicks("cboScanTime=15;cboVideoBlank=42", true, true);
+    PressConfigure();
+    const Config chosen = With({{1, 225}, {8, 169}, {9, 148}});
+    EXPECT_FALSE(sim.keyboard.DeviceConfig() == chosen);
+    EXPECT_EQ(frmUI().lblPASS.Caption, "ERROR CODE: 5010");
+    EXPECT_EQ(frmUI().lblERASE.Caption.rfind("Settings not acknowledged by the device.", 0), 0u);
+    EXPECT_FALSE(g.forms->frmConfigDevice.Visible);
+    ExpectGivenBack();
+    SaveThemAgain(chosen);
+    EXPECT_EQ(shown["cboScanTime"], "15");
+    EXPECT_EQ(shown["cboVideoBlank"], "42");
+}
+
+// Cancel after the offer keeps what the device holds, and the offer is not repeated.
+TEST_F(UnacknowledgedSettingsTest, CancelAfterTheOfferForgetsIt) {
+    Scan(KvmModel::OrbitMini);
+    device->LoseByteAfter(0xDF, 3);
+    OperatorPicks("cboScanTime=15", true, true);
+    PressConfigure();
+    Press(frmUI().btnSCAN);
+    OperatorContinues();
+    OperatorPicks("", false);
+    const Config held = sim.keyboard.DeviceConfig();
+    PressConfigure();
+    EXPECT_EQ(shown["cboScanTime"], "15");
+    EXPECT_TRUE(sim.keyboard.DeviceConfig() == held);
+    EXPECT_TRUE(g.ps2.UnsavedConfigFor.empty());
+}
+
 }  // namespace
 }  // namespace rompush::testing

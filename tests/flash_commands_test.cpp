@@ -203,6 +203,40 @@ TEST_P(EachDevice, UnpluggedMidProgramEndsWithAnError) {
     EXPECT_EQ(g.cmd.UiCommand, 0);
 }
 
+// The file as common HEX tools write it: an extended linear address record that keeps the
+// upper address at 0 after the header, a start address record before the end. Neither is
+// data: a transmitter's image still starts at &H800, a receiver's first bytes stay the file's.
+TEST_P(EachDevice, AddressAndStartRecordsAreNotProgrammed) {
+    Start(GetParam());
+    std::string text = ReadFile(path);
+    text.insert(text.find("\r\n") + 2, ":020000040000FA\r\n");
+    text.insert(text.rfind(":00000001FF"), ":0400000500000000F7\r\n");
+    WriteFile(path, text);
+    Press(frmUI().btnPROGRAM);
+    ASSERT_EQ(g.cmd.UiCommand, uicmdVERIFY);
+    CommandLoopPass();
+    EXPECT_EQ(F().lblPASS.Caption, "Program and Verify OK");
+    EXPECT_EQ(FlashImage(), image);
+}
+
+// A file of the header and the end record only would erase the whole application and write
+// nothing: refused before the first page is erased, even when it replaced the file SCAN
+// checked.
+TEST_P(EachDevice, FileWithoutDataIsRefusedBeforeAnythingIsErased) {
+    Start(GetParam());
+    LoadFlash();
+    WriteFile(path, HeaderRecord(ProductCodeFor(GetParam().letter)) + "\r\n:00000001FF\r\n");
+    Press(frmUI().btnPROGRAM);
+    EXPECT_EQ(g.result.ErrorCode, 1010);
+    EXPECT_EQ(F().lblPASS.Caption, "ERROR CODE: 1010");
+    EXPECT_EQ(F().lblHEXFILE.Caption,
+              "The selected file holds no firmware data.  Cannot program with this file.");
+    EXPECT_EQ(device->CountOf(ERASE_PAGE_CMD), 0);
+    EXPECT_EQ(FlashImage(), image);
+    EXPECT_FALSE(g.result.ProgramVerifyOk);
+    ExpectReadyForTheNextCommand();
+}
+
 TEST_P(EachDevice, EraseLeavesTheDeviceBlankAndRestarted) {
     Start(GetParam());
     LoadFlash();

@@ -108,10 +108,14 @@ TEST_F(HexFileTest, RecordsFillTheImageFromTheFirstDataAddress) {
          {{0, 0x11}, {1, 0x22}, {2, 0xFF}, {0x10, 0x33}, {32784, 0xFF}}},
         // Nothing from an earlier, bigger file survives.
         {{Record(0, 0, {1})}, {{0, 1}, {1, 0xFF}, {200, 0xFF}}},
-        {{}, {{0, 0xFF}, {100, 0xFF}, {32784, 0xFF}}},
-        // Address records are stored as data.
-        {{Record(0, 4, {0x00, 0x00}), Record(2, 2, {0x10, 0x00}), Record(4, 0, {0xAB})},
-         {{0, 0x00}, {1, 0x00}, {2, 0x10}, {3, 0x00}, {4, 0xAB}}},
+        // Address records that keep the upper address at 0 and start records are not data:
+        // the first data record gives the base.
+        {{Record(0, 4, {0x00, 0x00}), Record(0, 2, {0x00, 0x00}), Record(4, 0, {0xAB}),
+          Record(0, 5, {0x00, 0x00, 0x00, 0x04}), Record(0, 3, {0x00, 0x00, 0x00, 0x04})},
+         {{0, 0xAB}, {1, 0xFF}, {2, 0xFF}, {3, 0xFF}, {4, 0xFF}}},
+        // A data record without data neither gives the base nor ends the records.
+        {{Record(0, 0, {}), Record(0x10, 0, {0x11}), Record(0x20, 0, {}), Record(0x30, 0, {0x33})},
+         {{0, 0x11}, {0x20, 0x33}}},
         // Addresses from &H8000 up are ordinary addresses, relative to the base like any other.
         {{Record(0x8000, 0, {0x5A}), Record(0xFFFF, 0, {0xA5})}, {{0, 0x5A}, {0x7FFF, 0xA5}}},
     };
@@ -159,6 +163,13 @@ TEST_F(HexFileTest, FaultyFilesGiveTheirCodesNeverCrashes) {
         {Lines({kReceiverHeader, good, ":01000001FF"}), 1005},
         {Lines({kReceiverHeader, good, ":00000000FF"}), 1006},
         {Lines({kReceiverHeader}), 1004},
+        // Nothing to program, data beyond 64 KB, records that are neither data nor addresses.
+        {Lines({kReceiverHeader, kEnd}), 1010},
+        {Lines({kReceiverHeader, Record(0, 0, {}), kEnd}), 1010},
+        {Lines({kReceiverHeader, good, Record(0, 4, {0x00, 0x01}), good, kEnd}), 1011},
+        {Lines({kReceiverHeader, Record(0, 2, {0x10, 0x00}), good, kEnd}), 1011},
+        {Lines({kReceiverHeader, good, Record(0, 6, {0x01}), kEnd}), 1012},
+        {Lines({kReceiverHeader, good, kEnd, good, kEnd}), 1012},
         {binary, 1009},
         // "KVT Rev " only in the last two lines is not looked for: no KVT file, no header.
         {Lines({Record(0, 0, Ascii("boot")), Record(4, 0, Ascii("code")),

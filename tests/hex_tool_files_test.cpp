@@ -83,13 +83,10 @@ TEST_F(HexToolFilesTest, ImagesOfEverySizeStartAndLineEndAreReadCellByCell) {
         EXPECT_EQ(g.hex.FileProductCode, 'D' ^ 0x96);
         const auto lines = std::count(written.begin(), written.end(), '\n');
         EXPECT_EQ(frmUI().ProgressBar1.Max, lines);
-        // The tool's extended linear address record ":020000040000FA" opens the file; it is read
-        // as a middle record like any other: its address 0000 becomes the base and its two data
-        // bytes are stored at index 0, so the data records follow at their full address.
+        // The tool's extended linear address record ":020000040000FA" that opens the file keeps
+        // the upper address at 0: it is not data, and the image starts at the first data byte.
         std::vector<std::int16_t> expected(g.hex.HexData.size(), 0xFF);
-        if (file.extended)
-            expected[0] = expected[1] = 0x00;
-        std::copy(data.begin(), data.end(), expected.begin() + (file.extended ? file.start : 0));
+        std::copy(data.begin(), data.end(), expected.begin());
         EXPECT_TRUE(g.hex.HexData == expected) << "the image differs from the binary";
         // An LF file is rewritten with CR LF after the original went to the program folder.
         std::string dos;

@@ -112,14 +112,14 @@ const char* FailureName(int exitStatus) {
 }
 
 int ExitStatusOfError(int code, int fallback) {
-    if (code >= 1001 && code <= 1009)
+    if (code >= 1001 && code <= 1012)
         return kExitFile;
     if (code == 1)
         return kExitPort;
     if (code == 1501 || code == 7002 || code == 6001)
         return kExitIdentification;
     if ((code >= 3003 && code <= 3005) || (code >= 4003 && code <= 4006) || code == 8001 ||
-        code == 8002)
+        code == 8002 || code == 8003)
         return kExitProgram;
     if (code == 1301 || code == 1302 || code == 1401 || code == 1402)
         return kExitVerify;

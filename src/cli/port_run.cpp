@@ -302,6 +302,15 @@ void Session::Run() {
                                                              : uicmdERASE;
     RunCommand(code, view);
     TakeDevice(r);
+    if (o.command == Command::Program && view.Shown(ui::kProgrammedNoAnswer)) {
+        // The flash passed its check, but the SCAN that follows found nothing.
+        const int scanCode = g.result.ScanErrorCode;
+        Fail(r, kExitIdentification,
+             std::string(ui::kProgrammedNoAnswer) +
+                 (scanCode != 0 ? " (ERROR CODE: " + std::to_string(scanCode) + ")" : ""),
+             scanCode);
+        return;
+    }
     if (g.result.ErrorCode == 0 && view.Shown(SuccessText(o.command))) {
         r.exitStatus = kExitOk;
         return;

@@ -195,7 +195,13 @@ void ScanCommand() {
     ui::ButtonEnabler();
 
     if (g.result.ProgramVerifyOk) {
-        ui::ShowMsg("Program and Verify OK", ui::colour::kGreen);
+        // The SCAN after a PROGRAM is the device's confirmation that it runs its new firmware;
+        // without an answer the programming alone is reported, as a warning.
+        if (g.dev.DeviceFound) {
+            ui::ShowMsg("Program and Verify OK", ui::colour::kGreen);
+        } else {
+            ui::ShowMsg(ui::kProgrammedNoAnswer, ui::colour::kLightYellow);
+        }
         g.result.ProgramVerifyOk = false;
         ClearInBuffer();
     }

@@ -112,8 +112,17 @@ struct FileState {
     bool SaveLastUsed = true;
 };
 
+// A data record of a HEX file: its address field and its bytes.
+struct HexDataRecord {
+    std::uint16_t address = 0;
+    std::vector<std::uint8_t> bytes;
+};
+
 struct HexState {
     std::vector<std::int16_t> HexData = std::vector<std::int16_t>(32785, 0);
+    // The data records of the file last checked, in file order, the header and records
+    // without data left out: what a keyboard-port device is sent. Empty after a failed check.
+    std::vector<HexDataRecord> DataRecords;
     std::int16_t FileProductCode = 0;
     std::string CurLine;
     // Why the last file check could not convert a file with bare LF line ends ("" when it

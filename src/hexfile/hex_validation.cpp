@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -95,35 +96,27 @@ std::string DataField(const std::string& line) {
     return line.size() > 11 ? line.substr(9, line.size() - 11) : "";
 }
 
-// One middle record: stores its data in HexData relative to base and tells whether its
-// checksum holds. A record that is short, holds characters other than hex digits or claims
-// more bytes than it carries is bad; nothing of it is read beyond the line.
-bool StoreRecord(const std::string& line, long& base) {
-    int count = 0, addressHigh = 0, addressLow = 0, type = 0, checksum = 0;
-    if (!HexByteAt(line, 2, count) || !HexByteAt(line, 4, addressHigh) ||
-        !HexByteAt(line, 6, addressLow) || !HexByteAt(line, 8, type))
-        return false;
-    const std::size_t checksumPos = 2 * static_cast<std::size_t>(count) + 10;
-    if (!HexByteAt(line, checksumPos, checksum))
-        return false;
-    const long address = addressHigh * 256L + addressLow;
-    if (base == 99)
-        base = address;
-    int sum = count + addressHigh + addressLow + type + checksum;
-    long index = address - base;
-    auto& image = g.hex.HexData;
-    for (int j = 0; j < count; ++j, ++index) {
-        int byte = 0;
-        if (!HexByteAt(line, 10 + 2 * static_cast<std::size_t>(j), byte))
-            return false;
-        // Data that would land outside the image is not stored and not summed, so such a
-        // record fails its checksum.
-        if (index >= 0 && index < kImageCells) {
-            image[static_cast<std::size_t>(index)] = static_cast<std::int16_t>(byte);
-            sum += byte;
-        }
-    }
-    return (sum & 0xFF) == 0;
+// Record types of an Intel HEX file.
+constexpr int kDataRecord = 0;
+constexpr int kEndRecord = 1;
+constexpr int kSegmentAddressRecord = 2;
+constexpr int kStartSegmentRecord = 3;
+constexpr int kLinearAddressRecord = 4;
+constexpr int kStartLinearRecord = 5;
+
+// The device letters whose flash PROGRAM writes from the image or the data records: the
+// packet-bootloader devices and the keyboard-port devices. Their flash lies below 64 KB.
+bool ProgramsFlash(const std::string& letter) {
+    return letter.size() == 1 && std::string("DHMLKTVB").find(letter[0]) != std::string::npos;
+}
+
+// The first characters of a data record's line, as the error text shows them.
+std::string RecordStart(const HexDataRecord& record) {
+    char start[16];
+    std::snprintf(start, sizeof start, ":%02X%04X%02X%02X",
+                  static_cast<unsigned>(record.bytes.size()), static_cast<unsigned>(record.address),
+                  static_cast<unsigned>(kDataRecord), static_cast<unsigned>(record.bytes.front()));
+    return start;
 }
 
 class HexFileCheck {
@@ -151,7 +144,11 @@ class HexFileCheck {
         frmUI().ProgressBar1.Visible = false;
     }
     bool CheckHeader(const std::string& first);
+    bool StoreRecord(const std::string& line, long& base);
     void StoreMiddleRecords(LineReader& reader, int lineCount);
+    // What PROGRAM would send: refused, before any device is touched, when the file holds no
+    // data or data the device cannot take.
+    void CheckContents();
     void CheckEndRecord(LineReader& reader);
     void CheckKvtSignature(LineReader& reader, const std::string& first);
     // Tells the operator, saves the original and rewrites the file with CR LF line ends.
@@ -159,6 +156,12 @@ class HexFileCheck {
 
     std::string path_;
     bool failed_ = false;
+    // The first record that is neither data, an end record at the end, nor an address record
+    // (a type no HEX tool writes, an end record with lines after it), and the first address
+    // record that moves the upper address off 0: no device with its flash below 64 KB can
+    // take such a file.
+    std::string unusableLine_;
+    std::string movedLine_;
 };
 
 bool HexFileCheck::Open(LineReader& reader) {
@@ -189,6 +192,63 @@ bool HexFileCheck::CheckHeader(const std::string& first) {
     return true;
 }
 
+// One middle record: a data record's bytes go into HexData relative to base (the address of
+// the first record with data) and into the data records; address and start records are
+// skipped. Tells whether the record's checksum holds. A record that is short, holds characters
+// other than hex digits or claims more bytes than it carries is bad; nothing of it is read
+// beyond the line.
+bool HexFileCheck::StoreRecord(const std::string& line, long& base) {
+    int count = 0, addressHigh = 0, addressLow = 0, type = 0, checksum = 0;
+    if (!HexByteAt(line, 2, count) || !HexByteAt(line, 4, addressHigh) ||
+        !HexByteAt(line, 6, addressLow) || !HexByteAt(line, 8, type))
+        return false;
+    const std::size_t checksumPos = 2 * static_cast<std::size_t>(count) + 10;
+    if (!HexByteAt(line, checksumPos, checksum))
+        return false;
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(count));
+    for (std::size_t j = 0; j < bytes.size(); ++j) {
+        int byte = 0;
+        if (!HexByteAt(line, 10 + 2 * j, byte))
+            return false;
+        bytes[j] = static_cast<std::uint8_t>(byte);
+    }
+    int sum = count + addressHigh + addressLow + type + checksum;
+    if (type != kDataRecord) {
+        for (std::uint8_t byte : bytes)
+            sum += byte;
+        if (type == kSegmentAddressRecord || type == kLinearAddressRecord) {
+            // What common HEX tools write first: an upper address of 0 changes nothing.
+            const bool keepsZero = count == 2 && bytes[0] == 0 && bytes[1] == 0;
+            if (!keepsZero && movedLine_.empty())
+                movedLine_ = line;
+        } else if (type == kEndRecord ||
+                   (type != kStartSegmentRecord && type != kStartLinearRecord)) {
+            // An end record here would end the data early; other types are no HEX tool's.
+            if (unusableLine_.empty())
+                unusableLine_ = line;
+        }
+        return (sum & 0xFF) == 0;
+    }
+    if (bytes.empty())
+        return (sum & 0xFF) == 0;  // a data record without data carries nothing to send
+    const long address = addressHigh * 256L + addressLow;
+    if (base == 99)
+        base = address;
+    long index = address - base;
+    auto& image = g.hex.HexData;
+    for (std::uint8_t byte : bytes) {
+        // Data that would land outside the image is not stored and not summed, so such a
+        // record fails its checksum.
+        if (index >= 0 && index < kImageCells) {
+            image[static_cast<std::size_t>(index)] = static_cast<std::int16_t>(byte);
+            sum += byte;
+        }
+        ++index;
+    }
+    g.hex.DataRecords.push_back({static_cast<std::uint16_t>(address), std::move(bytes)});
+    return (sum & 0xFF) == 0;
+}
+
 void HexFileCheck::StoreMiddleRecords(LineReader& reader, int lineCount) {
     auto& progress = frmUI().ProgressBar1;
     auto& events = *platform::Current().events;
@@ -205,6 +265,34 @@ void HexFileCheck::StoreMiddleRecords(LineReader& reader, int lineCount) {
         TraceLine("-- (3) " + g.hex.CurLine);
         if (!StoreRecord(g.hex.CurLine, base))
             Fail(1003);  // reported for this record; the next one is still read
+    }
+}
+
+void HexFileCheck::CheckContents() {
+    // The device the file goes to: the one identified, else the one its product code names.
+    const std::string letter =
+        g.dev.DeviceFound
+            ? g.dev.DevLetter
+            : std::string(1, static_cast<char>((g.hex.FileProductCode ^ 0x96) & 0xFF));
+    const auto& records = g.hex.DataRecords;
+    if (ProgramsFlash(letter) && !unusableLine_.empty()) {
+        g.hex.CurLine = unusableLine_;
+        Fail(1012);
+    } else if (ProgramsFlash(letter) && !movedLine_.empty()) {
+        g.hex.CurLine = movedLine_;
+        Fail(1011);
+    } else if (records.empty()) {
+        // Programming it would erase the application and write nothing.
+        Fail(1010);
+    } else if (const long base = KeyboardPortLoadBase(letter); base >= 0) {
+        for (const HexDataRecord& record : records) {
+            if (base + record.address + static_cast<long>(record.bytes.size()) >
+                kKeyboardPortFlashEnd) {
+                g.hex.CurLine = RecordStart(record);
+                Fail(1011);
+                return;
+            }
+        }
     }
 }
 
@@ -282,6 +370,7 @@ bool HexFileCheck::Run() {
     // Cells the file does not cover hold the erased value, never bytes of an earlier file,
     // whatever kind of file this is.
     std::fill(g.hex.HexData.begin(), g.hex.HexData.end(), static_cast<std::int16_t>(0xFF));
+    g.hex.DataRecords.clear();
 
     int lineCount = 1;
     reader.Next();
@@ -301,6 +390,8 @@ bool HexFileCheck::Run() {
     } else if (CheckHeader(first)) {
         StoreMiddleRecords(reader, lineCount);
         CheckEndRecord(reader);
+        if (!failed_)
+            CheckContents();
     }
 
     if (!failed_ && unixLineEnds && !ConvertChecked()) {
@@ -310,6 +401,8 @@ bool HexFileCheck::Run() {
     }
 
     progress.Value = 0;
+    if (failed_)
+        g.hex.DataRecords.clear();  // nothing of a refused file is ever sent
     bool valid = false;
     if (!failed_) {
         g.result.ErrorCode = 0;
@@ -336,10 +429,19 @@ long HexToInt(const std::string& text) {
     return value;
 }
 
+long KeyboardPortLoadBase(const std::string& letter) {
+    if (letter == "K")
+        return 0x4000;
+    if (letter == "T" || letter == "V" || letter == "B")
+        return 0x2000;
+    return -1;
+}
+
 bool ValidateHexFile(const std::string& fileName, const std::string& filePath) {
     TraceScope trace("ValidateHexFile()");
     auto& button = frmUI().btnHEXFILE;
     g.hex.ConversionProblem = "";
+    g.hex.DataRecords.clear();
     if (fileName.empty()) {
         button.Caption = "SELECT HEX FILE";
         return false;

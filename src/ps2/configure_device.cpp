@@ -39,15 +39,18 @@ void ConfigureDevice() {
         UnloadDialogs();
         return;
     }
+    // Settings the device did not take last time are what the operator chose: they are shown
+    // instead of what the device holds now.
+    const bool offered = OfferUnsavedConfig();
     auto& main = frmUI();
     main.Enabled = false;
     dialog.Visible = true;
     // Shown (and active) before anything keeps it on top without activating it.
     platform::Current().events->DoEvents();
 
-    if (g.result.ErrorCode != 0) {
-        // A setting fell back to its default: the notice says which, and the dialog can be
-        // used once the operator has read it.
+    if (g.result.ErrorCode != 0 || offered) {
+        // A setting fell back to its default, or settings are offered again: the notice says
+        // so, and the dialog can be used once the operator has read it.
         dialog.Enabled = false;
         WaitForConfigContinue();
         ui::KeepOnTop(frmSaveConfig(), false);
@@ -68,10 +71,13 @@ void ConfigureDevice() {
         notice.Visible = true;
         Delay(kBeforeSavingMs);
         ui::KeepOnTop(notice, true);
+        // A record the device did not take sets ErrorCode, which the main window shows.
         WriteOrbitParams();
         g.ps2.ConfigSave = false;
         ui::KeepOnTop(notice, false);
         notice.Visible = false;
+    } else if (offered) {
+        ForgetUnsavedConfig();  // the operator keeps what the device holds
     }
 
     UnloadDialogs();

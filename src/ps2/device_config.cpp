@@ -214,10 +214,47 @@ bool ReadConfigRecord(ConfigRecord& record) {
     return true;
 }
 
-void SendConfigRecord(const ConfigRecord& record) {
-    wr_kb_cmd(WriteConfig);
-    for (int entry = 1; entry <= kConfigBytes; ++entry)
-        wr_kb_cmd(record[static_cast<std::size_t>(entry)]);
+bool SendConfigRecord(const ConfigRecord& record) {
+    // Every byte is sent even after one went unacknowledged: had the device missed it, it now
+    // waits for one byte more rather than for the rest of the record.
+    int missing = wr_kb_cmd(WriteConfig) == kKbAck ? 0 : 1;
+    for (int entry = 1; entry <= kConfigBytes; ++entry) {
+        if (wr_kb_cmd(record[static_cast<std::size_t>(entry)]) != kKbAck)
+            ++missing;
+    }
+    if (missing == 0)
+        return true;
+    TraceLine("--    settings bytes not acknowledged: " + std::to_string(missing));
+    g.ps2.UnsavedConfig = record;
+    g.ps2.UnsavedConfigFor = g.dev.DevLetter;
+    if (!ControllerUnusable()) {
+        ConfigRecord held{};
+        if (ReadConfigRecord(held))
+            TraceRecord(held);
+    }
+    return false;
+}
+
+bool OfferUnsavedConfig() {
+    const auto& p = g.ps2;
+    if (p.UnsavedConfigFor.empty() || p.UnsavedConfigFor != g.dev.DevLetter)
+        return false;
+    TraceLine("--    offering the settings not saved");
+    TraceRecord(p.UnsavedConfig);
+    DecodeRecord(p.UnsavedConfig);
+    auto& notice = frmSaveConfig();
+    notice.lblConfigStatus.Caption = std::string("The settings the device did not take ") +
+                                     "are shown again." + "\r\n\r\n" +
+                                     "Press OK to save them, Cancel to keep the device's.";
+    notice.lblConfigStatus.Font.Size = 10;
+    notice.Visible = true;
+    notice.btnCONTINUE.Visible = true;
+    ui::KeepOnTop(notice, true);
+    return true;
+}
+
+void ForgetUnsavedConfig() {
+    g.ps2.UnsavedConfigFor.clear();
 }
 
 bool GetOrbitParams() {
@@ -243,7 +280,19 @@ bool WriteOrbitParams() {
     TraceScope trace("WriteOrbitParams()");
     const ConfigRecord record = EncodeRecord();
     TraceRecord(record);
-    return OverController([&] { SendConfigRecord(record); });
+    bool acknowledged = false;
+    if (!OverController([&] { acknowledged = SendConfigRecord(record); })) {
+        g.ps2.UnsavedConfig = record;
+        g.ps2.UnsavedConfigFor = g.dev.DevLetter;
+        return false;
+    }
+    if (!acknowledged) {
+        g.result.ErrorCode = 5010;
+        TraceLine("-- ErrorCode = 5010");
+        return false;
+    }
+    ForgetUnsavedConfig();
+    return true;
 }
 
 void ApplyConfigDefault() {

@@ -7,7 +7,6 @@
 #include "core/state.h"
 #include "core/text.h"
 #include "core/trace.h"
-#include "core/whole_files.h"
 #include "hexfile/hex_validation.h"
 #include "platform/platform.h"
 #include "ps2/device_config.h"
@@ -30,15 +29,12 @@ constexpr std::uint8_t VerifyCrc = 0x62;
 constexpr int kEraseStepMs = 30;  // the device erases one block in 30 ms
 constexpr std::int16_t kVerifyPauseMs = 300;
 constexpr std::int16_t kVerdictPauseMs = 5000;
-// The device's flash ends below 0x8000; a record reaching it does not belong on the device.
-constexpr long kFlashEnd = 0x8000;
 // The device may be busy writing the last record when 0x0E comes; after this many
 // unacknowledged tries (each at least kAckWait) it has stopped answering.
 constexpr int kWriteRecordTries = 40;
 // Single acknowledgements of data bytes may go missing (the CRC check at the end catches a
 // byte that did not arrive); this many in a row mean the device has stopped.
 constexpr int kMissingAcksInARow = 8;
-constexpr std::uintmax_t kMaxHexFileBytes = 16u << 20;
 
 struct ModelPlan {
     std::uint8_t commandByte;
@@ -48,9 +44,10 @@ struct ModelPlan {
 };
 
 ModelPlan PlanFor(const std::string& letter) {
+    const long base = KeyboardPortLoadBase(letter);
     if (letter == "K")
-        return {0x60, {0x40, 0x00, 0x80}, 0x4000, false};
-    return {0x20, {0x20, 0x00, 0x40}, 0x2000, true};
+        return {0x60, {0x40, 0x00, 0x80}, base, false};
+    return {0x20, {0x20, 0x00, 0x40}, base, true};
 }
 
 struct Record {
@@ -58,64 +55,22 @@ struct Record {
     std::vector<std::uint8_t> data;
 };
 
-std::vector<std::string> SplitLines(const std::string& content) {
-    std::vector<std::string> lines;
-    std::size_t pos = 0;
-    while (pos < content.size()) {
-        const std::size_t end = content.find_first_of("\r\n", pos);
-        if (end == std::string::npos) {
-            lines.push_back(content.substr(pos));
-            break;
-        }
-        lines.push_back(content.substr(pos, end - pos));
-        pos = end + 1;
-        if (content[end] == '\r' && pos < content.size() && content[pos] == '\n')
-            ++pos;
-    }
-    return lines;
-}
-
-long HexAt(const std::string& line, std::size_t pos, std::size_t length) {
-    return pos - 1 < line.size() ? HexToInt(line.substr(pos - 1, length)) : 0;
-}
-
 void Fail(std::int16_t code) {
     g.result.ErrorCode = code;
     TraceLine("-- ErrorCode = " + std::to_string(code));
 }
 
-// The records to send: every line after the first up to the first with count 0, each at
-// its address plus the model's base. The file is read and checked whole before anything is
-// sent, so that a file without its end record or with data beyond the flash fails before the
-// device is erased. `lineCount` is the number of lines of the file.
-bool ReadRecords(long base, std::vector<Record>& records, int& lineCount) {
-    std::string content;
-    if (!ReadWholeFile(g.files.SelectedFilePath, content, kMaxHexFileBytes)) {
-        Fail(1001);
-        return false;
-    }
-    const std::vector<std::string> lines = SplitLines(content);
-    lineCount = static_cast<int>(lines.size());
-    for (std::size_t n = 1;; ++n) {
-        if (n >= lines.size()) {
-            // The file ends before its end record.
-            Fail(1004);
-            return false;
-        }
-        g.hex.CurLine = lines[n];
-        const std::string& line = lines[n];
-        const long count = HexAt(line, 2, 2) & 0xFF;
-        if (count == 0)
-            return true;
-        Record record{HexAt(line, 4, 4) + base, {}};
-        if (record.loadAddress + count > kFlashEnd) {
-            Fail(8002);
-            return false;
-        }
-        for (long k = 0; k < count; ++k)
-            record.data.push_back(static_cast<std::uint8_t>(HexAt(line, 10 + 2 * k, 2) & 0xFF));
-        records.push_back(std::move(record));
-    }
+// The records to send: the data records of the file just checked, each at its address plus
+// the model's base. The check has refused, before the device is touched, a file without data,
+// with data beyond the flash or with records no data record can stand for; address records
+// that keep the upper address at 0 and start-address records are not sent, and the transfer
+// ends at the end record only. A copy: nothing that runs during the transfer's waits can
+// change what is sent.
+std::vector<Record> RecordsToSend(long base) {
+    std::vector<Record> records;
+    for (const HexDataRecord& record : g.hex.DataRecords)
+        records.push_back({record.address + base, record.bytes});
+    return records;
 }
 
 // Sends one byte whose acknowledgement is not tested; counts acknowledgements missing in a
@@ -139,18 +94,19 @@ bool SendRecords(const std::vector<Record>& records, std::int32_t& crc) {
                 return false;
             }
         }
+        const std::vector<std::uint8_t>& data = record.data;
         bool going = SendUntested(static_cast<std::uint8_t>(record.loadAddress >> 8), missing) &&
                      SendUntested(static_cast<std::uint8_t>(record.loadAddress & 0xFF), missing) &&
-                     SendUntested(static_cast<std::uint8_t>(record.data.size()), missing);
-        for (std::size_t k = 0; going && k < record.data.size(); ++k) {
-            CrcUpdate(crc, record.data[k]);
-            going = SendUntested(record.data[k], missing);
+                     SendUntested(static_cast<std::uint8_t>(data.size()), missing);
+        for (std::size_t k = 0; going && k < data.size(); ++k) {
+            CrcUpdate(crc, data[k]);
+            going = SendUntested(data[k], missing);
         }
         if (!going) {
             Fail(8002);
             return false;
         }
-        bar.Value = sent++;
+        bar.Value = ++sent;
     }
     return true;
 }
@@ -203,7 +159,7 @@ void DisableCommandButtons() {
 }
 
 // From the controller taken to the CRC verdict; ErrorCode says how far it came.
-void EraseAndProgram(const ModelPlan& plan, const std::vector<Record>& records, int lineCount) {
+void EraseAndProgram(const ModelPlan& plan, const std::vector<Record>& records) {
     if (plan.keepsConfiguration && !ReadConfigRecord(g.ps2.ConfigBuffer)) {
         // Without the configuration nothing is erased: it would be lost with the update.
         Fail(ControllerUnusable() ? 8002 : 5001);
@@ -225,7 +181,7 @@ void EraseAndProgram(const ModelPlan& plan, const std::vector<Record>& records, 
 
     ui::ShowMsg("Flashing " + g.dev.DevDisplayName + "...", ui::colour::kButtonFace);
     f.ProgressBar1.Min = 0;
-    f.ProgressBar1.Max = lineCount;
+    f.ProgressBar1.Max = static_cast<int>(records.size());
     f.ProgressBar1.Value = 0;
     std::int32_t crc = 0;
     if (!SendRecords(records, crc))
@@ -239,7 +195,7 @@ void ProgramPs2Device() {
     TraceScope trace("ProgramPs2Device()");
     const bool identified = ID_PS2_Device();
     const std::int16_t identifyError = g.result.ErrorCode;
-    ValidateHexFile(g.files.SelectedFileName, g.files.SelectedFilePath);
+    const bool fileGood = ValidateHexFile(g.files.SelectedFileName, g.files.SelectedFilePath);
     if (!identified && g.result.ErrorCode == 0) {
         // A good file clears ErrorCode; a device that no longer answers, or whose firmware
         // cannot be replaced, must still not be programmed.
@@ -247,24 +203,26 @@ void ProgramPs2Device() {
         if (identifyError == 1)
             ui::ShowNotice(ui::Notice::ProductNotFound);
     }
+    if (!fileGood && g.result.ErrorCode == 0)
+        Fail(1001);  // no file selected: nothing to send
     if (g.result.ErrorCode != 0)
         return;
     const ModelPlan plan = PlanFor(g.dev.DevLetter);
-    std::vector<Record> records;
-    int lineCount = 0;
-    if (!ReadRecords(plan.base, records, lineCount))
-        return;
+    const std::vector<Record> records = RecordsToSend(plan.base);
 
     ShowLockOutWarning();
     KbSession session;
     BeginDriverAccess("WinIo was not initialized @ ID_PS2_Device");
     if (TakeController(plan.commandByte, 300, "KB not disabled @ ProgramMonolink")) {
-        EraseAndProgram(plan, records, lineCount);
+        EraseAndProgram(plan, records);
     } else {
         Fail(8002);
     }
-    if (plan.keepsConfiguration && g.result.ErrorCode == 0)
-        SendConfigRecord(g.ps2.ConfigBuffer);
+    if (plan.keepsConfiguration && g.result.ErrorCode == 0 &&
+        !SendConfigRecord(g.ps2.ConfigBuffer)) {
+        // The firmware is in, but the settings may not be: CONFIGURE DEVICE offers them.
+        Fail(8003);
+    }
     if (g.dev.DevLetter == "K")
         MovePointerOffProgramButton();
     ReleaseController();

@@ -6,9 +6,11 @@
 namespace rompush {
 
 // Sets ErrorCode on failure: 8002 (a command not acknowledged, the device or controller
-// stopped), 8001 (the CRC verdict not good or not received), 5001 (the configuration could
-// not be read, nothing was erased), 1001/1004 (the file cannot be read or has no end record),
-// or what identification and file validation set.
+// stopped), 8001 (the CRC verdict not good or not received), 8003 (programmed, but the
+// settings written back were not acknowledged: they are kept for CONFIGURE DEVICE), 5001 (the
+// configuration could not be read, nothing was erased), 1001 (no file selected), or what
+// identification and the file check set (the file is checked, and refused when it holds
+// nothing the device can take, before the controller is taken).
 void ProgramPs2Device();
 
 }  // namespace rompush

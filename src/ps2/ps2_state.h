@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 namespace rompush {
 
@@ -16,6 +17,11 @@ struct Ps2State {
     std::uint8_t PortCount = 0;
     // The configuration record read before programming, entries 1 to 10 (0 unused).
     std::array<std::uint8_t, 11> ConfigBuffer{};
+    // Settings the device did not acknowledge when they were written (back after PROGRAM, or
+    // by CONFIGURE DEVICE's OK), entries 1 to 10, and the letter of the device they belong to
+    // ("" when none wait): CONFIGURE DEVICE offers them again.
+    std::array<std::uint8_t, 11> UnsavedConfig{};
+    std::string UnsavedConfigFor;
 
     // Set by the buttons of the configuration dialog and its notice: a button was pressed
     // (OK, Cancel, CONTINUE), and OK rather than Cancel.

@@ -8,6 +8,11 @@
 
 namespace rompush::ui {
 
+// The banner after a good PROGRAM of a keyboard-port device whose SCAN then found nothing: the
+// flash passed its CRC check, but the device has not been seen running since.
+inline constexpr const char* kProgrammedNoAnswer =
+    "Programming passed, but the device did not answer afterwards.";
+
 // Banner: frmPASS gets the colour, lblPASS the text.
 void ShowMsg(const std::string& text, Colour colour);
 // Shows ErrorCode: red banner "ERROR CODE: n", the step row's label text and highlight line;

@@ -159,6 +159,17 @@ std::optional<ErrorRow> RowFor(int code) {
         case 1009:
             return ErrorRow{&f.lblHEXFILE, &f.linHEXFILE,
                             LineExcerpt("Header character missing in selected file.  ")};
+        case 1010:
+            return ErrorRow{&f.lblHEXFILE, nullptr,
+                            "The selected file holds no firmware data.  "
+                            "Cannot program with this file."};
+        case 1011:
+            return ErrorRow{
+                &f.lblHEXFILE, &f.linHEXFILE,
+                LineExcerpt("Data outside the memory of this TARN product in selected file.  ")};
+        case 1012:
+            return ErrorRow{&f.lblHEXFILE, &f.linHEXFILE,
+                            LineExcerpt("Record type not supported in selected file.  ")};
         case 1201:
         case 1601:
             return ErrorRow{&f.lblERASE, nullptr, "", RowStyle::ColourAndSize};
@@ -216,6 +227,10 @@ std::optional<ErrorRow> RowFor(int code) {
         case 5001:
             return ErrorRow{&f.lblERASE, nullptr,
                             "Incomplete configuration data received from device."};
+        case 5010:
+            return ErrorRow{&f.lblERASE, nullptr,
+                            "Settings not acknowledged by the device.  SCAN, then CONFIGURE "
+                            "DEVICE to save them again."};
         case 6001:
             return ErrorRow{&f.lblSCAN, nullptr,
                             CRLF + "Non-flashable device that cannot" + CRLF +
@@ -225,6 +240,10 @@ std::optional<ErrorRow> RowFor(int code) {
             return ErrorRow{&f.lblPROGRAM, nullptr, "CRC check failed."};
         case 8002:
             return ErrorRow{&f.lblPROGRAM, nullptr, "ACK to last command not received."};
+        case 8003:
+            return ErrorRow{&f.lblPROGRAM, nullptr,
+                            "Programmed, but the settings written back were not acknowledged.  "
+                            "SCAN, then CONFIGURE DEVICE to save them again."};
         case 7002:
             return UnansweredIdentification();
         default:
