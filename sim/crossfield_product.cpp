@@ -35,7 +35,13 @@ int CrossfieldProduct::WireMs(const std::string& text) const {
     return static_cast<int>(static_cast<long long>(text.size()) * 10000 / Baud()) + 1;
 }
 
+void CrossfieldProduct::OnHostOpened() {
+    if (poweredUp_ && mode_ == Mode::Running)
+        Say(kRunningLine);
+}
+
 void CrossfieldProduct::OnPowerUp() {
+    poweredUp_ = true;
     cpu_ = savedCpu_;
     settingsBaud_ = savedBaud_;
     spaceSeen_ = burstDone_ = query_ = false;
@@ -161,7 +167,7 @@ void CrossfieldProduct::OnKey(char c) {
                 Say("\r\nWaiting for file\r\n");
             } else if (c == 'N') {
                 mode_ = Mode::Halted;
-                Say("\r\nHalted\r\n");
+                Say("\r\nKernel not loaded  System halted\r\n");
             }
             break;
         case Mode::Running:
@@ -253,6 +259,12 @@ void CrossfieldProduct::CpuKey(char c) {
 void CrossfieldProduct::DownloadKey(char c) {
     if (c == '\n')
         return;
+    if (c == 'X' && line_.empty() && mode_ == Mode::BootDownload) {
+        // The boot loader gives the kernel up at once and asks again.
+        mode_ = Mode::BootTryAgain;
+        Say("\r\nDownload cancelled\r\nTry again ?  Y/N");
+        return;
+    }
     if (c != '\r') {
         line_ += c;
         return;

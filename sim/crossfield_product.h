@@ -12,8 +12,10 @@
 //   4 / 5 send the main program / kernel to the other boards ("Error" when there are none),
 //   6 factory defaults (saved at once: starting computer 1, 9600 baud), 7 save, 8 restart.
 // Without the space it goes on to run its main program; "?" then CR answers with its kernel
-// version at any time it is not busy. A bad kernel leaves it in its boot loader at 9600 baud,
-// which asks "Try again ?  Y/N" and takes a new kernel as a HEX file.
+// version at any time it is not busy, and each time the PC opens its port it says a short
+// "running" line. A bad kernel leaves it in its boot loader at 9600 baud, which asks
+// "Try again ?  Y/N" and takes a new kernel as a HEX file; an "X" cancels a kernel at once
+// and asks again, and "N" to the question halts the boot loader.
 //
 // Options (rompush-devsim --option NAME=VALUE): baud=9600|57600 (saved rate, default 57600),
 // startcpu=N (default 5), boards=N (other boards to copy to, default 3; 0 gives copy errors),
@@ -47,6 +49,12 @@ class CrossfieldProduct : public SerialMenuProduct {
     static constexpr int kFlashDots = 114;
     static constexpr int kDefaultsDots = 95;
 
+    // Said when the PC opens its port while the main program runs.
+    static constexpr const char* kRunningLine =
+        "\r\nTarn Electronics Crossfield Matrix Switch  main program running\r\n";
+
+    void OnHostOpened() override;
+
   protected:
     void OnPowerUp() override;
     void OnKey(char c) override;
@@ -79,6 +87,7 @@ class CrossfieldProduct : public SerialMenuProduct {
     int WireMs(const std::string& text) const;
 
     Mode mode_ = Mode::Running;
+    bool poweredUp_ = false;  // switched on since it was made
     bool spaceSeen_ = false;
     bool burstDone_ = false;
     bool query_ = false;  // "?" heard, a return answers it

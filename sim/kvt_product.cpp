@@ -9,12 +9,13 @@ namespace rompush::sim {
 namespace {
 const char* const kDownloadPrompt = "Press <SPACE> for download...\r\n";
 
-bool IsValidPort(const std::string& port) {
+bool IsValidPort(const std::string& port, int maxPort) {
     if (port.empty() || port.size() > 3 ||
         !std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; })) {
         return false;
     }
-    return std::atoi(port.c_str()) >= 1;
+    const int number = std::atoi(port.c_str());
+    return number >= 1 && number <= maxPort;
 }
 
 }  // namespace
@@ -140,7 +141,7 @@ void KvtProduct::OnKey(char c) {
             Refuse();
         }
     } else if (mode_ == Mode::RemapPort) {
-        if (!IsValidPort(entry))
+        if (!IsValidPort(entry, o_.maxPort))
             return Refuse();
         port_ = entry;
         mode_ = Mode::RemapSave;
@@ -207,12 +208,19 @@ std::shared_ptr<SerialMenuProduct> MakeKvtProduct(const std::map<std::string, st
             o.blRevision = value;
         } else if (name == "damaged") {
             o.damaged = value == "1" || value == "yes" || value == "true";
+        } else if (name == "maxport") {
+            long number = 0;
+            if (!ParseOptionNumber(value, number) || number < 1 || number > 999) {
+                error = "kvt option maxport takes 1 to 999";
+                return nullptr;
+            }
+            o.maxPort = static_cast<int>(number);
         } else if (name == "map") {
             std::istringstream ports(value);
             for (std::size_t i = 0; i < o.map.size() && std::getline(ports, o.map[i], ',');)
                 ++i;
         } else {
-            error = "unknown kvt option " + name + " (app, bl, damaged, map)";
+            error = "unknown kvt option " + name + " (app, bl, damaged, map, maxport)";
             return nullptr;
         }
     }

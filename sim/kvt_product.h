@@ -11,7 +11,7 @@
 //
 // The application announces "KVT Rev 1.3 NPV", its button mapping (lines "BUTTON n -> Ch p"),
 // and offers its remap menu for two seconds ("Press SPACE bar ... for BUTTON remap."). In the
-// menu ("<Enter>:") a button number and a computer port 1 to 999 change one mapping after a
+// menu ("<Enter>:") a button number and a computer port 1 to maxport change one mapping after a
 // "Y"; "0" leaves; anything else is answered "NOT A VALID ENTRY".
 //
 // Options (rompush-devsim --option NAME=VALUE):
@@ -19,6 +19,7 @@
 //   bl=2.1          the boot loader's revision
 //   damaged=1       the application fails its checksum
 //   map=1,2,3,4     the computer ports of buttons 1 to 4
+//   maxport=999     the highest computer port the remap menu takes
 #pragma once
 
 #include <array>
@@ -51,6 +52,7 @@ class KvtProduct : public SerialMenuProduct {
         std::string blRevision = "2.1";
         bool damaged = false;
         std::array<std::string, 4> map{"1", "2", "3", "4"};
+        int maxPort = 999;
     };
     explicit KvtProduct(Options options) : SerialMenuProduct(kBaud), o_(std::move(options)) {}
 

@@ -3,6 +3,7 @@
 // virtual time. The operator is a script of steps, each run once its condition shows.
 #include "menus/crossfield.h"
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 
@@ -333,6 +334,67 @@ TEST_F(CrossfieldTest, BadKernelIsReplacedAfterAWrongFileIsRefused) {
               "Record error or wrong hex file for this unit, press OK to download new kernel.  ");
     EXPECT_EQ(product->HeldFiles().at("kernel"), ReadFile(PathIn("cfx.hex")));
     EXPECT_FALSE(product->KernelBad());
+    // The wrong file was given up with "X" alone: an "N" would have halted the boot loader.
+    EXPECT_EQ(product->Heard().find('N'), std::string::npos);
+}
+
+TEST_F(CrossfieldTest, PowerUpIsHeardWhileARefusedFileIsShown) {
+    Attach({.baud = 57600});
+    WriteFile(PathIn("bad.hex"), "no HEX file\r\n");
+    sim.dialogs.ChooseNextFile(PathIn("bad.hex"));
+    Press(frmUI().btnHEXFILE);
+    ASSERT_NE(g.result.ErrorCode, 0);
+    Continue();
+    ExitByConsole([] { return g.cmd.ProductMode == "CFX"; });
+    PowerUpAndEnter();
+    EXPECT_EQ(g.menus.ProductsServed, 1);
+}
+
+// A Crossfield already running says a short line whenever the port opens; heard at 115200 it
+// is a run of zeros, as a Crossfield powering up at 9600 is.
+TEST_F(CrossfieldTest, RunningCrossfieldDoesNotHoldTheWindowAndAPowerCycleMeanwhileIsServed) {
+    product = std::make_shared<CrossfieldProduct>(CrossfieldProduct::Options{.baud = 9600});
+    line = &sim.serial.Attach(1, product);
+    product->PowerCycle();
+    for (const auto on = sim.clock.NowMs(); sim.clock.NowMs() < on + 6000;)
+        sim.events.WaitForEvents(100);
+    StartUp();
+    StartTrace();
+    auto& f = frmUI();
+    // Left alone, the burst is let go: no message, the normal window, and no entry again.
+    auto start = sim.clock.NowMs();
+    RunLoopUntil(start + 20000);
+    EXPECT_TRUE(sim.dialogs.Messages().empty());
+    EXPECT_TRUE(f.btnSCAN.Enabled && f.cboPORT.Enabled && !f.txtInfo.Visible);
+    const auto lines = TraceLines();
+    EXPECT_EQ(std::count_if(
+                  lines.begin(), lines.end(),
+                  [](const std::string& l) { return l.find("CfxAt9600()") != std::string::npos; }),
+              1);
+    // The port opened again, and the operator power-cycles the Crossfield while the window
+    // reads it: the new power-on text is answered and the Crossfield served.
+    When([&] { return f.txtInfo.Visible && f.txtInfo.Text == "Reading serial data..."; },
+         [&] { product->PowerCycle(); });
+    Continue();
+    ExitByConsole([&] { return g.cmd.ProductMode == "CFX" && f.btnPROGRAM.Visible; },
+                  [] { EXPECT_EQ(Panels()[4], "2.10.03"); });
+    start = sim.clock.NowMs();
+    Serve([&] {
+        SetCommPort(1);
+        RunLoopUntil(start + 40000);
+    });
+    EXPECT_TRUE(sim.dialogs.Messages().empty());
+    EXPECT_TRUE(TraceHas("the Crossfield powered up again"));
+    EXPECT_EQ(g.menus.ProductsServed, 2);
+}
+
+// The starting computer stands three characters after the dot of its menu line; a line that
+// ends sooner holds none, and the rest of the menu is never taken for it.
+TEST_F(CrossfieldTest, StartCpuIsReadOnlyFromItsOwnLine) {
+    const std::string menu = "Serial options menu\r\n  1) Change starting computer number.";
+    EXPECT_EQ(ReadStartCpu(menu + "  13\r\n  2) Change baud rate.  9600\r\n"), "13");
+    EXPECT_EQ(ReadStartCpu(menu + "\r\n  2) Change baud rate.  9600\r\nEnter choice -->"), "");
+    EXPECT_EQ(ReadStartCpu(menu + " \r\n  2) Restart\r\n"), "");
 }
 
 struct FailureCase {

@@ -31,8 +31,8 @@ std::string KvtHexText(const std::string& revision, std::size_t bytes) {
     return text + ":00000001FF\r\n";
 }
 
-KvtProduct::Options Kvt(std::string app = "1.3 NPV", bool damaged = false) {
-    return {std::move(app), "2.1", damaged, {"7", "12", "3", "999"}};
+KvtProduct::Options Kvt(std::string app = "1.3 NPV", bool damaged = false, int maxPort = 999) {
+    return {std::move(app), "2.1", damaged, {"7", "12", "3", "999"}, maxPort};
 }
 
 class KvtTest : public ProgramTest {
@@ -103,7 +103,8 @@ TEST_P(KvtBootTest, ReadsRevisionsStatusAndMappingFromThePowerOnText) {
     auto& f = frmUI();
     EXPECT_EQ(f.btnVERIFY.Caption, "REMAP KVT BUTTONS");
     EXPECT_EQ(f.btnVERIFY.Enabled, !damaged);
-    EXPECT_FALSE(f.btnERASE.Visible || f.btnSCAN.Enabled || f.cboPORT.Enabled);
+    EXPECT_FALSE(f.btnERASE.Visible || f.cboPORT.Enabled);
+    EXPECT_TRUE(f.btnSCAN.Enabled);  // the way back to the normal window
     EXPECT_TRUE(f.btnHEXFILE.Enabled && f.btnShowDiagnostic.Enabled);
     EXPECT_NE(g.menus.ConsoleLog.find("KVT-BL Rev"), std::string::npos);
     if (damaged) {
@@ -198,8 +199,8 @@ TEST_F(KvtTest, PowerCycleWaitsEndOnCancelOrTheirBoundWithTheViewUsable) {
     EXPECT_EQ(frmUI().lblPASS.Caption, "PROGRAM OK");
 }
 
-TEST_F(KvtTest, RemapSendsOneDialoguePerChangedButtonAndStartsAgainOnARefusal) {
-    PowerUpAndBoot();
+TEST_F(KvtTest, RemapSendsOneDialoguePerChangedButtonAndStopsAtARefusal) {
+    PowerUpAndBoot(Kvt("1.3 NPV", false, 100));
     using Case = std::tuple<std::string, std::vector<std::pair<int, std::string>>, bool,
                             std::string, Map, int>;
     for (auto [name, typed, keep, wire, map, next] :
@@ -211,7 +212,15 @@ TEST_F(KvtTest, RemapSendsOneDialoguePerChangedButtonAndStartsAgainOnARefusal) {
                0},
           Case{"abort", {{1, "5"}}, false, " 0\r", {"7", "12", "42", "999"}, 0},
           Case{"box left empty", {{3, ""}}, true, " 0\r", {"7", "12", "42", "999"}, 0},
-          Case{"refused", {{1, "0"}}, true, " 2\r0\rY\r", {"7", "12", "42", "999"}, 5}}) {
+          Case{"refused", {{1, "0"}}, true, " 2\r0\r0\r", {"7", "12", "42", "999"}, 5},
+          // Button 1 is saved, button 3 refused: button 4 is not sent, and RomPush holds
+          // what the KVT holds.
+          Case{"refused after one saved",
+               {{0, "9"}, {2, "500"}, {3, "42"}},
+               true,
+               " 1\r9\rY\r3\r500\r0\r",
+               {"9", "12", "42", "999"},
+               5}}) {
         SCOPED_TRACE(name);
         line->ClearWire();
         PowerCycleLater();
@@ -225,6 +234,80 @@ TEST_F(KvtTest, RemapSendsOneDialoguePerChangedButtonAndStartsAgainOnARefusal) {
         EXPECT_EQ(g.cmd.UiCommand, next);
         EXPECT_EQ(g.menus.kvt.MapAction, next == 5 ? 0 : keep ? 1 : 2);
     }
+}
+
+// A KVT file whose records are damaged is refused as any other file: the KVT would take it
+// and be left with an application that fails its checksum.
+TEST_F(KvtTest, FileWithADamagedRecordIsRefusedAndNotOffered) {
+    PowerUpAndBoot();
+    const std::string good = SelectKvtFile("1.4 NPV");
+    std::string text = KvtHexText("1.5 NPV", 512);
+    text[9] = text[9] == '0' ? '1' : '0';  // a data digit of the first record
+    const std::string bad = PathIn("damaged.hex");
+    WriteFile(bad, text);
+    sim.dialogs.ChooseNextFile(bad);
+    KvtSelectFile();
+    auto& f = frmUI();
+    EXPECT_NE(f.lblPASS.Caption, "HEX FILE OK");
+    EXPECT_EQ(g.result.ErrorCode, 1003);
+    EXPECT_EQ(g.files.KvtFilePath, good);  // the KVT's file is still the one that passed
+    EXPECT_FALSE(f.btnPROGRAM.Enabled);
+}
+
+// SCAN leaves the KVT for the normal window; an adapter pulled out ends the KVT with a
+// message. Neither waits for the program to end.
+TEST_F(KvtTest, ScanOrALostPortLeavesTheKvt) {
+    PowerUpAndBoot();
+    SelectKvtFile("1.4 NPV");
+    auto& f = frmUI();
+    bool left = false;
+    sim.clock.ScheduleInUs(60'000'000, [&] {
+        if (!left)
+            f.Unload();
+    });
+    When([&] { return f.btnSCAN.Enabled; }, [&] { f.btnSCAN.MouseUp(); });
+    EXPECT_NO_THROW(KvtMenu());
+    EXPECT_TRUE(f.btnSCAN.Enabled && f.cboPORT.Enabled && f.btnCommPort.Enabled);
+    EXPECT_TRUE(f.btnERASE.Visible && !f.btnShowDiagnostic.Visible);
+    EXPECT_EQ(f.btnVERIFY.Caption, "VERIFY");
+    EXPECT_FALSE(g.dev.DeviceFound);
+    EXPECT_NE(g.dev.DevLetter, "$");
+    EXPECT_EQ(Panels(), Texts(5, ""));
+    EXPECT_EQ(g.cmd.UiCommand, 0);
+    EXPECT_TRUE(sim.dialogs.Messages().empty());
+
+    kvt->PowerCycle();
+    while (sim.serial.InBufferCount() <= 50)
+        sim.events.WaitForEvents(10);
+    ReadIntoSerialText();
+    KVT_Boot();
+    sim.clock.ScheduleInUs(1'000'000, [&] { line->Unplug(); });
+    EXPECT_NO_THROW(KvtMenu());
+    left = true;
+    EXPECT_EQ(f.lblPASS.Caption, "COMM port not available");
+    EXPECT_TRUE(f.cboPORT.Enabled && f.btnSCAN.Enabled && !g.dev.DeviceFound);
+    ASSERT_EQ(sim.dialogs.Messages().size(), 1u);
+    EXPECT_EQ(sim.dialogs.Messages()[0].prompt.rfind("The serial port of the KVT has gone.", 0),
+              0u);
+}
+
+// A HEX file refused in the normal window leaves its error shown; a KVT that powers up is
+// heard all the same.
+TEST_F(KvtTest, PowerUpIsHeardWhileAnErrorIsShown) {
+    kvt = std::make_shared<KvtProduct>(Kvt());
+    line = &sim.serial.Attach(3, kvt);
+    StartUp();
+    ASSERT_TRUE(SetCommPort(3));
+    WriteFile(PathIn("bad.hex"), "no HEX file\r\n");
+    sim.dialogs.ChooseNextFile(PathIn("bad.hex"));
+    Press(frmUI().btnHEXFILE);
+    ASSERT_NE(g.result.ErrorCode, 0);
+    kvt->PowerCycle();
+    When([] { return g.dev.DevLetter == "$" && frmUI().btnSCAN.Enabled; },
+         [] { frmUI().btnSCAN.MouseUp(); });
+    RunLoopUntil(sim.clock.NowMs() + 10000);
+    EXPECT_EQ(g.menus.ProductsServed, 1);
+    EXPECT_EQ(Panels()[2], "");  // served, then left by SCAN
 }
 
 TEST_F(KvtTest, RemapBoxesTakeAtMostThreeDigits) {

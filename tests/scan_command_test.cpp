@@ -95,11 +95,18 @@ TEST_F(ScanCommandTest, PendingErrorIsOnlyCleared) {
     EXPECT_EQ(sim.serial.OpenAttempts().size(), attempts);
 }
 
-TEST_F(ScanCommandTest, PortTakenByAnotherProgramIsReported) {
+TEST_F(ScanCommandTest, PortTakenByAnotherProgramIsReportedAndNotProbed) {
     sim.serial.MarkInUse(3);
     StartTrace();
+    const auto start = sim.clock.NowMs();
     Scan();
-    EXPECT_EQ(F().lblPASS.Caption, "TARN Product Not Found");
+    EXPECT_EQ(F().lblPASS.Caption, "COMM port not available");
+    EXPECT_EQ(F().frmPASS.BackColor, ui::colour::kLightYellow);
+    EXPECT_EQ(g.result.ErrorCode, 0);
+    EXPECT_TRUE(F().btnSCAN.Enabled);
+    // No probe of the serial-menu products waits on a port that is not there.
+    EXPECT_LT(sim.clock.NowMs() - start, 1000);
+    EXPECT_FALSE(TraceHas("Delay( 500 )"));
     EXPECT_TRUE(TraceHas("in use by another program"));
     EXPECT_TRUE(TraceHas("ShowMsg( Scanning COM3.. )"));  // cut to fifteen characters
 }

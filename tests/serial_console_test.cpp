@@ -97,14 +97,19 @@ INSTANTIATE_TEST_SUITE_P(
                    "Crossfield Power On Diagnostics ? > " + kPadding, "Cfx57600"}),
     CaseName());
 
-TEST_F(SerialConsoleTest, NoiseAndPendingErrorsAreDropped) {
+TEST_F(SerialConsoleTest, NoiseIsDroppedAndAPowerUpIsHeardWhileAnErrorIsShown) {
     PowerUp(115200, "\xE0\x8E\x1C" + kPadding + "KVT Rev 1.05");
-    RunLoopUntil(Now() + 3000);
-    g.result.ErrorCode = 1002;
-    PowerUp(115200, "KVT Rev 1.05 " + kPadding);
     RunLoopUntil(Now() + 3000);
     EXPECT_FALSE(TraceHas("CheckSerialBanner ="));
     EXPECT_EQ(sim.serial.InBufferCount(), 0);
+    // A HEX file refused in the window leaves its error shown; a Meridan that powers up is
+    // heard all the same, and its view replaces the error.
+    WriteFile(PathIn("bad.hex"), "no HEX file\r\n");
+    sim.dialogs.ChooseNextFile(PathIn("bad.hex"));
+    Press(frmUI().btnHEXFILE);
+    ASSERT_NE(g.result.ErrorCode, 0);
+    PowerUpAndListen(115200, "Tarn monitor " + kPadding);
+    EXPECT_TRUE(TraceHas("CheckSerialBanner = Meridan"));
 }
 
 TEST_F(SerialConsoleTest, ShortBurstsGetOneSecondAndSingleBytesStay) {

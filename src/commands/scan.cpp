@@ -210,7 +210,10 @@ void ScanCommand() {
         form.SetFocus(form.btnPROGRAM);
 
     g.result.ScanErrorCode = g.result.ErrorCode;
-    if (!ps2) {
+    // A port that could not be opened cannot be probed either: "COMM port not available"
+    // stays, rather than a "not found" that would send the operator to cable and power.
+    const bool portOpen = !ps2 && platform::Current().serial->PortOpen();
+    if (portOpen) {
         MeridanProbe(static_cast<std::uint8_t>(number));
         CrossfieldProbe(static_cast<std::uint8_t>(number));
         ClearInBuffer();

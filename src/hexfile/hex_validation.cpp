@@ -119,6 +119,23 @@ std::string RecordStart(const HexDataRecord& record) {
     return start;
 }
 
+// A record whose fields are hex digits, whose length agrees with its byte count and whose
+// bytes add up to 0; nothing is stored.
+bool RecordSound(const std::string& line) {
+    int count = 0;
+    if (line.empty() || line[0] != ':' || !HexByteAt(line, 2, count) ||
+        line.size() != 2 * static_cast<std::size_t>(count) + 11)
+        return false;
+    int sum = 0;
+    for (std::size_t pos = 2; pos < line.size(); pos += 2) {
+        int byte = 0;
+        if (!HexByteAt(line, pos, byte))
+            return false;
+        sum += byte;
+    }
+    return (sum & 0xFF) == 0;
+}
+
 class HexFileCheck {
   public:
     explicit HexFileCheck(std::string filePath) : path_(std::move(filePath)) {}
@@ -151,6 +168,7 @@ class HexFileCheck {
     void CheckContents();
     void CheckEndRecord(LineReader& reader);
     void CheckKvtSignature(LineReader& reader, const std::string& first);
+    void CheckKvtRecords(LineReader& reader, int lineCount);
     // Tells the operator, saves the original and rewrites the file with CR LF line ends.
     bool ConvertChecked();
 
@@ -329,10 +347,21 @@ void HexFileCheck::CheckKvtSignature(LineReader& reader, const std::string& firs
     g.hex.FileProductCode = kKvtLetter ^ 0x96;
     if (g.dev.DeviceFound && g.dev.DevLetter != std::string(1, kKvtLetter)) {
         Fail(1002);
-        return;
     }
-    g.files.KvtFileName = g.files.SelectedFileName;
-    g.files.KvtFilePath = g.files.SelectedFilePath;
+}
+
+// The KVT takes its file as text and checks it only once it has erased its application: a
+// damaged record would leave it with an application that fails its checksum. So every record
+// of a KVT file is checked, as those of any other file, before the file is offered.
+void HexFileCheck::CheckKvtRecords(LineReader& reader, int lineCount) {
+    reader.Rewind();
+    for (int i = 1; i < lineCount; ++i) {
+        g.hex.CurLine = reader.Next();
+        TraceLine("-- (3) " + g.hex.CurLine);
+        if (!RecordSound(g.hex.CurLine))
+            Fail(1003);
+    }
+    CheckEndRecord(reader);
 }
 
 bool HexFileCheck::ConvertChecked() {
@@ -387,6 +416,12 @@ bool HexFileCheck::Run() {
         Fail(1009);
     } else if (Mid(first, 2, 2) != "06") {
         CheckKvtSignature(reader, first);
+        if (!failed_)
+            CheckKvtRecords(reader, lineCount);
+        if (!failed_) {
+            g.files.KvtFileName = g.files.SelectedFileName;
+            g.files.KvtFilePath = g.files.SelectedFilePath;
+        }
     } else if (CheckHeader(first)) {
         StoreMiddleRecords(reader, lineCount);
         CheckEndRecord(reader);

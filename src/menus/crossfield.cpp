@@ -20,6 +20,16 @@ namespace {
 const std::string CRLF = "\r\n";
 // Progress scale while the first prompt is awaited.
 constexpr int kFirstPromptScale = 790;
+// A Crossfield that powers up sends its diagnostics within a second or two of its heading.
+constexpr int kPowerOnSignMs = 5000;
+// The heading of every power-on text; the entry's blank answers the one before it.
+constexpr const char* kPowerOnHeading = "Power on diagnostics";
+// What only a Crossfield powering up (or its menu) sends.
+constexpr const char* kPowerOnSigns[] = {kPowerOnHeading, "Kernel version",      "Static ram",
+                                         "Hit space bar", "Serial options menu", "Try again"};
+// After the port is reopened, what a running Crossfield says to it is let pass, so it is not
+// heard as another power-up.
+constexpr int kReopenSettleMs = 500;
 // How long a command loop pass of the dispatcher sleeps at most; clicks wake it at once.
 constexpr int kDispatchSliceMs = 50;
 
@@ -114,11 +124,56 @@ void LeaveCrossfield(bool unanswered) {
     ui::ClearDevicePanels();
     g.port.BaudSetting = "115200";
     ReopenPort();
+    Delay(kReopenSettleMs);
     DiscardInput();
     NormalWindow();
     P().desktop->SetMousePointer(platform::MousePointer::Default);
     if (unanswered)
         ui::ShowNotice(ui::Notice::CrossfieldNotAnswering);
+}
+
+bool PromptArrived(const std::string& received, bool at9600) {
+    return received.find('>') != std::string::npos ||
+           (at9600 && received.find('?') != std::string::npos);
+}
+
+// A burst at the port's rate may be no power-up at all (a running Crossfield's short line
+// heard at 115200 is a run of zeros): only a power-on text, or the menu, keeps the entry.
+bool PowerOnSign(const std::string& received, bool at9600) {
+    if (PromptArrived(received, at9600))
+        return true;
+    for (const char* sign : kPowerOnSigns) {
+        if (received.find(sign) != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
+// Waits for the prompt that the entry's blank brings. A power-on heading after `mark` (the
+// text received up to the blank) means the Crossfield was switched off and on meanwhile: the
+// entry starts again with the new power-on text and answers it with another blank.
+TextWait WaitForFirstPrompt(bool at9600, std::size_t& mark) {
+    auto& text = g.menus.SerialText;
+    for (;;) {
+        std::size_t heading = std::string::npos;
+        const TextWait result = WaitForProductText(
+            [&](const std::string& received) {
+                if (PromptArrived(received, at9600))
+                    return true;
+                heading = received.find(kPowerOnHeading, mark);
+                return heading != std::string::npos;
+            },
+            cfx::kPowerOnMs, true);
+        if (result != TextWait::Found || heading == std::string::npos)
+            return result;
+        TraceLine("--    the Crossfield powered up again: the entry starts again");
+        text.erase(0, heading);
+        frmUI().ProgressBar1.Value = 0;
+        Delay(750);
+        ReadIntoSerialText();
+        mark = text.size();
+        SendToProduct(" ");
+    }
 }
 
 void CfxEntry(const std::string& baud) {
@@ -141,23 +196,31 @@ void CfxEntry(const std::string& baud) {
     ui::ShowMsg("", ui::colour::kButtonFace);
     ui::SetStatusPanel2("Crossfield");
     Delay(750);
+    ReadIntoSerialText();
+    std::size_t mark = m.SerialText.size();
     SendToProduct(" ");
 
     ui::ShowCrossfieldReading();
     auto& bar = f.ProgressBar1;
     ui::StartProgressBar(kFirstPromptScale);
     g.cmd.ContinueFlag = false;
-    auto prompt = [at9600](const std::string& received) {
-        return received.find('>') != std::string::npos ||
-               (at9600 && received.find('?') != std::string::npos);
-    };
-    bool answered = cfx::Awaited(WaitForProductText(prompt, cfx::kPowerOnMs, true),
-                                 "sending its power-on text");
+    const TextWait sign = WaitForProductText(
+        [at9600](const std::string& received) { return PowerOnSign(received, at9600); },
+        kPowerOnSignMs, true);
+    if (sign == TextWait::Silent) {
+        // Not a Crossfield powering up: the window is not held, and a power-up after this is
+        // heard by the banner check as usual.
+        TraceLine("--    no power-on text: the burst was not a Crossfield powering up");
+        bar.Visible = false;
+        LeaveCrossfield(false);
+        return;
+    }
+    bool answered = cfx::Awaited(sign, "sending its power-on text") &&
+                    cfx::Awaited(WaitForFirstPrompt(at9600, mark), "sending its power-on text");
     if (answered) {
         bar.Value = 0;
         Delay(500);
-        answered = cfx::Awaited(WaitForProductText(prompt, cfx::kPowerOnMs, true),
-                                "sending its power-on text");
+        answered = cfx::Awaited(WaitForFirstPrompt(at9600, mark), "sending its power-on text");
     }
 
     if (answered && at9600 && SerialTextHas("Try again ?")) {
@@ -292,7 +355,10 @@ std::string ReadStartCpu(const std::string& text) {
     if (dot == std::string::npos)
         return "";
     const auto end = text.find('\r', dot);
-    const std::size_t from = std::min(dot + 3, text.size());
+    const std::size_t from = dot + 3;
+    // The number stands three characters after the dot; a line that ends sooner holds none.
+    if (from > text.size() || (end != std::string::npos && end < from))
+        return "";
     std::string number = Trim(text.substr(from, end == std::string::npos ? end : end - from));
     while (!number.empty() && (number.back() == '\r' || number.back() == '\n'))
         number.pop_back();

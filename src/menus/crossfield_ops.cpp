@@ -377,8 +377,12 @@ void CfxKernelRecovery() {
         const bool valid = ValidateHexFile(FileNameOf(path), path);
         ui::ShowMsg("Sending hex file...", ui::colour::kButtonFace);
         Delay(1000);
-        if (!valid || !SendFileAsText(path))
-            cfx::RefuseFile();
+        if (!valid || !SendFileAsText(path)) {
+            // "X" alone: the boot loader gives the file up and asks "Try again ?  Y/N" again,
+            // so it still waits for a kernel when the operator chooses another file. (An "N"
+            // would answer that question and halt it.)
+            SendToProduct("X");
+        }
         ui::ShowMsg("Flashing Crossfield...", ui::colour::kButtonFace);
 
         if (!cfx::Awaited(

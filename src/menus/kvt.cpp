@@ -75,6 +75,35 @@ void EndOperation() {
     g.cmd.UiCommand = 0;
 }
 
+// The KVT is no longer served: the window goes back to its normal look, on the port it was
+// on, with nothing found.
+void LeaveKvt() {
+    TraceScope trace("LeaveKvt()");
+    auto& f = frmUI();
+    ui::HideMenuControls();
+    f.btnShowDiagnostic.Visible = false;
+    f.btnCANCEL.Visible = false;
+    f.ProgressBar1.Visible = false;
+    f.lblERASE.Move(2880, 240, 3240, 435);
+    g.dev.DevLetter = "";
+    g.dev.DevIdName = "";
+    g.dev.DevDisplayName = "";
+    g.dev.DevRev = "";
+    g.dev.BslRev = "";
+    g.dev.DeviceFound = false;
+    // The KVT's file was the selected one; the normal window starts without a file.
+    g.files.SelectedFileName = "";
+    g.files.SelectedFilePath = "";
+    g.menus.SerialText.clear();
+    ui::ClearDevicePanels();
+    g.result.ErrorCode = 0;
+    ui::DefaultUI();
+    ui::DisplayError();
+    ui::ShowMsg("", ui::colour::kButtonFace);
+    ui::ButtonEnabler();
+    g.cmd.UiCommand = 0;
+}
+
 }  // namespace
 
 std::string MapEntry(const std::string& text) {
@@ -168,6 +197,7 @@ void KvtUI() {
         f.lblERASE.Caption = " BUTTON 1 to PORT " + map[0] + "     BUTTON 3 to PORT " + map[2] +
                              "\r\n BUTTON 2 to PORT " + map[1] + "     BUTTON 4 to PORT " + map[3];
     }
+    f.lblSCAN.Caption = "'SCAN' to leave the KVT and return to the normal window.";
     f.btnVERIFY.Caption = "REMAP KVT BUTTONS";
     f.lblVERIFY.Caption = "Remap KVT buttons to selected ports.";
     f.lblVERIFY.Visible = true;
@@ -184,7 +214,23 @@ void KvtMenu() {
     ui::ShowMsg("", ui::colour::kButtonFace);
     g.cmd.UiCommand = 0;
     for (;;) {
+        if (PortLost()) {
+            // The adapter has gone: nothing can reach the KVT any more.
+            TraceLine("-- KVT: port lost");
+            LeaveKvt();
+            ui::ShowMsg("COMM port not available", ui::colour::kLightYellow);
+            P().dialogs->MsgBox("The serial port of the KVT has gone.\r\n\r\n" +
+                                    std::string(kProgramName) +
+                                    " leaves KVT mode.  Check the cable, then SCAN or power "
+                                    "cycle the KVT to start again.",
+                                platform::mb::kExclamation + platform::mb::kOk, kProgramName);
+            return;
+        }
         switch (g.cmd.UiCommand) {
+            case uicmdSCAN:
+                // SCAN leaves the KVT: the port list and SCAN serve the normal window again.
+                LeaveKvt();
+                return;
             case uicmdHEXFILE:
                 KvtSelectFile();
                 break;

@@ -10,13 +10,15 @@ namespace rompush {
 
 // Reads the KVT's revisions and button mapping from what it sent when it powered up.
 void KVT_Boot();
-// Serves the main window's buttons for the KVT for the rest of the run: SELECT HEX FILE,
-// GET LAST USED, REMAP KVT BUTTONS and PROGRAM (the download).
-[[noreturn]] void KvtMenu();
+// Serves the main window's buttons for the KVT: SELECT HEX FILE, GET LAST USED, REMAP KVT
+// BUTTONS and PROGRAM (the download). SCAN leaves the KVT and puts the normal window back; so
+// does a port whose adapter has gone, with a message.
+void KvtMenu();
 // Re-labels the main window for the KVT.
 void KvtUI();
-// One remap dialogue with the KVT's remap menu: button number, then its computer port.
-void SendButtonMapping(const std::string& button, const std::string& port);
+// One remap dialogue with the KVT's remap menu: button number, then its computer port, saved
+// with "Y". False, with nothing saved, when the KVT refused the entry.
+bool SendButtonMapping(const std::string& button, const std::string& port);
 
 // The operations KvtMenu runs, by UiCommand 2, 7, 6 and 5.
 void KvtSelectFile();

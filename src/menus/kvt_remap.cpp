@@ -1,7 +1,6 @@
 // Remapping the KVT's four front buttons: after a power cycle the KVT's application offers its
 // remap menu for a moment; RomPush enters it, the operator edits the mapping in the remap
 // dialog, and each changed button is sent as one dialogue with the menu.
-#include <array>
 #include <string>
 
 #include "core/state.h"
@@ -66,13 +65,14 @@ bool EnterRemapMenu() {
 
 }  // namespace
 
-void SendButtonMapping(const std::string& button, const std::string& port) {
+bool SendButtonMapping(const std::string& button, const std::string& port) {
     TraceScope trace("SendButtonMapping( " + button + ", " + port + " )");
+    g.menus.SerialText.clear();
     SendToProduct(button);
     Delay(1);
     SendToProduct("\r");
     if (button == "0")
-        return;
+        return true;
     Delay(1);
     for (char c : port) {
         SendToProduct(std::string(1, c));
@@ -80,9 +80,15 @@ void SendButtonMapping(const std::string& button, const std::string& port) {
     }
     SendToProduct("\r");
     Delay(100);
+    // A port the KVT refuses is not saved with "Y": that "Y" and whatever followed it would
+    // go to the KVT's next question instead.
+    ReadIntoSerialText();
+    if (SerialTextHas("NOT A VALID ENTRY"))
+        return false;
     SendToProduct("Y");
     Delay(1);
     SendToProduct("\r");
+    return true;
 }
 
 void KvtRemap() {
@@ -103,33 +109,40 @@ void KvtRemap() {
         platform::Current().events->WaitForEvents(100);
     const bool keep = kvt.MapAction == 1;
 
-    // A box left empty, or showing the port it had, is no change.
-    std::array<std::string, 4> wanted;
-    for (std::size_t i = 0; i < 4; ++i) {
+    // A box left empty, or showing the port it had, is no change. Each mapping the KVT saved
+    // is held at once; the first it refuses ends the dialogues, so what RomPush shows is what
+    // the KVT holds.
+    bool refused = false;
+    for (std::size_t i = 0; keep && !refused && i < 4; ++i) {
         const std::string typed = Trim(d.Boxes()[i]->Text);
-        wanted[i] = typed.empty() ? kvt.ButtonMap[i] : MapEntry(typed);
-        if (keep && Trim(wanted[i]) != Trim(kvt.ButtonMap[i]))
-            SendButtonMapping(std::to_string(i + 1), Trim(wanted[i]));
+        const std::string wanted = typed.empty() ? kvt.ButtonMap[i] : MapEntry(typed);
+        if (Trim(wanted) == Trim(kvt.ButtonMap[i]))
+            continue;
+        if (SendButtonMapping(std::to_string(i + 1), Trim(wanted)))
+            kvt.ButtonMap[i] = wanted;
+        else
+            refused = true;
     }
-
-    Delay(1);
-    ReadIntoSerialText();
-    if (g.menus.SerialText.find("NOT A VALID ENTRY") != std::string::npos) {
-        // The KVT refused a number: the remap starts again with another power cycle.
-        TraceLine("-- KVT: NOT A VALID ENTRY");
-        kvt.MapAction = 0;
-        g.cmd.UiCommand = uicmdVERIFY;
-        g.menus.SerialText.clear();
-        d.Visible = false;
-        return;
+    if (!refused) {
+        Delay(1);
+        ReadIntoSerialText();
+        refused = SerialTextHas("NOT A VALID ENTRY");
     }
+    g.menus.SerialText.clear();
 
     SendButtonMapping("0", "");  // leaves the remap menu
     Delay(500);
-    if (keep) {
-        kvt.ButtonMap = wanted;
-        ShowCurrentMapping();
+    if (refused) {
+        // The KVT refused a number: the remap starts again with another power cycle.
+        TraceLine("-- KVT: NOT A VALID ENTRY");
+        kvt.MapAction = 0;
+        ui::frmButtonMap_Unload();
+        KvtUI();
+        ui::ButtonEnabler();
+        g.cmd.UiCommand = uicmdVERIFY;
+        return;
     }
+    ShowCurrentMapping();
     ui::frmButtonMap_Unload();
     KvtUI();
     ui::ButtonEnabler();

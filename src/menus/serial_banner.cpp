@@ -9,6 +9,7 @@
 #include "menus/meridan.h"
 #include "platform/platform.h"
 #include "serial/comm.h"
+#include "ui/main_window.h"
 
 namespace rompush {
 
@@ -58,13 +59,9 @@ void CheckSerialBanner() {
     auto& serial = *platform::Current().serial;
     auto& menus = g.menus;
     const int waiting = serial.InBufferCount();
-    if (g.result.ErrorCode != 0) {
-        // A pending error: what the port heard is not looked at. (Only cleared when there is
-        // something to clear, so an idle window does not fill the trace.)
-        if (waiting > 0)
-            ClearInBuffer();
-        return;
-    }
+    // An error on screen (a refused HEX file, a failed scan) does not stop a product that
+    // powers up from being heard: the operator power-cycles it to be served, and nothing else
+    // would tell why that did nothing.
     if (waiting > kBannerThreshold) {
         menus.BannerWaitArmed = false;
         menus.SerialText.clear();
@@ -75,6 +72,11 @@ void CheckSerialBanner() {
         }
         const std::string selection = BannerSelection(menus.SerialText);
         TraceLine("--    CheckSerialBanner = " + (selection.empty() ? "none" : selection));
+        if (!selection.empty() && g.result.ErrorCode != 0) {
+            // The product's view replaces the error that was shown.
+            g.result.ErrorCode = 0;
+            ui::DisplayError();
+        }
         // What was read stays in SerialText and the product's entry procedure goes on from it:
         // its first step adds what is waiting now to SerialText (+=), it does not replace it,
         // or the text of the first burst (the banner, the product's versions) would be lost.

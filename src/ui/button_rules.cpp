@@ -48,12 +48,12 @@ bool IsConfigurable(const std::string& letter) {
 
 }  // namespace
 
-// A KVT stays served for the rest of the run: its own file slot, its button remap in place of
+// A KVT is served until SCAN leaves it: its own file slot, its button remap in place of
 // VERIFY, no ERASE, and the port it was found on.
 void EnableButtonsKvt() {
     FrmUI& f = frmUI();
     const auto& files = g.files;
-    f.btnSCAN.Enabled = false;
+    f.btnSCAN.Enabled = true;
     f.cboPORT.Enabled = false;
     f.btnCommPort.Enabled = false;
     f.btnHEXFILE.Enabled = true;
