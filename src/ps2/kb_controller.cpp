@@ -128,15 +128,21 @@ bool WaitInputTaken(bool withEvents) {
 // behind ports 0x60 and 0x64: every read gives 0xFF and no command is answered. A controller
 // that is there never shows status 0xFF for long, and its command byte is never 0xFF (bits 3
 // and 7 are always clear), so a status of 0xFF that stays while the command byte is asked for
-// means that there is no controller. A present one has then put its command byte at port
-// 0x60; it is read here, and the take sequence asks for it again.
+// means that there is no controller. A present one answers with its command byte at port
+// 0x60; that byte is taken out of the way here, and the take sequence asks for it again.
 bool ControllerPresent() {
     if (ReadPortByte(kKbStatusPort) != 0xFF)
         return true;
     WritePortByte(kKbStatusPort, cmd_ReadKbControllerCmdByte);
     ControllerWait wait(kAckWait);
     do {
-        if (ReadPortByte(kKbStatusPort) != 0xFF || ReadPortByte(kKbDataPort) != 0xFF)
+        const std::uint8_t status = ReadPortByte(kKbStatusPort);
+        if (status != 0xFF) {
+            if (status & kKbOutputFull)
+                ReadPortByte(kKbDataPort);
+            return true;
+        }
+        if (ReadPortByte(kKbDataPort) != 0xFF)
             return true;
     } while (wait.Poll());
     // Ports that cannot be reached read 0xFF too; that is reported as such, not as this.
