@@ -4,7 +4,8 @@ pseudo-terminals, each test in a program folder of its own.
 
     cli_test.py BUILD-DIR CASE
 
-CASE qtr: PROGRAM (with --json), VERIFY and ERASE of a TWPx Receiver; vln: PROGRAM with
+CASE ports: the port list with --json, each port's fields and the reasons of those that do not
+open; qtr: PROGRAM (with --json), VERIFY and ERASE of a TWPx Receiver; vln: PROGRAM with
 --no-save and VERIFY of a TWPx Transmitter; failures: the exit status of each kind of failure
 (and ERASE refused on a simulated Orbit Mini on PS/2, whose button is CONFIGURE DEVICE; one
 port under two spellings refused);
@@ -53,8 +54,10 @@ class Device:
              "--quiet", "--flash-out", self.flash, "--wire", self.wire, *extra],
             stdout=subprocess.PIPE, text=True)
         RUNNING.append(self.proc)
-        if not self.proc.stdout.readline().startswith(f"rompush-devsim: COM{com} -> "):
+        ready = self.proc.stdout.readline()
+        if not ready.startswith(f"rompush-devsim: COM{com} -> "):
             fail("rompush-devsim did not start")
+        self.device = ready.split(" -> ")[1].split(" ")[0]
 
     def stop(self):
         self.proc.terminate()
@@ -69,8 +72,9 @@ class Device:
 
 
 def cli(folder, *args, status=0, timeout=300):
-    run = subprocess.run([BUILD / "rompush-cli", *map(str, args), "--folder", folder,
-                          "--baud", "115200"], capture_output=True, text=True, timeout=timeout)
+    baud = [] if args[0] == "ports" else ["--baud", "115200"]
+    run = subprocess.run([BUILD / "rompush-cli", *map(str, args), "--folder", folder, *baud],
+                         capture_output=True, text=True, timeout=timeout)
     if run.returncode != status:
         fail(f"rompush-cli {' '.join(map(str, args))}: exit {run.returncode}, expected {status}\n"
              f"{run.stdout}{run.stderr}")
@@ -79,6 +83,29 @@ def cli(folder, *args, status=0, timeout=300):
 
 def results(run):
     return [json.loads(line) for line in run.stdout.splitlines()]
+
+
+def case_ports(folder):
+    dev = Device(folder, 3, QTR)
+    (folder / "plain.txt").write_text("not a terminal")
+    for com, target in ((5, folder / "plain.txt"), (30, dev.device)):
+        (folder / "ports" / f"COM{com}").symlink_to(target)
+    ports = {p["port"]: p for p in results(cli(folder, "ports", "--json"))}
+    fields = {"port", "number", "device", "by_id", "vendor_id", "product_id", "manufacturer",
+              "product", "serial", "group", "available", "reason"}
+    if any(set(p) != fields for p in ports.values()):
+        fail(f"fields of the ports: {ports}")
+    expected = {"COM3": (dev.device, True, ""),
+                "COM5": (str(folder / "plain.txt"), False, "not a serial device"),
+                "COM30": (dev.device, False, "beyond the search limit")}
+    got = {k: (ports[k]["device"], ports[k]["available"], ports[k]["reason"]) for k in expected
+           if k in ports}
+    if got != expected or ports["COM3"]["number"] != 3 or "PS/2" not in ports:
+        fail(f"ports: {got}")
+    text = cli(folder, "ports").stdout
+    if f"COM5    {folder / 'plain.txt'}  (not available: not a serial device)" not in text:
+        fail(f"rompush-cli ports:\n{text}")
+    dev.stop()
 
 
 def case_qtr(folder):

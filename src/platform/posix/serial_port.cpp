@@ -315,9 +315,10 @@ bool PosixSerialPort::Probe(int number, std::string& why) {
         why = "no such device";
         return false;
     }
-    if (open_ && number == number_) {
-        // Our own port: there while its device is.
-        why = lost_ ? "device vanished" : path != path_ ? "no such device" : "";
+    if (open_ && number == number_ && path == path_) {
+        // Our own port: there while its device is. (Mapped to another device meanwhile, that
+        // one is tried as any other.)
+        why = lost_ ? "device vanished" : "";
         return why.empty();
     }
     const int fd = OpenDevice(path, why);
