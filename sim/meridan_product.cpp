@@ -150,9 +150,17 @@ void MeridanProduct::OnKey(char c) {
             } else if (c == 'Y') {
                 stage_ = Stage::Busy;
                 Say("Copying firmware to data controllers ");
+                if (options_.fault == "copy-error") {
+                    Later(400 * kMs, [this] {
+                        Say("....\r\nError - data controller 2 does not answer\r\n");
+                        ShowMenu();
+                    });
+                    break;
+                }
                 for (int i = 1; i < options_.controllers; ++i)
                     Later(i * 400 * kMs, [this] { Say("...."); });
                 Later(options_.controllers * 400 * kMs, [this] {
+                    ++copiesDone_;
                     Say("\r\nCopy complete\r\n");
                     ShowMenu();
                 });
@@ -270,6 +278,8 @@ void MeridanProduct::FlashMain() {
     Say("\r\nFile received\r\n");
     std::int64_t at = 0;
     int index = 0;
+    if (options_.fault == "no-sectors")
+        sectors_.clear();
     for (long sector : sectors_) {
         at += options_.sectorMs * kMs;
         const bool fails = options_.fault == "bad-sector" && index++ == 1;
@@ -311,8 +321,15 @@ void MeridanProduct::FlashQrxPort(std::size_t index) {
         Later(1000 * kMs, [this] { Boot(true); });
         return;
     }
-    Say("Now flashing new firmware to QRX on port " + std::to_string(options_.qrxPorts[index]) +
-        " ");
+    const int port = options_.qrxPorts[index];
+    Say("Now flashing new firmware to QRX on port " + std::to_string(port) + " ");
+    if (options_.fault == "qrx-port" && index == 0) {
+        Later(2000 * kMs, [this, port, index] {
+            Say("\r\nError - QRX on port " + std::to_string(port) + " does not answer\r\n");
+            FlashQrxPort(index + 1);
+        });
+        return;
+    }
     for (int dot = 1; dot <= 25; ++dot)
         Later(dot * 80 * kMs, [this] { Say("."); });
     Later(26 * 80 * kMs, [this, index] {
