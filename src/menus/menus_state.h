@@ -15,11 +15,8 @@ struct MenusState {
     std::string SerialText;   // what the product sent, searched for the awaited text
     std::string ConsoleLine;  // characters received since the last complete line or prompt
     std::string ConsoleLog;   // what the console shows when it opens; saved by its Save button
-    // What the product sent in the console since it opened or since the operator's last menu
-    // choice there, as it came: the Meridan's restart handling looks in it.
-    std::string ConsoleAnswer;
-    std::string MenuText;  // the last "Serial options menu" block
-    std::string StartCpu;  // the Crossfield's starting computer number
+    std::string MenuText;     // the last "Serial options menu" block
+    std::string StartCpu;     // the Crossfield's starting computer number
     bool StartCpuEntry = false;
     std::uint8_t MenuLastOption = 0;
     std::uint8_t MenuChoice = 0;
@@ -27,6 +24,9 @@ struct MenusState {
     bool FileRequested = false;
     bool BannerWaitArmed = false;
     int ProductsServed = 0;  // product visits the banner check has run to their end
+    // What the product sent in the console since it opened or since the operator's last menu
+    // choice there, as it came: the Meridan's restart handling looks in it.
+    std::string ConsoleAnswer;
 
     KvtState kvt;
     CrossfieldState cfx;

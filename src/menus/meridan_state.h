@@ -26,12 +26,12 @@ struct MeridanState {
     std::string ProgramVersion;    // six characters, as the power-on text gives them
     bool QrxBusy = false;          // QRX firmware is being passed on; the restart follows
     bool MainLoading = false;      // MAIN firmware is being programmed
-    // The transmitters' "Error" lines of the last QRX update ("" when every port passed).
-    std::string QrxReport;
-    std::string InfoText;  // what the information box keeps (diagnostics, notes)
+    std::string InfoText;          // what the information box keeps (diagnostics, notes)
     // Why the Meridan mode must end without the product's restart ("" while it is served):
     // the product fell silent, its adapter went, or the operator aborted a wait.
     std::string LeaveReason;
+    // The transmitters' "Error" lines of the last QRX update ("" when every port passed).
+    std::string QrxReport;
 };
 
 }  // namespace rompush
