@@ -402,9 +402,11 @@ void SerialConsoleLoop() {
     const bool restartChosen = (meridan.MenuOption[kMeridanQrxReceiveOption] != 0 &&
                                 meridan.MenuOption[kMeridanQrxReceiveOption] == menus.MenuChoice) ||
                                menus.MenuExitChosen;
-    // A menu shown after the choice says the Meridan stayed in it: the QRX file was refused
-    // or not taken.
-    if (InMeridanMode() && restartChosen && !Has(menus.ConsoleAnswer, "Serial options menu")) {
+    // A menu shown after the choice, and no restart's banner, says the Meridan stayed in its
+    // menu: the QRX file was refused or not taken.
+    const bool stayed = Has(menus.ConsoleAnswer, "Serial options menu") &&
+                        !Has(menus.ConsoleAnswer, "Tarn monitor");
+    if (InMeridanMode() && restartChosen && !stayed) {
         // The Meridan restarts after a QRX update or its menu's exit: its restart handling
         // runs next, on what the console already received of the restart.
         menus.SerialText = menus.ConsoleAnswer;
