@@ -84,11 +84,15 @@ void MeridanProduct::Boot(bool restart) {
     stage_ = Stage::Booting;
     spaceHeard_ = false;
     spaceWindowOpen_ = false;
+    // The space window of a boot that a restart cut short closes with it.
+    const int boot = ++boots_;
     Say(std::string(restart ? "\r\n" : "") +
         "\r\nTarn monitor    V2.14.03\r\n"
         "Tarn Electronics Meridan modular switch\r\n"
         "Hit space bar for serial options menu\r\n");
-    Later(800 * kMs, [this] {
+    Later(800 * kMs, [this, boot] {
+        if (boot != boots_)
+            return;
         Say("Static ram test   OK\r\n"
             "Program version   " +
             options_.version +
@@ -97,7 +101,9 @@ void MeridanProduct::Boot(bool restart) {
             "Data controllers  " +
             std::to_string(options_.controllers) + "\r\n");
         spaceWindowOpen_ = options_.fault != "miss-space";
-        Later(kSpaceWindowUs, [this] {
+        Later(kSpaceWindowUs, [this, boot] {
+            if (boot != boots_)
+                return;
             spaceWindowOpen_ = false;
             if (!spaceHeard_)
                 BootToWork();

@@ -87,6 +87,7 @@ class MeridanProduct : public SerialMenuProduct {
     int questions_ = 0;
     int copyAnswers_ = 0;
     int copiesDone_ = 0;
+    int boots_ = 0;  // counts boots; the timers of an earlier one are dropped
 };
 
 }  // namespace rompush::sim
