@@ -84,11 +84,15 @@ void MeridanProduct::Boot(bool restart) {
     stage_ = Stage::Booting;
     spaceHeard_ = false;
     spaceWindowOpen_ = false;
+    // The space window of a boot that a restart cut short closes with it.
+    const int boot = ++boots_;
     Say(std::string(restart ? "\r\n" : "") +
         "\r\nTarn monitor    V2.14.03\r\n"
         "Tarn Electronics Meridan modular switch\r\n"
         "Hit space bar for serial options menu\r\n");
-    Later(800 * kMs, [this] {
+    Later(800 * kMs, [this, boot] {
+        if (boot != boots_)
+            return;
         Say("Static ram test   OK\r\n"
             "Program version   " +
             options_.version +
@@ -97,7 +101,9 @@ void MeridanProduct::Boot(bool restart) {
             "Data controllers  " +
             std::to_string(options_.controllers) + "\r\n");
         spaceWindowOpen_ = options_.fault != "miss-space";
-        Later(kSpaceWindowUs, [this] {
+        Later(kSpaceWindowUs, [this, boot] {
+            if (boot != boots_)
+                return;
             spaceWindowOpen_ = false;
             if (!spaceHeard_)
                 BootToWork();
@@ -150,9 +156,17 @@ void MeridanProduct::OnKey(char c) {
             } else if (c == 'Y') {
                 stage_ = Stage::Busy;
                 Say("Copying firmware to data controllers ");
+                if (options_.fault == "copy-error") {
+                    Later(400 * kMs, [this] {
+                        Say("....\r\nError - data controller 2 does not answer\r\n");
+                        ShowMenu();
+                    });
+                    break;
+                }
                 for (int i = 1; i < options_.controllers; ++i)
                     Later(i * 400 * kMs, [this] { Say("...."); });
                 Later(options_.controllers * 400 * kMs, [this] {
+                    ++copiesDone_;
                     Say("\r\nCopy complete\r\n");
                     ShowMenu();
                 });
@@ -270,6 +284,8 @@ void MeridanProduct::FlashMain() {
     Say("\r\nFile received\r\n");
     std::int64_t at = 0;
     int index = 0;
+    if (options_.fault == "no-sectors")
+        sectors_.clear();
     for (long sector : sectors_) {
         at += options_.sectorMs * kMs;
         const bool fails = options_.fault == "bad-sector" && index++ == 1;
@@ -311,8 +327,15 @@ void MeridanProduct::FlashQrxPort(std::size_t index) {
         Later(1000 * kMs, [this] { Boot(true); });
         return;
     }
-    Say("Now flashing new firmware to QRX on port " + std::to_string(options_.qrxPorts[index]) +
-        " ");
+    const int port = options_.qrxPorts[index];
+    Say("Now flashing new firmware to QRX on port " + std::to_string(port) + " ");
+    if (options_.fault == "qrx-port" && index == 0) {
+        Later(2000 * kMs, [this, port, index] {
+            Say("\r\nError - QRX on port " + std::to_string(port) + " does not answer\r\n");
+            FlashQrxPort(index + 1);
+        });
+        return;
+    }
     for (int dot = 1; dot <= 25; ++dot)
         Later(dot * 80 * kMs, [this] { Say("."); });
     Later(26 * 80 * kMs, [this, index] {

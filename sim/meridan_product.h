@@ -13,8 +13,11 @@
 //   sector_ms=40      time to program and verify one 4 KB flash sector
 //   fault=NAME        a misbehaving product: miss-space (the space comes too late),
 //                     quiet-defaults, no-file-wait (no "Waiting for file"), bad-sector (the
-//                     second sector fails its verify), usb-receive, qrx-receive (the file is
-//                     not confirmed), mute (stops answering after the menu)
+//                     second sector fails its verify), no-sectors (a MAIN report without any
+//                     sector), usb-receive, qrx-receive (the file is not confirmed),
+//                     qrx-port (the transmitter on the first QRX port does not answer),
+//                     copy-error (the second data controller fails during the copy), mute
+//                     (stops answering after the menu)
 #pragma once
 
 #include <map>
@@ -51,6 +54,8 @@ class MeridanProduct : public SerialMenuProduct {
     std::string MenuText() const;
     // The Exit entry's digit.
     char ExitDigit() const;
+    // Copies to the data controllers that ran to their end.
+    int CopiesDone() const { return copiesDone_; }
 
   protected:
     void OnPowerUp() override;
@@ -81,6 +86,8 @@ class MeridanProduct : public SerialMenuProduct {
     std::set<long> sectors_;
     int questions_ = 0;
     int copyAnswers_ = 0;
+    int copiesDone_ = 0;
+    int boots_ = 0;  // counts boots; the timers of an earlier one are dropped
 };
 
 }  // namespace rompush::sim

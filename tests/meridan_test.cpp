@@ -142,6 +142,26 @@ class MeridanTest : public ProgramTest {
         EXPECT_EQ(g.menus.meridan.LeaveReason, "");
     }
 
+    // The operator opens the serial console once `ready`, types `keys` into it, and closes
+    // it once `done` holds.
+    void InConsole(std::function<bool()> ready, const std::string& keys,
+                   std::function<bool()> done) {
+        auto& f = frmUI();
+        Then(std::move(ready), [this, &f] {
+            detected_ = true;
+            f.btnShowDiagnostic.MouseUp();
+        });
+        Then([&f] { return f.txtSerialDisplay.Visible; },
+             [&f, keys] {
+                 for (char key : keys)
+                     f.txtSerialDisplay.KeyUp(key);
+             });
+        Then(std::move(done), [&f] { f.btnCANCEL.MouseUp(); });
+    }
+    static bool ConsoleShows(const std::string& text) {
+        return frmUI().txtSerialDisplay.Text.find(text) != std::string::npos;
+    }
+
     std::shared_ptr<MeridanProduct> product_;
     sim::SerialLine* line_ = nullptr;
     bool detected_ = false;
@@ -151,8 +171,10 @@ class MeridanTest : public ProgramTest {
         std::function<bool()> ready;
         std::function<void()> act;
     };
-    // Every 100 ms of virtual time the operator looks at the window.
+    // Every 100 ms of virtual time the operator looks at the window; the next look is due
+    // before a step runs, so a step that opens the console still gets the steps after it.
     void Poll() {
+        sim.clock.ScheduleInUs(100'000, [this] { Poll(); });
         const std::string& shown = frmUI().lblPASS.Caption;
         if (!shown.empty() && (messages_.empty() || messages_.back() != shown))
             messages_.push_back(shown);
@@ -161,7 +183,6 @@ class MeridanTest : public ProgramTest {
             script_.pop_front();
             act();
         }
-        sim.clock.ScheduleInUs(100'000, [this] { Poll(); });
     }
     std::deque<Step> script_;
     std::vector<std::string> messages_;
@@ -307,6 +328,9 @@ TEST_P(MeridanErrorTest, ShowsTheErrorAndStaysInTheMode) {
         EXPECT_EQ(f.lblPASS.Caption, "ERROR CODE: " + std::to_string(c.code));
         EXPECT_EQ(g.result.ErrorCode, 0);
         EXPECT_FALSE(g.menus.meridan.QrxBusy);
+        if (c.code == 1601) {  // the Meridan's own line on the COPY FIRMWARE row
+            EXPECT_EQ(f.lblERASE.Caption.rfind("Error - ", 0), 0u) << f.lblERASE.Caption;
+        }
     });
     ServeAndRestart();
     EXPECT_EQ(g.menus.meridan.LeaveReason, "");
@@ -317,6 +341,11 @@ INSTANTIATE_TEST_SUITE_P(
     Errors, MeridanErrorTest,
     ::testing::Values(
         ErrorCase{"CopyError1601", {"9.02", true, {2}, 1, 40, ""}, "QRX", uicmdERASE, 1601},
+        ErrorCase{"CopyFailsOnTheWay1601",
+                  {"9.02", true, {2}, 3, 40, "copy-error"},
+                  "MAIN",
+                  uicmdERASE,
+                  1601},
         ErrorCase{"QuietDefaults1602",
                   {"9.02", true, {2}, 2, 40, "quiet-defaults"},
                   "MAIN",
@@ -334,6 +363,8 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"FileGone1605", {"9.02", true, {2}, 2, 40, ""}, "MAIN", uicmdPROGRAM, 1605},
         ErrorCase{
             "BadSector1606", {"9.02", true, {2}, 2, 40, "bad-sector"}, "MAIN", uicmdPROGRAM, 1606},
+        ErrorCase{
+            "NoSector1606", {"9.02", true, {2}, 2, 40, "no-sectors"}, "MAIN", uicmdPROGRAM, 1606},
         ErrorCase{
             "UsbReceive1607", {"9.02", true, {2}, 2, 40, "usb-receive"}, "USB", uicmdPROGRAM, 1607},
         ErrorCase{"QrxReceive1608",
@@ -366,6 +397,85 @@ TEST_F(MeridanTest, QrxUpdateRestartsWithoutASecondExitKey) {
     EXPECT_EQ(g.menus.meridan.LeaveReason, "");
     RunLoopUntil(sim.clock.NowMs() + 3000);
     EXPECT_EQ(sim.serial.InBufferCount(), 0);
+}
+
+TEST_F(MeridanTest, QrxUpdateWithAFailedTransmitterEndsInTheErrorNamingItsPort) {
+    PowerUp({"9.02", false, {3, 4}, 2, 40, "qrx-port"});  // port 3 fails, port 4 passes
+    auto& f = frmUI();
+    Choose(f.optQRX);
+    SelectFile(Firmware('H'));
+    Click(f.btnPROGRAM);
+    Then([&f] { return f.txtInfo.Visible; },
+         [&f] {
+             EXPECT_EQ(f.lblPASS.Caption, "ERROR CODE: 1609");
+             EXPECT_EQ(f.txtInfo.Text, "QRX programming failed and Meridan restarted.");
+             EXPECT_EQ(f.txtSwtDetected.Text, "Error - QRX on port 3 does not answer\r\n");
+         });
+    Continue();
+    Serve();
+    EXPECT_FALSE(Saw(Messages(), "PROGRAM OK")) << ::testing::PrintToString(Messages());
+    EXPECT_TRUE(Saw(Messages(), "Flashing QRX on port 4..."));
+    EXPECT_EQ(g.cmd.ProductMode, "FALSE");
+    EXPECT_EQ(g.menus.meridan.LeaveReason, "");
+    // The window is back to normal with the error on it.
+    EXPECT_EQ(f.lblPASS.Caption, "ERROR CODE: 1609");
+    EXPECT_EQ(f.lblPASS.BackColor, ui::colour::kRed);
+    EXPECT_NE(f.lblPROGRAM.Caption.find("Error - QRX on port 3 does not answer"),
+              std::string::npos);
+    EXPECT_EQ(Keys(), " 4YY");
+}
+
+TEST_F(MeridanTest, CopyOkOnlyOnceTheCopyHasEnded) {
+    PowerUp({"9.02", true, {2}, 6, 40, ""});
+    Click(frmUI().btnERASE);
+    Then([] { return frmUI().lblPASS.Caption == "COPY OK"; },
+         [this] { EXPECT_EQ(product_->CopiesDone(), 1); });
+    ServeAndRestart();
+    EXPECT_EQ(product_->CopiesDone(), 1);
+    EXPECT_EQ(Keys(), " 2YY6");
+}
+
+TEST_F(MeridanTest, WhatDetectionReadSurvivesTheConsoleOpenedFromTheDiagnostics) {
+    PowerUp({}, false);
+    auto& f = frmUI();
+    InConsole([&f] { return f.btnCANCEL.Visible && f.btnCANCEL.Caption == "CONTINUE"; }, "",
+              [] { return ConsoleShows("Program version   9.02"); });
+    Then(IsIdle, [&f] {
+        EXPECT_EQ(Panels(), (Texts{"", "MERIDAN", "9.02", "3.10", "V2.14.03"}));
+        EXPECT_TRUE(f.optUSB.Enabled && f.optQRX.Enabled && f.btnERASE.Enabled);
+    });
+    ServeAndRestart();
+    EXPECT_EQ(Keys(), " 6");
+    EXPECT_EQ(g.menus.meridan.LeaveReason, "");
+    EXPECT_EQ(g.cmd.ProductMode, "FALSE");
+}
+
+TEST_F(MeridanTest, ExitTypedInTheConsoleEndsTheModeOnTheRestartItShowed) {
+    PowerUp();
+    std::int64_t closed = 0;
+    InConsole(IsIdle, "6", [this, &closed] {
+        closed = sim.clock.NowMs();
+        return ConsoleShows("USB mouse ready");
+    });
+    Serve();
+    EXPECT_EQ(g.menus.meridan.LeaveReason, "");
+    EXPECT_EQ(g.cmd.ProductMode, "FALSE");
+    EXPECT_LE(sim.clock.NowMs() - closed, 3000);
+    EXPECT_EQ(Keys(), " 6");
+}
+
+TEST_F(MeridanTest, QrxDigitTypedInTheConsoleWithTheFileRefusedKeepsTheMode) {
+    PowerUp();
+    InConsole(IsIdle, "5", [] { return ConsoleShows("Receive cancelled"); });
+    Then(IsIdle, [] {
+        EXPECT_EQ(g.cmd.ProductMode, "MAIN");
+        EXPECT_EQ(frmUI().lblPASS.Caption, "");
+    });
+    ServeAndRestart();
+    ASSERT_FALSE(sim.dialogs.FileDialogs().empty());
+    EXPECT_EQ(sim.dialogs.FileDialogs().back().title, "Select QRX Hex File");
+    EXPECT_EQ(g.menus.meridan.LeaveReason, "");
+    EXPECT_EQ(Keys(), " 5XN6");  // the refusal, then RESTART's Exit
 }
 
 TEST_F(MeridanTest, TargetMissingFromTheMenuIsNotAsked) {

@@ -207,16 +207,22 @@ INSTANTIATE_TEST_SUITE_P(Keys, MenuExitTest,
 TEST_F(SerialConsoleTest, RequestedFileGoesLineByLineOrIsRefused) {
     const std::string hex = PathIn("main.hex");
     WriteFile(hex, ":0400000001020304F2\r\n:00000001FF\r\n");
-    product->replies['3'] = "\r\nWaiting for file";
+    product->replies['2'] = "\r\nWaiting for file";
     g.cmd.ProductMode = "CFX";
+    // A Meridan served earlier received USB firmware by its option 2; the Crossfield's 2 is
+    // no USB.
+    g.menus.meridan.MenuOption[kMeridanUsbReceiveOption] = 2;
     sim.dialogs.ChooseNextFile(hex);
-    Console([&] { Type("3"); });
-    EXPECT_TRUE(Has(product->Heard(), "3:0400000001020304F2\r:00000001FF\r"));
+    Console([&] {
+        product->SayNow(kCrossfieldMenu);
+        sim.At(Now() + 200, [&] { Type("2"); });
+    });
+    EXPECT_TRUE(Has(product->Heard(), "2:0400000001020304F2\r:00000001FF\r"));
     EXPECT_EQ(g.files.CfxFilePath, hex);
     EXPECT_EQ(sim.dialogs.FileDialogs().back().title, "Select MAIN Hex File");
     // Cancelled: the product's wait ends with a refusal.
-    Console([&] { Type("3"); });
-    EXPECT_TRUE(Has(product->Heard(), "3XN\r"));
+    Console([&] { Type("2"); });
+    EXPECT_TRUE(Has(product->Heard(), "2XN\r"));
     EXPECT_EQ(g.files.CfxFilePath, hex);
 }
 

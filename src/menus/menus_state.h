@@ -24,6 +24,9 @@ struct MenusState {
     bool FileRequested = false;
     bool BannerWaitArmed = false;
     int ProductsServed = 0;  // product visits the banner check has run to their end
+    // What the product sent in the console since it opened or since the operator's last menu
+    // choice there, as it came: the Meridan's restart handling looks in it.
+    std::string ConsoleAnswer;
 
     KvtState kvt;
     CrossfieldState cfx;

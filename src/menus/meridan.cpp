@@ -263,6 +263,7 @@ void MeridanDetect() {
     auto& m = g.menus.meridan;
     auto& text = g.menus.SerialText;
     m.LeaveReason.clear();
+    m.QrxReport.clear();
     m.QrxBusy = false;
     m.MainLoading = false;
     // What the banner check read is the start of the power-on text: it is kept.
@@ -303,8 +304,13 @@ void MeridanDetect() {
         meridan::ShowInfoView(diagnostics, "", "", "CONTINUE");
         form.txtSwtDetected.Font.Name = "@SimSun";
         m.InfoText = diagnostics;
+        // Kept aside: the console, opened from the diagnostics, takes SerialText for its own;
+        // it opens on the diagnostics.
+        const std::string powerOn = text;
+        g.menus.ConsoleLog = m.InfoText + "\r\n\r\n";
         meridan::WaitForOperator();
 
+        text = powerOn;
         ReadMenuOptions();
         g.cmd.ProductMode = "MAIN";
         MeridanUI();
@@ -312,6 +318,7 @@ void MeridanDetect() {
         ReadVersions();
         const std::size_t menu = text.find("Serial options menu");
         g.menus.MenuText = menu == std::string::npos ? "" : text.substr(menu);
+        // Closing the console took its text into the log: the diagnostics go back in.
         g.menus.ConsoleLog = m.InfoText + "\r\n\r\n";
         ui::ButtonEnabler();
         MeridanMenu();
@@ -322,6 +329,11 @@ void MeridanDetect() {
     if (!m.LeaveReason.empty()) {
         ui::ShowMsg(m.LeaveReason, ui::colour::kRed);
         TraceLine("--    Meridan left: " + m.LeaveReason);
+    } else if (!m.QrxReport.empty()) {
+        // The window is back to normal; the transmitters that failed stay on it.
+        g.result.ErrorCode = 1609;
+        ui::DisplayError();
+        g.result.ErrorCode = 0;
     }
 }
 

@@ -127,6 +127,20 @@ bool UsbFlashed() {
     return true;
 }
 
+// The lines beginning with "Error" that the Meridan sent since `from`, each ending in a line
+// break: the transmitters that did not take the firmware.
+std::string ErrorLines(const std::string& text, std::size_t from) {
+    std::string lines;
+    for (std::size_t at = text.find("Error", from); at != std::string::npos;
+         at = text.find("Error", at + 5)) {
+        if (at == 0 || text[at - 1] == '\n' || text[at - 1] == '\r') {
+            const std::size_t end = text.find('\r', at);
+            lines += text.substr(at, end == std::string::npos ? end : end - at) + "\r\n";
+        }
+    }
+    return lines;
+}
+
 // The product confirms the file, asks twice before it passes it on, then flashes every
 // transmitter on its ports in turn.
 bool QrxFlashed() {
@@ -166,9 +180,14 @@ bool QrxFlashed() {
     }
     ui::StartProgressBar(25);
     std::size_t seen = text.size();
-    return Await(
+    const bool completed = Await(
         [&seen](const std::string& t) {
-            const std::size_t port = t.rfind("QRX on port");
+            // The last port being flashed; a transmitter's "Error" line names its port too.
+            std::size_t port = t.rfind("QRX on port");
+            while (port != std::string::npos && port > 0 &&
+                   t.compare(t.find_last_of("\r\n", port) + 1, 5, "Error") == 0) {
+                port = t.rfind("QRX on port", port - 1);
+            }
             // The port's number is taken once it has arrived whole.
             std::size_t end = port == std::string::npos ? port : port + 11;
             while (end < t.size() && t[end] == ' ')
@@ -186,28 +205,45 @@ bool QrxFlashed() {
             return t.find("flashing completed") != std::string::npos;
         },
         meridan::kQrxSilenceMs);
-}
-
-// After a QRX update: "Error" lines of the transmitters are shown, then the note that the
-// Meridan restarted.
-void QrxCompleted() {
-    auto& form = frmUI();
+    if (!completed)
+        return false;
+    // A transmitter's error may follow the last port's progress.
     Delay(500);
     ReadIntoSerialText();
-    const std::string& text = g.menus.SerialText;
-    for (std::size_t at = text.find("Error"); at != std::string::npos;
-         at = text.find("Error", at + 5)) {
-        if (at == 0 || text[at - 1] == '\n' || text[at - 1] == '\r') {
-            const std::size_t end = text.find('\r', at);
-            ui::ShowMsg(text.substr(at, end == std::string::npos ? end : end - at),
-                        ui::colour::kButtonFace);
-        }
-    }
-    meridan::ShowInfoView("", "QRX programming completed and Meridan restarted.",
+    m.QrxReport = ErrorLines(text, text.find("Receive successful"));
+    if (!m.QrxReport.empty())
+        g.result.ErrorCode = 1609;
+    return true;
+}
+
+// After a QRX update the Meridan restarts by itself: the note says so, with the transmitters
+// that failed, if any.
+void QrxCompleted() {
+    auto& form = frmUI();
+    const std::string& failed = g.menus.meridan.QrxReport;
+    meridan::ShowInfoView(failed,
+                          failed.empty() ? "QRX programming completed and Meridan restarted."
+                                         : "QRX programming failed and Meridan restarted.",
                           "(RomPush will now exit Meridan mode.)", "CONTINUE");
-    form.txtSwtDetected.Visible = false;
+    form.txtSwtDetected.Visible = !failed.empty();
     form.txtInfo.Font.Name = "Time New Roman";
     meridan::WaitForOperator();
+}
+
+// The copy's answer has come: an "Error" in it (up to the second line end after it) goes on
+// the COPY FIRMWARE row with error 1601.
+bool CopyReported() {
+    const std::string& text = g.menus.SerialText;
+    const std::size_t error = text.find("Error");
+    if (error == std::string::npos)
+        return false;
+    const std::size_t first = text.find('\r', error);
+    const std::size_t second = first == std::string::npos ? first : text.find('\r', first + 1);
+    frmUI().lblERASE.Caption =
+        text.substr(error, second == std::string::npos ? second : second - error);
+    g.result.ErrorCode = 1601;
+    ui::DisplayError();
+    return true;
 }
 }  // namespace
 
@@ -265,38 +301,31 @@ void MeridanCopyFirmware() {
     text.clear();
     if (!Await(meridan::EndsInPrompt, meridan::kAnswerMs))
         return;
-    const std::size_t error = text.find("Error");
-    if (error != std::string::npos) {
-        const std::size_t first = text.find('\r', error);
-        const std::size_t second = first == std::string::npos ? first : text.find('\r', first + 1);
-        form.lblERASE.Caption =
-            text.substr(error, second == std::string::npos ? second : second - error);
-        g.result.ErrorCode = 1601;
-        ui::DisplayError();
-    }
-    Delay(1000);
-    if (g.result.ErrorCode == 0) {
+    bool ok = !CopyReported();
+    if (ok) {
+        Delay(1000);
         SendToProduct("Y");
         KeepDialogue();
-        if (!Await(meridan::EndsInPrompt, meridan::kAnswerMs))
+        // Without a second question this answer is the copy itself.
+        if (!Await(meridan::EndsInPrompt, meridan::kCopyMs, true))
             return;
-        if (text.find("Are you sure ?") != std::string::npos)
-            SendToProduct("Y");
-        Delay(1000);
-        form.ProgressBar1.Value = 0;
-        ui::ShowMsg("", ui::colour::kButtonFace);
+        ok = !CopyReported();
     }
-    if (g.result.ErrorCode != 0) {
-        g.result.ErrorCode = 0;
-    } else {
+    if (ok && text.find("Are you sure ?") != std::string::npos) {
+        SendToProduct("Y");
+        KeepDialogue();
+        // The data controllers receive the firmware; the menu comes back when they have it,
+        // or when one of them failed.
+        if (!Await(meridan::EndsInPrompt, meridan::kCopyMs, true))
+            return;
+        ok = !CopyReported();
+    }
+    form.ProgressBar1.Value = 0;
+    if (ok) {
         ui::ShowMsg("COPY OK", ui::colour::kGreen);
         form.lblERASE.Caption = "Send firmware from main board to other boards in Meridan.";
-        // The data controllers receive the firmware; the menu comes back when they have it.
-        Delay(2000);
-        KeepDialogue();
-        if (!Await(meridan::EndsInPrompt, meridan::kCopyMs))
-            return;
     }
+    g.result.ErrorCode = 0;  // an error stays on the COPY FIRMWARE row
     RefreshButtons();
     KeepDialogue();
 }
@@ -341,6 +370,7 @@ void MeridanProgram() {
     ClearInBuffer();
     m.QrxBusy = false;
     m.MainLoading = false;
+    m.QrxReport.clear();
 
     // The key is the digit the menu gives the target; a menu without it is not asked.
     const std::uint8_t option = mode == "USB"   ? m.MenuOption[kMeridanUsbReceiveOption]
@@ -380,7 +410,7 @@ void MeridanProgram() {
             answered = QrxFlashed();
         }
     }
-    if (g.result.ErrorCode != 0)
+    if (g.result.ErrorCode != 0 && m.QrxReport.empty())
         m.QrxBusy = false;  // the transmitters were not updated: the product did not restart
     if (!answered)
         return;
@@ -395,9 +425,10 @@ void MeridanProgram() {
         }
         WriteINI();
         CheckINI(*slot.lastName, *slot.lastPath);
-        if (mode == "QRX")
-            QrxCompleted();
     }
+    // The transmitters were updated, every one or not: the Meridan restarts by itself.
+    if (mode == "QRX" && m.QrxBusy)
+        QrxCompleted();
     m.MainLoading = false;
     // The buttons come back; "PROGRAM OK" stays on the message line for the operator to see.
     RefreshButtons();

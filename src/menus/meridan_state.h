@@ -30,6 +30,8 @@ struct MeridanState {
     // Why the Meridan mode must end without the product's restart ("" while it is served):
     // the product fell silent, its adapter went, or the operator aborted a wait.
     std::string LeaveReason;
+    // The transmitters' "Error" lines of the last QRX update ("" when every port passed).
+    std::string QrxReport;
 };
 
 }  // namespace rompush

@@ -158,7 +158,9 @@ void StoreRequestedFile(const std::string& path) {
 
 std::string RequestedFileTitle() {
     const auto& meridan = g.menus.meridan;
-    const std::uint8_t choice = g.menus.MenuChoice;
+    // The Meridan's receive digits name its targets only while a Meridan is served: another
+    // product's menu gives the same digits other meanings.
+    const std::uint8_t choice = InMeridanMode() ? g.menus.MenuChoice : 0;
     if (choice != 0 && choice == meridan.MenuOption[kMeridanUsbReceiveOption])
         return "Select USB Hex File";
     if (choice != 0 && choice == meridan.MenuOption[kMeridanQrxReceiveOption])
@@ -199,6 +201,8 @@ void MSComm1_OnComm() {
             break;
         for (char c : in)
             ConsoleCharacter(c);
+        g.menus.ConsoleAnswer += in;
+        BoundHistory(g.menus.ConsoleAnswer);
     }
 }
 
@@ -303,6 +307,7 @@ void txtSerialDisplay_KeyUp(int keyCode) {
     if (!menus.StartCpuEntry && c >= '1' && c <= '0' + menus.MenuLastOption) {
         menus.MenuChoice = static_cast<std::uint8_t>(c - '0');
         menus.MenuExitChosen = menus.MenuChoice == menus.MenuLastOption;
+        menus.ConsoleAnswer.clear();
     }
     if (menus.StartCpuEntry && c == '\r')
         menus.StartCpuEntry = false;
@@ -374,6 +379,7 @@ void SerialConsoleLoop() {
     menus.MenuExitChosen = false;
     // A digit typed in an earlier session is no choice of this one.
     menus.MenuChoice = 0;
+    menus.ConsoleAnswer.clear();
     g.cmd.ContinueFlag = false;
     MSComm1_OnComm();  // what the product said before the console opened
     // No time-out: the console is the operator's until the exit button.
@@ -393,11 +399,17 @@ void SerialConsoleLoop() {
         return;
     }
     const auto& meridan = menus.meridan;
-    if (InMeridanMode() && ((meridan.MenuOption[kMeridanQrxReceiveOption] != 0 &&
-                             meridan.MenuOption[kMeridanQrxReceiveOption] == menus.MenuChoice) ||
-                            menus.MenuExitChosen)) {
+    const bool restartChosen = (meridan.MenuOption[kMeridanQrxReceiveOption] != 0 &&
+                                meridan.MenuOption[kMeridanQrxReceiveOption] == menus.MenuChoice) ||
+                               menus.MenuExitChosen;
+    // A menu shown after the choice, and no restart's banner, says the Meridan stayed in its
+    // menu: the QRX file was refused or not taken.
+    const bool stayed = Has(menus.ConsoleAnswer, "Serial options menu") &&
+                        !Has(menus.ConsoleAnswer, "Tarn monitor");
+    if (InMeridanMode() && restartChosen && !stayed) {
         // The Meridan restarts after a QRX update or its menu's exit: its restart handling
-        // runs next.
+        // runs next, on what the console already received of the restart.
+        menus.SerialText = menus.ConsoleAnswer;
         g.cmd.UiCommand = uicmdSCAN;
         menus.meridan.QrxBusy = true;
         return;

@@ -213,6 +213,11 @@ std::optional<ErrorRow> RowFor(int code) {
             return ErrorRow{&f.lblPROGRAM, nullptr, "USB programming file not received."};
         case 1608:
             return ErrorRow{&f.lblPROGRAM, nullptr, "QRX programming file not received."};
+        case 1609:
+            // The Meridan passed the file on, but a transmitter reported an error: its port
+            // is named in the Meridan's own line.
+            return ErrorRow{&f.lblPROGRAM, &f.linPROGRAM,
+                            "QRX programming failed." + CR + CR + g.menus.meridan.QrxReport};
         case 3003:
         case 3004:
         case 4003:
