@@ -17,11 +17,11 @@
 #include <vector>
 
 #include "devsim_process.h"
-#include "platform/posix/poll_loop.h"
-#include "platform/posix/port_map.h"
-#include "platform/posix/serial_port.h"
-#include "platform/posix/steady_clock.h"
-#include "platform/sim/sim_platform.h"
+#include "providers/posix/poll_loop.h"
+#include "providers/posix/port_map.h"
+#include "providers/posix/serial_port.h"
+#include "providers/posix/steady_clock.h"
+#include "providers/sim/sim_platform.h"
 
 namespace rompush::bench {
 

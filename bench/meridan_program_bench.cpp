@@ -27,7 +27,7 @@
 #include <string>
 
 #include "bench_support.h"
-#include "core/main_loop.h"
+#include "app/main_loop.h"
 #include "core/state.h"
 #include "hex_file_writer.h"
 #include "hexfile/hex_validation.h"

@@ -60,13 +60,13 @@
 
 #include "bench_support.h"
 #include "commands/commands.h"
-#include "core/main_loop.h"
+#include "app/main_loop.h"
 #include "core/state.h"
 #include "hex_file_writer.h"
-#include "platform/posix/keyboard_ports.h"
-#include "platform/posix/poll_loop.h"
-#include "platform/posix/steady_clock.h"
-#include "platform/sim/sim_platform.h"
+#include "providers/posix/keyboard_ports.h"
+#include "providers/posix/poll_loop.h"
+#include "providers/posix/steady_clock.h"
+#include "providers/sim/sim_platform.h"
 #include "serial/packets.h"
 #include "ui/main_window.h"
 

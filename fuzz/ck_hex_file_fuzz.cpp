@@ -21,10 +21,10 @@
 #include <system_error>
 #include <vector>
 
-#include "core/main_loop.h"
+#include "app/main_loop.h"
 #include "core/state.h"
 #include "hexfile/hex_validation.h"
-#include "platform/sim/sim_platform.h"
+#include "providers/sim/sim_platform.h"
 #include "serial/packets.h"
 
 namespace {

@@ -52,7 +52,7 @@ def is_logic(path):
     if not path.startswith(src):
         return False
     rel = path[len(src):]
-    return not (rel.startswith("platform/qt/") or rel.startswith("platform/sim/"))
+    return not (rel.startswith("providers/qt/") or rel.startswith("providers/sim/"))
 
 # line executed? per file, merged over every object file
 lines = defaultdict(dict)

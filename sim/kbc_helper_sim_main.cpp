@@ -17,8 +17,8 @@
 #include <string>
 
 #include "kbc_helper/kbc_service.h"
-#include "platform/posix/keyboard_ports.h"
-#include "platform/sim/sim_platform.h"
+#include "providers/posix/keyboard_ports.h"
+#include "providers/sim/sim_platform.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Start-up, the command loop, the buttons, the hidden shortcuts, tracing and shut-down.
 #include <tuple>
 
-#include "core/main_loop.h"
+#include "app/main_loop.h"
 #include "program_fixture.h"
 #include "serial/comm.h"
 #include "serial/identify.h"

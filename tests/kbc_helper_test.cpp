@@ -23,7 +23,7 @@
 
 #include "hex_file_writer.h"
 #include "kbc_helper/port_access.h"
-#include "platform/posix/keyboard_ports.h"
+#include "providers/posix/keyboard_ports.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <tuple>
 
-#include "core/main_loop.h"
+#include "app/main_loop.h"
 #include "core/text.h"
 #include "hex_file_writer.h"
 #include "program_fixture.h"

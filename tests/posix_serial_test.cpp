@@ -17,10 +17,10 @@
 
 #include "core/state.h"
 #include "devsim_process.h"
-#include "platform/posix/poll_loop.h"
-#include "platform/posix/port_map.h"
-#include "platform/posix/serial_port.h"
-#include "platform/posix/steady_clock.h"
+#include "providers/posix/poll_loop.h"
+#include "providers/posix/port_map.h"
+#include "providers/posix/serial_port.h"
+#include "providers/posix/steady_clock.h"
 #include "program_fixture.h"
 
 namespace rompush::testing {

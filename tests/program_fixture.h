@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "core/main_loop.h"
+#include "app/main_loop.h"
 #include "core/state.h"
-#include "platform/sim/sim_platform.h"
+#include "providers/sim/sim_platform.h"
 #include "serial/packets.h"
 #include "sim/device_host.h"
 #include "ui/main_window.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/main_loop.h"
+#include "app/main_loop.h"
 #include "hex_file_writer.h"
 #include "program_fixture.h"
 #include "ui/main_window.h"

@@ -3,7 +3,7 @@
 
 #include <tuple>
 
-#include "core/main_loop.h"
+#include "app/main_loop.h"
 #include "core/state.h"
 #include "program_fixture.h"
 

@@ -1,6 +1,6 @@
 // The window log (ROMPUSH_WINDOW_LOG) of a SCAN on a simulated receiver: what the status bar,
 // the port list and the dialog in front show, as the lines a script waits for.
-#include "platform/qt/window_log.h"
+#include "providers/qt/window_log.h"
 
 #include <algorithm>
 #include <sstream>

@@ -13,7 +13,7 @@
 #include "core/trace.h"
 #include "core/whole_files.h"
 #include "platform/platform.h"
-#include "serial/comm.h"
+#include "core/wait.h"
 #include "ui/main_window.h"
 
 namespace rompush {

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/posix/kbc_protocol.h"
+#include "providers/posix/kbc_protocol.h"
 
 namespace rompush::kbc {
 

@@ -2,7 +2,7 @@
 
 #include <fstream>
 
-#include "core/main_loop.h"
+#include "core/shortcuts.h"
 #include "core/settings_file.h"
 #include "core/state.h"
 #include "core/text.h"

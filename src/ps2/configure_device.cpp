@@ -4,7 +4,7 @@
 #include "core/trace.h"
 #include "platform/platform.h"
 #include "ps2/device_config.h"
-#include "serial/comm.h"
+#include "core/wait.h"
 #include "ui/frm_config_device.h"
 
 namespace rompush {

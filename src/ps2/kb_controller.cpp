@@ -6,7 +6,7 @@
 #include "core/text.h"
 #include "core/trace.h"
 #include "platform/platform.h"
-#include "serial/comm.h"
+#include "core/wait.h"
 #include "ui/main_window.h"
 
 namespace rompush {

@@ -12,8 +12,8 @@
 #include "ps2/device_config.h"
 #include "ps2/kb_controller.h"
 #include "ps2/ps2_identify.h"
-#include "serial/comm.h"
-#include "serial/packets.h"
+#include "core/wait.h"
+#include "core/crc.h"
 #include "ui/main_window.h"
 #include "ui/notices.h"
 

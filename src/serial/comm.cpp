@@ -80,23 +80,6 @@ bool SetCommPort(std::uint8_t port) {
     }
 }
 
-void StartTimer(std::int32_t ms) {
-    auto& timer = *platform::Current().timer;
-    timer.SetInterval(ms);
-    g.link.DelayActive = true;
-    timer.SetEnabled(true);
-}
-
-void StopTimer() {
-    platform::Current().timer->SetEnabled(false);
-}
-
-void Timer1_Timer() {
-    TraceScope trace("Timer1_Timer()");
-    g.link.DelayActive = false;
-    StopTimer();
-}
-
 void RcvIn(std::int32_t timeoutMs) {
     TraceScope trace("RcvIn(" + std::to_string(timeoutMs) + ")");
     auto& rcv = g.link.RcvArray;
@@ -157,19 +140,6 @@ void RcvIn(std::int32_t timeoutMs) {
 
 bool PortLost() {
     return Port().DeviceLost();
-}
-
-void Delay(std::int16_t ms) {
-    TraceScope trace("Delay( " + std::to_string(ms) + " )");
-    // A timer with no interval never ticks: a wait of nothing returns at once instead of
-    // waiting for ever.
-    if (ms <= 0)
-        return;
-    StartTimer(ms);
-    while (g.link.DelayActive)
-        Events().WaitForEvents(kWaitSliceMs);
-    StopTimer();
-    g.link.DelayActive = false;
 }
 
 void ClearInBuffer() {

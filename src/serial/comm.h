@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/wait.h"
+
 namespace rompush {
 
 // Closes the port, sets the number, the settings string built from BaudSetting and the COM
@@ -16,17 +18,10 @@ void TraceLatency();
 void RcvIn(std::int32_t timeoutMs);
 // The port is open but its device has gone (the adapter was pulled out).
 bool PortLost();
-// Waits ms milliseconds on the one-shot timer, processing events.
-void Delay(std::int16_t ms);
 // Reads and discards whatever waits in the receive buffer.
 void ClearInBuffer();
 // The short CPU-bound pause before every packet.
 void BusyWait();
-// Starts the one-shot timer: DelayActive turns False after ms.
-void StartTimer(std::int32_t ms);
-void StopTimer();
-// Timer1's tick: the time has run out.
-void Timer1_Timer();
 // Reads and discards waiting input, processing events after each read.
 void DiscardInput();
 // The settings string SetCommPort builds from BaudSetting and the dialog's lists.

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/crc.h"
+
 namespace rompush {
 
 constexpr std::uint8_t ID_CMD = 0x40;
@@ -17,10 +19,6 @@ constexpr std::uint8_t GO_CMD = 0x5E;
 
 // "ID_CMD", "FLASH_CMD", ...; a code not in the table as its hex digits.
 std::string CommandName(std::uint8_t command);
-// Fills CrcTable (CRC-16, polynomial 0x1021, most significant bit first).
-void BuildCrcTable();
-// One CRC step over one byte; crc stays within 0..0xFFFF.
-void CrcUpdate(std::int32_t& crc, std::uint8_t byte);
 // Builds the packet of the given length and command around PayloadBuf and writes it.
 bool send_packet(std::uint8_t length, std::uint8_t command);
 // True when RcvArray holds the answer expected for the command; sets RspIndex.
