@@ -24,6 +24,11 @@ struct MenusState {
     bool FileRequested = false;
     bool BannerWaitArmed = false;
     int ProductsServed = 0;  // product visits the banner check has run to their end
+    // A HEX file being sent as text: whether the product takes a refusal, and why the last
+    // transfer was aborted.
+    bool TransferRunning = false;
+    bool TransferRefusable = false;
+    std::string TransferReport;
 
     KvtState kvt;
     CrossfieldState cfx;

@@ -21,7 +21,8 @@ std::string CommandName(std::uint8_t command);
 void BuildCrcTable();
 // One CRC step over one byte; crc stays within 0..0xFFFF.
 void CrcUpdate(std::int32_t& crc, std::uint8_t byte);
-// Builds the packet of the given length and command around PayloadBuf and writes it.
+// Builds the packet of the given length and command around PayloadBuf and writes it. False
+// when it could not be written whole: the device did not get the packet.
 bool send_packet(std::uint8_t length, std::uint8_t command);
 // True when RcvArray holds the answer expected for the command; sets RspIndex.
 bool Corrlator(std::uint8_t command);
