@@ -172,12 +172,15 @@ class RecordingPort : public SerialPort {
         }
         return in;
     }
-    void Output(const std::string& bytes) override {
+    int Write(const std::string& bytes) override {
         const std::int64_t at = NowUs();
-        for (char c : bytes)
-            log_.Add({Event::Write, at, static_cast<std::uint8_t>(c)});
-        port_.Output(bytes);
+        const int taken = port_.Write(bytes);
+        for (int i = 0; i < taken; ++i)
+            log_.Add(
+                {Event::Write, at, static_cast<std::uint8_t>(bytes[static_cast<std::size_t>(i)])});
+        return taken;
     }
+    void DiscardOutput() override { port_.DiscardOutput(); }
     bool DeviceLost() const override { return port_.DeviceLost(); }
     void SetRThreshold(int characters) override { port_.SetRThreshold(characters); }
     void SetSThreshold(int characters) override { port_.SetSThreshold(characters); }

@@ -29,7 +29,9 @@ CrossfieldProduct::CrossfieldProduct(const Options& options)
       savedBaud_(options.baud),
       boards_(options.boards),
       badKernel_(options.badKernel),
-      flashMs_(options.flashMs) {}
+      flashMs_(options.flashMs),
+      dotMs_(options.dotMs > 0 ? options.dotMs : options.flashMs / kFlashDots),
+      flashHangs_(options.flashHangs) {}
 
 int CrossfieldProduct::WireMs(const std::string& text) const {
     return static_cast<int>(static_cast<long long>(text.size()) * 10000 / Baud()) + 1;
@@ -315,7 +317,9 @@ void CrossfieldProduct::EndOfFile() {
         return;
     }
     Say("\r\nFile received, " + std::to_string(lines_) + " records\r\nProgramming flash");
-    Dots(kFlashDots, flashMs_ / kFlashDots, [this, boot] {
+    Dots(flashMs_ / dotMs_, dotMs_, [this, boot] {
+        if (flashHangs_)
+            return;  // stuck in its flash: nothing more is said
         held_[boot ? "kernel" : "cfx"] = file_;
         if (!boot) {
             ShowMenu("\r\nFlash programming successful\r\n");
@@ -345,9 +349,14 @@ std::shared_ptr<SerialMenuProduct> MakeCrossfield(const std::map<std::string, st
             o.badKernel = value == "bad";
         } else if (name == "flashms" && isNumber && number >= CrossfieldProduct::kFlashDots) {
             o.flashMs = static_cast<int>(number);
+        } else if (name == "dotms" && isNumber && number >= 1) {
+            o.dotMs = static_cast<int>(number);
+        } else if (name == "flash" && value == "hangs") {
+            o.flashHangs = true;
         } else {
             error = "crossfield: option " + name + "=" + value +
-                    " (baud=9600|57600, startcpu=N, boards=N, kernel=good|bad, flashms=N)";
+                    " (baud=9600|57600, startcpu=N, boards=N, kernel=good|bad, flashms=N, "
+                    "dotms=N, flash=hangs)";
             return nullptr;
         }
     }

@@ -7,8 +7,9 @@
 //   1 starting computer number (digits echoed, CR ends; an empty entry keeps the number),
 //   2 baud toggle ("Set baud rate of your terminal to ... and press return", then the new
 //     rate until the next power-up unless saved with 7),
-//   3 download (the HEX file as text lines, checked record by record, then 114 dots of
-//     flashing and "Flash programming successful"; an "X" line cancels),
+//   3 download (the HEX file as text lines, checked record by record, then a dot every
+//     flashing interval (114 dots by default) and "Flash programming successful"; an "X"
+//     line cancels),
 //   4 / 5 send the main program / kernel to the other boards ("Error" when there are none),
 //   6 factory defaults (saved at once: starting computer 1, 9600 baud), 7 save, 8 restart.
 // Without the space it goes on to run its main program; "?" then CR answers with its kernel
@@ -19,7 +20,9 @@
 //
 // Options (rompush-devsim --option NAME=VALUE): baud=9600|57600 (saved rate, default 57600),
 // startcpu=N (default 5), boards=N (other boards to copy to, default 3; 0 gives copy errors),
-// kernel=good|bad, flashms=N (time the flashing takes, default 5700).
+// kernel=good|bad, flashms=N (time the flashing takes, default 5700), dotms=N (time between
+// two of its dots, default flashms / 114), flash=hangs (the dots stop after flashms and the
+// flashing never ends).
 #pragma once
 
 #include <map>
@@ -38,6 +41,8 @@ class CrossfieldProduct : public SerialMenuProduct {
         int boards = 3;
         bool badKernel = false;
         int flashMs = 5700;
+        int dotMs = 0;  // 0: flashMs / kFlashDots
+        bool flashHangs = false;
     };
     explicit CrossfieldProduct(const Options& options);
 
@@ -96,6 +101,8 @@ class CrossfieldProduct : public SerialMenuProduct {
     int boards_;
     bool badKernel_;
     int flashMs_;
+    int dotMs_;
+    bool flashHangs_;
     bool copyKernel_ = false;
     std::string entry_;  // digits of the starting computer number
     std::string line_;   // the line of the file being received

@@ -1,5 +1,7 @@
 #include "sim/serial_line.h"
 
+#include <algorithm>
+
 namespace rompush::sim {
 
 SerialLine::SerialLine(VirtualClock& clock, std::shared_ptr<SerialDevice> device)
@@ -46,22 +48,53 @@ void SerialLine::HostClosed() {
     device_->OnHostClosed();
 }
 
-void SerialLine::HostWrite(const std::string& bytes) {
+std::size_t SerialLine::HostWrite(const std::string& bytes) {
     if (!hostOpen_ || unplugged_)
+        return 0;
+    std::size_t taken = bytes.size();
+    if (txCapacity_ > 0)
+        taken = std::min(taken, txCapacity_ - std::min(txCapacity_, toDevice_.size()));
+    wire_.append(bytes, 0, taken);
+    toDevice_.insert(toDevice_.end(), bytes.begin(),
+                     bytes.begin() + static_cast<std::ptrdiff_t>(taken));
+    Pump();
+    return taken;
+}
+
+void SerialLine::Pump() {
+    if (onWire_ || toDevice_.empty() || unplugged_)
         return;
-    wire_ += bytes;
-    for (unsigned char byte : bytes) {
-        toDeviceFreeUs_ = std::max(toDeviceFreeUs_, clock_.NowUs()) + PaceUs();
-        clock_.ScheduleAtUs(toDeviceFreeUs_, [this, byte] {
-            if (!unplugged_)
-                device_->OnHostByte(byte);
+    const std::int64_t now = clock_.NowUs();
+    if (now < readingFromUs_) {
+        // Held off: the buffer waits until the device reads again.
+        onWire_ = true;
+        clock_.ScheduleAtUs(readingFromUs_, [this] {
+            onWire_ = false;
+            Pump();
         });
+        return;
     }
+    onWire_ = true;
+    toDeviceFreeUs_ = std::max(toDeviceFreeUs_, now) + PaceUs();
+    clock_.ScheduleAtUs(toDeviceFreeUs_, [this] {
+        onWire_ = false;
+        if (unplugged_ || toDevice_.empty())
+            return;
+        const std::uint8_t byte = toDevice_.front();
+        toDevice_.pop_front();
+        device_->OnHostByte(byte);
+        Pump();
+    });
+}
+
+void SerialLine::StopReading(std::int64_t forUs) {
+    readingFromUs_ = std::max(readingFromUs_, clock_.NowUs() + forUs);
 }
 
 void SerialLine::Unplug() {
     unplugged_ = true;
     received_.clear();
+    toDevice_.clear();
 }
 
 }  // namespace rompush::sim

@@ -93,6 +93,7 @@ void SerialMenuProduct::Say(const std::string& text) {
     const int hostBaud = HostBaud();
     if (hostBaud == 0)
         return;  // nobody listens: the bytes are lost on the wire
+    lastSaidUs_ = host_->NowUs();
     host_->Send(HeardAt(text, baud_, hostBaud));
 }
 

@@ -57,6 +57,8 @@ class SerialMenuProduct : public SerialDevice {
     const std::map<std::string, std::string>& HeldFiles() const { return held_; }
     // Every character the product heard from the PC since it was made.
     const std::string& Heard() const { return heard_; }
+    // When it last said anything (microseconds of its host's time), -1 before it did.
+    std::int64_t LastSaidUs() const { return lastSaidUs_; }
 
     // SerialDevice: a byte from the PC, heard at the product's rate.
     void OnHostByte(std::uint8_t byte) final;
@@ -80,6 +82,7 @@ class SerialMenuProduct : public SerialDevice {
     int baud_;
     std::uint64_t poweredOn_ = 0;  // counts power-ups; timers of an earlier one are dropped
     std::string heard_;
+    std::int64_t lastSaidUs_ = -1;
 };
 
 }  // namespace rompush::sim

@@ -9,6 +9,7 @@
 
 #include "core/settings_file.h"
 #include "hex_file_writer.h"
+#include "menus/crossfield_steps.h"
 #include "menus/serial_banner.h"
 #include "program_fixture.h"
 #include "serial/comm.h"
@@ -83,11 +84,28 @@ class CrossfieldTest : public ProgramTest {
     std::string WireSince(std::size_t mark) const { return line->Wire().substr(mark); }
     std::size_t Mark() const { return line->Wire().size(); }
 
+    // Every message line the window showed, as the operator would have seen it, and when.
+    void WatchMessages() {
+        const std::string& shown = frmUI().lblPASS.Caption;
+        if (messages.empty() || shown != messages.back().first)
+            messages.emplace_back(shown, sim.clock.NowMs());
+        sim.clock.ScheduleInUs(20000, [this] { WatchMessages(); });
+    }
+    // When the message was first shown, -1 when never.
+    std::int64_t ShownAt(const std::string& message) const {
+        for (const auto& [text, atMs] : messages) {
+            if (text == message)
+                return atMs;
+        }
+        return -1;
+    }
+
     std::shared_ptr<CrossfieldProduct> product;
     sim::SerialLine* line = nullptr;
     std::vector<std::uint8_t> image;
+    std::vector<std::pair<std::string, std::int64_t>> messages;
 
-  private:
+    // The operator's steps start being taken.
     void Poll() {
         sim.clock.ScheduleInUs(20000, [this] {
             if (!steps_.empty() && steps_.front().first()) {
@@ -99,6 +117,8 @@ class CrossfieldTest : public ProgramTest {
                 Poll();
         });
     }
+
+  private:
     std::deque<std::pair<Check, Act>> steps_;
 };
 
@@ -452,13 +472,199 @@ TEST_P(CrossfieldFailure, ProgramThatFailsIsToldAndNeverHangs) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, CrossfieldFailure,
-                         ::testing::Values(FailureCase{"FlashingTooLong", 400000, false, false,
-                                                       "Crossfield not answering"},
-                                           FailureCase{"AdapterPulledOut", 5700, true, false,
+                         ::testing::Values(FailureCase{"AdapterPulledOut", 5700, true, false,
                                                        "Crossfield not answering"},
                                            FailureCase{"RecordErrorIsAFailure", 5700, false, true,
                                                        ""}),
                          CaseName());
+
+class CrossfieldFirstAnswer : public CrossfieldTest,
+                              public ::testing::WithParamInterface<const char*> {};
+
+// A menu key the Crossfield never hears is given up after the menu's own bound, however long
+// the work it would start may take once it answers.
+TEST_P(CrossfieldFirstAnswer, UnansweredKeyEndsAfterThePromptBound) {
+    Attach({});
+    auto& f = frmUI();
+    const std::string which = GetParam();
+    ui::CommandButton& button = which == "Main"     ? f.btnMainCpy
+                                : which == "Kernel" ? f.btnKernelCpy
+                                                    : f.btnDefaults;
+    std::int64_t clickedAt = 0;
+    Continue();
+    Click(button, [&] {
+        if (g.cmd.ProductMode != "CFX")
+            return false;
+        line->StopReading(20LL * 60 * 1000 * 1000);
+        clickedAt = sim.clock.NowMs();
+        return true;
+    });
+    PowerUpAndEnter();
+    ASSERT_EQ(sim.dialogs.Messages().size(), 1u);
+    EXPECT_NE(sim.dialogs.Messages()[0].prompt.find("stopped answering"), std::string::npos);
+    EXPECT_GE(sim.dialogs.Messages()[0].atMs - clickedAt, cfx::kPromptMs);
+    EXPECT_LE(sim.dialogs.Messages()[0].atMs - clickedAt, cfx::kPromptMs + 2000);
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, CrossfieldFirstAnswer,
+                         ::testing::Values("Main", "Kernel", "Defaults"),
+                         [](const auto& test) { return std::string(test.param); });
+
+class CrossfieldLongFlash : public CrossfieldTest, public ::testing::WithParamInterface<bool> {};
+
+// Flashing is judged by the Crossfield's silence, not by how long it takes: a dot every two
+// seconds keeps a ten-minute flash alive; once the dots stop, the bound of silence ends it,
+// and only then is the operator told to check the Crossfield.
+TEST_P(CrossfieldLongFlash, DotsKeepItAliveAndSilenceEndsIt) {
+    const bool hangs = GetParam();
+    Attach({.flashMs = 600000, .dotMs = 2000, .flashHangs = hangs});
+    auto& f = frmUI();
+    Continue();
+    SelectFile();
+    Click(f.btnPROGRAM, [&] { return f.lblPASS.Caption == "HEX FILE OK"; });
+    if (!hangs)
+        ExitByConsole(Shows("PROGRAM OK"));
+    PowerUpAndEnter();
+    if (hangs) {
+        ASSERT_EQ(sim.dialogs.Messages().size(), 1u);
+        const auto& told = sim.dialogs.Messages()[0];
+        EXPECT_NE(told.prompt.find("stopped answering while it was flashing"), std::string::npos);
+        const std::int64_t silentMs = told.atMs - product->LastSaidUs() / 1000;
+        EXPECT_GE(silentMs, cfx::kFlashMs);
+        EXPECT_LE(silentMs, cfx::kFlashMs + 1000);
+        EXPECT_GT(told.atMs, 600000);  // the dots themselves kept it alive
+        EXPECT_EQ(f.lblPASS.Caption, "Crossfield not answering");
+    } else {
+        EXPECT_TRUE(sim.dialogs.Messages().empty());
+        EXPECT_EQ(product->HeldFiles().at("cfx"), ReadFile(PathIn("cfx.hex")));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Dots, CrossfieldLongFlash, ::testing::Values(false, true),
+                         [](const auto& test) {
+                             return test.param ? "DotsStop" : "TenMinutesOfDots";
+                         });
+
+struct StallCase {
+    const char* name;
+    int stopMs;        // the Crossfield stops reading for this long during the file
+    bool pressCancel;  // the operator presses the exit button during the stop
+    bool whole;        // the file arrives whole
+};
+
+class CrossfieldStall : public CrossfieldTest, public ::testing::WithParamInterface<StallCase> {};
+
+// A Crossfield that stops reading in the middle of the file: a short stop is waited out and the
+// file arrives whole; a long one, or the exit button, aborts the transfer as the Crossfield
+// expects. Either way no byte goes missing unnoticed, and the window processes its events.
+TEST_P(CrossfieldStall, FileArrivesWholeOrTheTransferIsAborted) {
+    const auto& c = GetParam();
+    Attach({});
+    line->SetTransmitBuffer(4096);
+    auto& f = frmUI();
+    std::int64_t stoppedAt = 0, pressedAt = 0;
+    std::string programRow;
+    Continue();
+    SelectFile();
+    Click(f.btnPROGRAM, [&] { return f.lblPASS.Caption == "HEX FILE OK"; });
+    When([&] { return f.lblPASS.Caption == "Sending file..." && f.ProgressBar1.Value > 10; },
+         [&] {
+             stoppedAt = sim.clock.NowMs();
+             line->StopReading(c.stopMs * 1000LL);
+         });
+    // The exit button is there while the file is sent.
+    When([&] { return sim.clock.NowMs() > stoppedAt + 3000; },
+         [&] {
+             EXPECT_TRUE(f.btnCANCEL.Visible && f.btnCANCEL.Enabled);
+             EXPECT_EQ(f.btnCANCEL.Caption, "Cancel");
+             if (c.pressCancel) {
+                 pressedAt = sim.clock.NowMs();
+                 f.btnCANCEL.MouseUp();
+             }
+         });
+    // The operator leaves once the Crossfield reads again and has had its say.
+    ExitByConsole(
+        [&] {
+            return sim.clock.NowMs() > stoppedAt + c.stopMs + 2000 && f.btnSCAN.Enabled &&
+                   g.cmd.ProductMode == "CFX";
+        },
+        [&] { programRow = f.lblPROGRAM.Caption; });
+    WatchMessages();
+    PowerUpAndEnter();
+
+    const bool held = product->HeldFiles().count("cfx") != 0;
+    EXPECT_EQ(held, c.whole);
+    if (held) {
+        EXPECT_EQ(product->HeldFiles().at("cfx"), ReadFile(PathIn("cfx.hex")));
+    }
+    EXPECT_EQ(ShownAt("PROGRAM OK") >= 0, c.whole);
+    if (!c.whole) {
+        // Told within a second of the button, or once the Crossfield took nothing for the
+        // send's patience; the Crossfield heard the abort once it read again.
+        const std::int64_t aborted = ShownAt("ERROR CODE: 1204");
+        if (c.pressCancel) {
+            EXPECT_LE(aborted - pressedAt, 1000);
+        } else {
+            EXPECT_GE(aborted - stoppedAt, 10000);
+            EXPECT_LE(aborted - stoppedAt, 11000);
+        }
+        EXPECT_NE(product->Heard().find("\rXN\r"), std::string::npos);
+        EXPECT_NE(programRow.find("aborted"), std::string::npos) << programRow;
+    }
+    std::string name, path;
+    g.dev.DevLetter = "U";
+    CheckINI(name, path);
+    EXPECT_EQ(path.empty(), !c.whole);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CrossfieldStall,
+    ::testing::Values(StallCase{"ShortStopIsWaitedOut", 5000, false, true},
+                      StallCase{"LongStopAbortsTheTransfer", 45000, false, false},
+                      StallCase{"CancelAbortsTheTransfer", 45000, true, false}),
+    CaseName());
+
+// Closing the window while the Crossfield has stopped reading: the transfer is aborted as the
+// Crossfield expects before the port closes, and RomPush ends at once; nothing is recorded.
+TEST_F(CrossfieldTest, ClosingTheWindowDuringAStalledSendAbortsItAndEnds) {
+    Attach({});
+    line->SetTransmitBuffer(4096);
+    auto& f = frmUI();
+    std::int64_t stoppedAt = 0, closedAt = 0;
+    Continue();
+    SelectFile();
+    Click(f.btnPROGRAM, [&] { return f.lblPASS.Caption == "HEX FILE OK"; });
+    When([&] { return f.lblPASS.Caption == "Sending file..." && f.ProgressBar1.Value > 10; },
+         [&] {
+             stoppedAt = sim.clock.NowMs();
+             line->StopReading(45'000'000);
+         });
+    When([&] { return sim.clock.NowMs() > stoppedAt + 3000; },
+         [&] {
+             closedAt = sim.clock.NowMs();
+             f.Unload();
+         });
+    product->PowerCycle();
+    while (sim.serial.InBufferCount() <= 50)
+        sim.events.WaitForEvents(10);
+    Poll();
+    EXPECT_THROW(CheckSerialBanner(), platform::ProgramEnded);
+    EXPECT_LE(sim.clock.NowMs() - closedAt, 1000);
+    // The Crossfield reads again and hears the abort.
+    while (sim.clock.NowMs() < stoppedAt + 50000) {
+        const auto next = sim.clock.NextDueUs();
+        if (!next)
+            break;
+        sim.clock.AdvanceToUs(*next);
+        sim.clock.RunDue();
+    }
+    EXPECT_NE(product->Heard().find("\rXN\r"), std::string::npos);
+    EXPECT_EQ(product->HeldFiles().count("cfx"), 0u);
+    std::string name, path;
+    g.dev.DevLetter = "U";
+    CheckINI(name, path);
+    EXPECT_EQ(path, "");
+}
 
 TEST_F(CrossfieldTest, ScanFindsItAndAPowerCycleThenServesIt) {
     Attach({.baud = 9600});

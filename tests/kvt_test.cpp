@@ -335,6 +335,34 @@ TEST_F(KvtTest, RemapBoxesTakeAtMostThreeDigits) {
     }
 }
 
+// A KVT that stops reading in the middle of its download: the transfer stops once the port's
+// patience has run out (the boot loader knows no refusal), the window says why and the KVT
+// stays served; the KVT holds no file and nothing is recorded.
+TEST_F(KvtTest, DownloadThatStallsIsAbortedAndTheKvtStaysServed) {
+    PowerUpAndBoot();
+    line->SetTransmitBuffer(4096);
+    SelectKvtFile("2.2 NPV", 32768);
+    auto& f = frmUI();
+    std::int64_t stoppedAt = 0;
+    PowerCycleLater();
+    When([&] { return f.lblPASS.Caption == "Sending file..." && f.ProgressBar1.Value > 20; },
+         [&] {
+             stoppedAt = sim.clock.NowMs();
+             line->StopReading(45'000'000);
+             When([&] { return sim.clock.NowMs() > stoppedAt + 2000; },
+                  [&] { EXPECT_TRUE(f.btnCANCEL.Visible && f.btnCANCEL.Caption == "Cancel"); });
+         });
+    KvtDownload();
+    EXPECT_GE(sim.clock.NowMs() - stoppedAt, 10000);
+    EXPECT_LE(sim.clock.NowMs() - stoppedAt, 11000);
+    EXPECT_EQ(f.lblPASS.Caption, "ERROR CODE: 1204");
+    EXPECT_EQ(f.lblPROGRAM.Caption,
+              "The file transfer was aborted: the KVT took no data for 10 seconds.");
+    EXPECT_EQ(kvt->HeldFiles().count("kvt"), 0u);
+    EXPECT_TRUE(f.btnPROGRAM.Enabled && !f.btnCANCEL.Visible);
+    EXPECT_EQ(g.files.KvtLastUsedPath, "");
+}
+
 TEST_F(KvtTest, MenuServesTheButtonsUntilTheWindowCloses) {
     PowerUpAndBoot();
     const std::string path = PathIn("kvt.hex");

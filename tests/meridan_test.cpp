@@ -237,6 +237,45 @@ TEST_F(MeridanTest, ProgramsMainAndUsbLoadsDefaultsAndRestarts) {
     EXPECT_NE(ReadFile(PathIn("RomPush.INI")).find("S " + usb), std::string::npos);
 }
 
+class MeridanStall : public MeridanTest, public ::testing::WithParamInterface<bool> {};
+
+// A Meridan that stops reading in the middle of a file: its ABORT button, or the port's
+// patience running out, aborts the transfer; the Meridan drops the file once it reads again,
+// and stays in its mode with the reason shown, never with "PROGRAM OK".
+TEST_P(MeridanStall, AbortsTheTransferAndStaysInTheMode) {
+    const bool pressAbort = GetParam();
+    PowerUp();
+    line_->SetTransmitBuffer(4096);
+    auto& f = frmUI();
+    const std::string main = Firmware('X', 32768);
+    std::int64_t stoppedAt = 0;
+    SelectFile(main);
+    Click(f.btnPROGRAM);
+    Then([&f] { return f.lblPASS.Caption == "Flashing Meridan..." && f.ProgressBar1.Value > 50; },
+         [&] {
+             stoppedAt = sim.clock.NowMs();
+             line_->StopReading(45'000'000);
+         });
+    Then([&] { return sim.clock.NowMs() > stoppedAt + 2000; },
+         [&] {
+             EXPECT_TRUE(f.btnCANCEL.Visible && f.btnCANCEL.Enabled);
+             EXPECT_EQ(f.btnCANCEL.Caption, "ABORT");
+             if (pressAbort)
+                 f.btnCANCEL.MouseUp();
+         });
+    Then([&] { return IsIdle() && sim.clock.NowMs() > stoppedAt + 47000; },
+         [&] { EXPECT_EQ(g.cmd.ProductMode, "MAIN"); });
+    ServeAndRestart();
+    EXPECT_EQ(Held("main"), "");
+    EXPECT_FALSE(Saw(Messages(), "PROGRAM OK"));
+    EXPECT_TRUE(Saw(Messages(), "ERROR CODE: 1204"));
+    EXPECT_NE(product_->Heard().find("\rXN\r"), std::string::npos);
+    EXPECT_EQ(g.menus.meridan.LeaveReason, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Stops, MeridanStall, ::testing::Values(false, true),
+                         [](const auto& test) { return test.param ? "Abort" : "Patience"; });
+
 TEST_F(MeridanTest, CtrlTInTheMeridanLoopTracesToDebugTxt) {
     PowerUp();
     Then(IsIdle, [this] {

@@ -183,7 +183,7 @@ TEST_F(PosixSerialTest, OpensWithSettingsWritesAndReads) {
     std::string all;
     for (int i = 0; i < 256; ++i)
         all.push_back(static_cast<char>(i));
-    port.Output(all);
+    EXPECT_EQ(256, port.Write(all));
     EXPECT_EQ(all, pty.Read(all.size()));
     pty.Write(std::string("\x08\x0D\x11", 3) + "ab");
     const auto start = Clock::now();
@@ -200,8 +200,8 @@ TEST_F(PosixSerialTest, OpensWithSettingsWritesAndReads) {
     EXPECT_EQ(-1, port.Fd());
     EXPECT_EQ(-1, fds.back());
     EXPECT_EQ(0, port.InBufferCount());
-    port.Output("ignored");   // closed: nothing happens
-    port.SetPortOpen(false);  // closing a closed port does nothing
+    EXPECT_EQ(-1, port.Write("ignored"));  // closed: nothing taken
+    port.SetPortOpen(false);               // closing a closed port does nothing
 }
 
 TEST(LineSettingsTest, SettingsMapOntoRawTermios) {
@@ -270,6 +270,39 @@ TEST_F(PosixSerialTest, PortsThatCannotBeOpenedTellWhy) {
     EXPECT_TRUE(port.PortOpen());
 }
 
+// A device that stops reading fills the transmit buffer: a write takes what fits at once and
+// says so, never waiting and never dropping the rest; once the device reads again the rest
+// goes out, and the device has every byte in order.
+TEST_F(PosixSerialTest, FullTransmitBufferTakesWhatFitsAndDropsNothing) {
+    Pty pty;
+    MapPort(1, pty.Slave());
+    PosixSerialPort port(Map());
+    port.SetPortOpen(true);
+    std::string data(1 << 20, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>(i * 7 + i / 256);
+    const auto start = Clock::now();
+    std::size_t done = static_cast<std::size_t>(port.Write(data));
+    EXPECT_LT(MsSince(start), 500);
+    ASSERT_GT(done, 0u);
+    ASSERT_LT(done, data.size());
+    std::string got;
+    char buf[4096];
+    for (const auto reading = Clock::now(); got.size() < data.size() && MsSince(reading) < 10000;) {
+        const ssize_t n = ::read(pty.Master(), buf, sizeof buf);
+        if (n > 0)
+            got.append(buf, static_cast<std::size_t>(n));
+        if (done < data.size()) {
+            const int taken = port.Write(data.substr(done, 65536));
+            ASSERT_GE(taken, 0);
+            done += static_cast<std::size_t>(taken);
+        }
+        if (n <= 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_TRUE(got == data) << got.size() << " of " << data.size() << " bytes";
+}
+
 TEST_F(PosixSerialTest, VanishedDeviceLeavesADeafPort) {
     for (bool readFirst : {true, false}) {
         Pty pty;
@@ -283,7 +316,7 @@ TEST_F(PosixSerialTest, VanishedDeviceLeavesADeafPort) {
         EXPECT_FALSE(asProgramSees.DeviceLost());
         pty.Close();                                         // the adapter is pulled out
         EXPECT_EQ(0, readFirst ? port.InBufferCount() : 0);  // the read finds it gone
-        port.Output("hello");
+        EXPECT_EQ(-1, port.Write("hello"));
         // The program is told, so no wait for an answer runs on.
         EXPECT_TRUE(port.Lost() && port.PortOpen() && asProgramSees.DeviceLost());
         EXPECT_TRUE(port.InBufferCount() == 0 && port.Input().empty());  // deaf from now on

@@ -11,6 +11,7 @@
 #include "core/text.h"
 #include "core/trace.h"
 #include "menus/meridan.h"
+#include "menus/product_text.h"
 #include "menus/serial_banner.h"
 #include "menus/serial_console.h"
 #include "platform/platform.h"
@@ -322,6 +323,8 @@ void Form_Unload() {
     ui::frmConfigDevice_Unload();
     ui::frmSaveConfig_Unload();
     ui::frmHelpAbout_Unload();
+    // A file being sent is aborted as the product expects before its port closes.
+    AbortTransferOnClose();
     try {
         if (P().serial->PortOpen())
             P().serial->SetPortOpen(false);

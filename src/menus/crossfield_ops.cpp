@@ -154,7 +154,8 @@ void LoadDefaults() {
     cfx.DefaultsLoaded = true;
     ui::ShowMsg("Loading factory defaults...", ui::colour::kButtonFace);
     SendToProduct("6");
-    if (!cfx::Awaited(WaitForAnyText({">"}, cfx::kFlashMs, true), "loading factory defaults"))
+    if (!cfx::Awaited(WaitForAnyText({">"}, cfx::kFlashMs, true, cfx::kPromptMs),
+                      "loading factory defaults"))
         return;
     if (g.menus.StartCpu == "1") {
         cfx.DefaultsOk = true;
@@ -212,9 +213,11 @@ void CfxCopyFirmware() {
     SendToProduct(main ? "4" : "5");
     Delay(500);
     g.menus.SerialText.clear();
-    // The copy itself runs while the answer to a "Y" is awaited.
+    // The copy itself runs while the answer to a "Y" is awaited; the menu's first answer
+    // comes at once.
     auto answer = [](const char* step) {
-        return cfx::Awaited(WaitForProductText(cfx::AtPromptOrQuestion, cfx::kCopyMs, true), step);
+        return cfx::Awaited(
+            WaitForProductText(cfx::AtPromptOrQuestion, cfx::kCopyMs, true, cfx::kPromptMs), step);
     };
     auto reported = [&f] {
         if (!SerialTextHas("Error"))
@@ -296,35 +299,47 @@ void CfxProgram() {
     // What follows is judged on what the Crossfield says about this file only.
     cfx::KeepReceived();
 
-    bool sent = false;
+    FileSend sent = FileSend::NoFile;
     if (g.result.ErrorCode == 0) {
         ui::DisableAllButtons();
         ui::StartProgressBar(1);
         ui::ShowMsg("Sending hex file...", ui::colour::kButtonFace);
         Delay(1000);
         ui::ShowMsg("Sending file...", ui::colour::kButtonFace);
-        sent = SendFileAsText(g.files.CfxFilePath);
-        if (!sent) {
+        sent = SendFileAsText(g.files.CfxFilePath, true);
+        if (sent == FileSend::NoFile) {
             g.result.ErrorCode = 1202;
             ui::DisplayError();
+        } else if (sent != FileSend::Sent) {
+            g.result.ErrorCode = 1204;  // the Crossfield was told to drop the file
         }
     }
-    if (!sent)
+    if (sent == FileSend::NoFile)
         cfx::RefuseFile();  // the Crossfield stops waiting for a file
-
-    ui::ShowMsg("Flashing Crossfield...", ui::colour::kButtonFace);
-    ui::StartProgressBar(kFlashScale);
-    const auto flashed = WaitForProductText(
-        [](const std::string& received) {
-            auto& bar = frmUI().ProgressBar1;
-            bar.Value = std::min<int>(
-                bar.Max, static_cast<int>(std::count(received.begin(), received.end(), '.')));
-            return received.find('>') != std::string::npos;
-        },
-        cfx::kFlashMs);
-    if (!cfx::Awaited(flashed, "flashing"))
+    if (sent == FileSend::Lost) {
+        cfx::Awaited(TextWait::Lost, "receiving the file");
         return EndOperation();
-    if (sent && !SerialTextHas("Flash programming successful")) {
+    }
+
+    if (sent == FileSend::Sent) {
+        ui::ShowMsg("Flashing Crossfield...", ui::colour::kButtonFace);
+        ui::StartProgressBar(kFlashScale);
+        const auto flashed = WaitForProductText(
+            [](const std::string& received) {
+                auto& bar = frmUI().ProgressBar1;
+                bar.Value = std::min<int>(
+                    bar.Max, static_cast<int>(std::count(received.begin(), received.end(), '.')));
+                return received.find('>') != std::string::npos;
+            },
+            cfx::kFlashMs);
+        if (!cfx::Awaited(flashed, "flashing"))
+            return EndOperation();
+    } else if (sent == FileSend::NoFile || at9600) {
+        // Back in its menu after the refusal, before its rate is put back.
+        if (!cfx::Awaited(WaitForAnyText({">"}, cfx::kPromptMs), "cancelling the download"))
+            return EndOperation();
+    }
+    if (sent == FileSend::Sent && !SerialTextHas("Flash programming successful")) {
         cfx.ProgramReport = DownloadReport(m.SerialText);
         g.result.ErrorCode = 1203;
     }
@@ -377,7 +392,7 @@ void CfxKernelRecovery() {
         const bool valid = ValidateHexFile(FileNameOf(path), path);
         ui::ShowMsg("Sending hex file...", ui::colour::kButtonFace);
         Delay(1000);
-        if (!valid || !SendFileAsText(path)) {
+        if (!valid || SendFileAsText(path, true) == FileSend::NoFile) {
             // "X" alone: the boot loader gives the file up and asks "Try again ?  Y/N" again,
             // so it still waits for a kernel when the operator chooses another file. (An "N"
             // would answer that question and halt it.)

@@ -8,9 +8,10 @@
 
 namespace rompush::cfx {
 
-// Bounds of the waits for the product's text, in milliseconds. A menu answers in well under a
-// second even at 9600 baud; the power-on text and a restart take a few seconds; flashing and
-// the copy to the other boards take longest.
+// Bounds of the waits for the product's text: how long it may be silent, in milliseconds. A
+// menu answers in well under a second even at 9600 baud; the power-on text and a restart
+// take a few seconds; flashing and the copy to the other boards are quiet longest between
+// their progress dots. The first answer to a menu key always comes within kPromptMs.
 constexpr int kPromptMs = 15000;
 constexpr int kPowerOnMs = 30000;
 constexpr int kFlashMs = 180000;

@@ -337,9 +337,20 @@ void KvtDownload() {
         return EndOperation();
     }
     ui::ShowMsg("Sending file...", ui::colour::kButtonFace);
-    SendFileAsText(files.KvtFilePath);
+    kvt::OfferExit();
+    // The KVT's boot loader knows no refusal: a transfer left or stalled simply stops, and
+    // the KVT waits in its boot loader for the next power cycle.
+    const FileSend sent = SendFileAsText(files.KvtFilePath, false);
+    kvt::WithdrawExit();
     f.ProgressBar1.Value = 0;
     f.ProgressBar1.Visible = false;
+    if (sent != FileSend::Sent) {
+        g.result.ErrorCode = sent == FileSend::NoFile ? 1202 : 1204;
+        ui::DisplayError();
+        g.result.ErrorCode = 0;  // the KVT stays served: the download may be tried again
+        ClearInBuffer();
+        return EndOperation();
+    }
 
     // The KVT restarts with the new application: its revision is read again. Only a download
     // it reported completed, into an application that starts, is the last used file.

@@ -27,6 +27,11 @@ struct MenusState {
     // What the product sent in the console since it opened or since the operator's last menu
     // choice there, as it came: the Meridan's restart handling looks in it.
     std::string ConsoleAnswer;
+    // A HEX file being sent as text: whether the product takes a refusal, and why the last
+    // transfer was aborted.
+    bool TransferRunning = false;
+    bool TransferRefusable = false;
+    std::string TransferReport;
 
     KvtState kvt;
     CrossfieldState cfx;

@@ -15,13 +15,10 @@ constexpr int kSectorMs = 15000;      // one flash sector programmed and verifie
 constexpr int kUsbFlashMs = 15000;    // the USB controller between two progress dots
 constexpr int kQrxSilenceMs = 60000;  // one transmitter between two progress dots
 constexpr int kCopyMs = 30000;        // one data controller receiving the firmware
-// However much the product talks, a step that never brings its text ends after this many of
-// its silence bounds.
-constexpr int kTalkingBounds = 20;
 
 // Waits until arrived(SerialText) holds. The product may talk as long as it keeps talking:
-// silenceMs bounds each quiet spell, kTalkingBounds * silenceMs the whole step. The exit
-// button (shown as "ABORT" while the wait runs, when no other view shows it) ends the wait.
+// silenceMs bounds each quiet spell, not the whole step. The exit button (shown as "ABORT"
+// while the wait runs, when no other view shows it) ends the wait.
 // False when the text never came: LeaveReason then says why and the Meridan mode ends.
 bool Await(const std::function<bool(const std::string&)>& arrived, int silenceMs,
            bool countProgress = false);

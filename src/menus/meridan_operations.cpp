@@ -396,12 +396,18 @@ void MeridanProgram() {
                     ui::colour::kButtonFace);
         Delay(1000);
         form.ProgressBar1.Visible = true;
-        if (!SendFileAsText(*slot.path)) {
+        const FileSend sent = SendFileAsText(*slot.path, true);
+        if (sent == FileSend::NoFile) {
             g.result.ErrorCode = 1605;
             // The product waits for a file: it is told that none comes.
             SendToProduct("X");
             SendToProduct("N");
             SendToProduct("\r");
+        } else if (sent == FileSend::Lost) {
+            m.LeaveReason = "MERIDAN PORT LOST";
+            answered = false;
+        } else if (sent != FileSend::Sent) {
+            g.result.ErrorCode = 1204;  // the Meridan was told to drop the file
         } else if (mode == "MAIN") {
             answered = MainReportOk();
         } else if (mode == "USB") {

@@ -31,13 +31,7 @@ bool Await(const std::function<bool(const std::string&)>& arrived, int silenceMs
         form.btnCANCEL.Enabled = true;
     }
     g.cmd.ContinueFlag = false;
-    TextWait result = TextWait::Silent;
-    for (int bound = 0; bound < kTalkingBounds; ++bound) {
-        const std::size_t before = g.menus.SerialText.size();
-        result = WaitForProductText(arrived, silenceMs, countProgress);
-        if (result != TextWait::Silent || g.menus.SerialText.size() == before)
-            break;
-    }
+    const TextWait result = WaitForProductText(arrived, silenceMs, countProgress);
     if (showAbort && result != TextWait::Exit)
         form.btnCANCEL.Visible = false;
     switch (result) {

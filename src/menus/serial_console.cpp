@@ -443,12 +443,19 @@ void SendRequestedFile() {
     }
     auto& bar = frmUI().ProgressBar1;
     bar.Visible = true;
-    const bool sent = SendFileAsText(path);
+    const FileSend sent = SendFileAsText(path, true);
     bar.Visible = false;
-    if (!sent) {
+    if (sent == FileSend::NoFile) {
         // The product is not left waiting for a file that never comes.
         refuse();
         P().dialogs->MsgBox("The file cannot be opened:\r\n" + path,
+                            platform::mb::kExclamation + platform::mb::kOk, "RomPush Utility");
+        return;
+    }
+    if (sent != FileSend::Sent) {
+        // The exit button that stopped the transfer also leaves the console.
+        g.cmd.ContinueFlag = sent == FileSend::Exit;
+        P().dialogs->MsgBox("The file transfer was aborted: " + g.menus.TransferReport,
                             platform::mb::kExclamation + platform::mb::kOk, "RomPush Utility");
         return;
     }

@@ -67,8 +67,14 @@ class SerialPort {
     virtual int InBufferCount() = 0;
     // Up to InputLen characters from the receive buffer; "" when nothing waits.
     virtual std::string Input() = 0;
-    // Writes the bytes; ignored when the port is closed or has vanished.
-    virtual void Output(const std::string& bytes) = 0;
+    // Hands bytes to the port's transmit buffer without waiting, as many as it has room for,
+    // and answers how many it took from the front: fewer than given (0 too) while the buffer
+    // is full, as when the device stops reading or flow control holds the line; -1 when the
+    // port is closed or its device has gone. A byte taken is sent, unless DiscardOutput drops
+    // it; no byte is ever dropped without the caller knowing.
+    virtual int Write(const std::string& bytes) = 0;
+    // Drops what waits in the transmit buffer and has not gone out yet.
+    virtual void DiscardOutput() = 0;
     // True while the port is open but its device has gone (a USB adapter pulled out): nothing
     // will arrive any more, so no wait for an answer needs to run to its end.
     virtual bool DeviceLost() const = 0;

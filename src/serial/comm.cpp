@@ -14,6 +14,9 @@ namespace {
 // Longest a wait sleeps before it looks at its condition again; the events it waits for wake
 // it up earlier.
 constexpr int kWaitSliceMs = 100;
+// How long a write sleeps while the port's transmit buffer is full: short against the time
+// the buffer takes to empty at any baud rate, so the line never runs dry.
+constexpr int kOutputSliceMs = 10;
 
 platform::SerialPort& Port() {
     return *platform::Current().serial;
@@ -152,6 +155,34 @@ void DiscardInput() {
     while (serial.InBufferCount() > 0) {
         serial.Input();
         Events().DoEvents();
+    }
+}
+
+PortWrite WritePort(const std::string& bytes, const std::function<bool()>& stop, int patienceMs) {
+    auto& serial = Port();
+    std::size_t done = 0;
+    std::int64_t lastTaken = platform::Current().clock->NowMs();
+    for (;;) {
+        const int taken = serial.Write(done == 0 ? bytes : bytes.substr(done));
+        if (taken < 0) {
+            TraceLine("--    the port has gone: " + std::to_string(bytes.size() - done) +
+                      " bytes not sent");
+            return PortWrite::Lost;
+        }
+        done += static_cast<std::size_t>(taken);
+        if (done >= bytes.size())
+            return PortWrite::Sent;
+        const std::int64_t now = platform::Current().clock->NowMs();
+        if (taken > 0)
+            lastTaken = now;
+        if (stop && stop())
+            return PortWrite::Stopped;
+        if (now - lastTaken >= patienceMs) {
+            TraceLine("--    the port took nothing for " + std::to_string(patienceMs) +
+                      " ms: " + std::to_string(bytes.size() - done) + " bytes not sent");
+            return PortWrite::Stalled;
+        }
+        Events().WaitForEvents(kOutputSliceMs);
     }
 }
 

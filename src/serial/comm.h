@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "core/wait.h"
@@ -24,6 +25,21 @@ void ClearInBuffer();
 void BusyWait();
 // Reads and discards waiting input, processing events after each read.
 void DiscardInput();
+
+// How long a write waits for a port that takes nothing (the device has stopped reading, or
+// flow control holds the line) before it gives up.
+constexpr int kOutputPatienceMs = 10000;
+enum class PortWrite {
+    Sent,     // every byte was handed to the port
+    Stopped,  // the caller's stop condition held first
+    Stalled,  // the port took nothing for the whole patience
+    Lost,     // the port is closed or its device has gone
+};
+// Writes the bytes to the port, all of them or failing, never dropping one unnoticed: while
+// the port's transmit buffer is full it waits, processing events, until there is room, until
+// stop() holds, or until the port has taken nothing for patienceMs.
+PortWrite WritePort(const std::string& bytes, const std::function<bool()>& stop = {},
+                    int patienceMs = kOutputPatienceMs);
 // The settings string SetCommPort builds from BaudSetting and the dialog's lists.
 std::string BuildSettingsString();
 

@@ -211,9 +211,11 @@ void EraseProgramQTR() {
 
     for (int page = 0; page <= kQtrLastPage; ++page) {
         g.link.PayloadBuf[0] = static_cast<std::uint8_t>(page);
-        send_packet(5, SET_PAGE_CMD);
-        send_packet(4, ERASE_PAGE_CMD);
-        RcvIn(kQtrAnswerMs);
+        // A page the device was not told of is not erased: no answer stands in for it.
+        if (send_packet(5, SET_PAGE_CMD) && send_packet(4, ERASE_PAGE_CMD))
+            RcvIn(kQtrAnswerMs);
+        else
+            g.link.RcvArray.fill(0);
         if (!AnswerCodeBeforeEndIs(kEraseAnswer)) {
             Fail(3004);
         } else if (program) {
@@ -275,8 +277,10 @@ void EraseProgramVLN() {
         g.link.PayloadBuf[0] = static_cast<std::uint8_t>(page);
         // An erase answer must come whole; a broken one is asked for again.
         for (int attempt = 0; attempt < kVlnEraseTries && !PortLost(); ++attempt) {
-            send_packet(5, SET_PAGE_CMD);
-            send_packet(4, ERASE_PAGE_CMD);
+            if (!send_packet(5, SET_PAGE_CMD) || !send_packet(4, ERASE_PAGE_CMD)) {
+                g.link.RcvArray.fill(0);
+                break;
+            }
             RcvIn(kVlnAnswerMs);
             Delay(2);
             if (rcv[0] == 4)

@@ -53,9 +53,12 @@ bool send_packet(std::uint8_t length, std::uint8_t command) {
         }
     }
     BusyWait();
-    auto& serial = *platform::Current().serial;
-    for (int k = 0; k < length; ++k)
-        serial.Output(std::string(1, static_cast<char>(packet[k])));
+    for (int k = 0; k < length; ++k) {
+        if (WritePort(std::string(1, static_cast<char>(packet[k]))) != PortWrite::Sent) {
+            TraceLine("--    packet not sent");
+            return false;
+        }
+    }
     return true;
 }
 

@@ -19,7 +19,8 @@ constexpr std::uint8_t GO_CMD = 0x5E;
 
 // "ID_CMD", "FLASH_CMD", ...; a code not in the table as its hex digits.
 std::string CommandName(std::uint8_t command);
-// Builds the packet of the given length and command around PayloadBuf and writes it.
+// Builds the packet of the given length and command around PayloadBuf and writes it. False
+// when it could not be written whole: the device did not get the packet.
 bool send_packet(std::uint8_t length, std::uint8_t command);
 // True when RcvArray holds the answer expected for the command; sets RspIndex.
 bool Corrlator(std::uint8_t command);

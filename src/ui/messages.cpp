@@ -181,6 +181,9 @@ std::optional<ErrorRow> RowFor(int code) {
             return ErrorRow{&f.lblPROGRAM, &f.linPROGRAM,
                             "The Crossfield did not report \"Flash programming successful\"." + CR +
                                 CR + g.menus.cfx.ProgramReport};
+        case 1204:
+            return ErrorRow{&f.lblPROGRAM, &f.linPROGRAM,
+                            "The file transfer was aborted: " + g.menus.TransferReport};
         case 1301:
         case 1401:
             // During and after a PROGRAM the failed check belongs to the PROGRAM row.

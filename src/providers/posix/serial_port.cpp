@@ -334,6 +334,18 @@ bool PosixSerialPort::Probe(int number, std::string& why) {
 void PosixSerialPort::CloseFd() {
     if (fd_ < 0)
         return;
+    // What was written goes out before the port closes; a line that flow control holds, or a
+    // device that has stopped reading, keeps the port from closing only for a moment, after
+    // which the rest is dropped (the close would otherwise wait half a minute for it).
+    constexpr int kDrainMs = 500, kDrainStepMs = 10;
+    int pending = 0;
+    for (int waited = 0; waited < kDrainMs; waited += kDrainStepMs) {
+        if (::ioctl(fd_, TIOCOUTQ, &pending) != 0 || pending <= 0)
+            break;
+        ::usleep(kDrainStepMs * 1000);
+    }
+    if (pending > 0)
+        ::tcflush(fd_, TCOFLUSH);
     if (restoreFlags_) {
         // The driver's flags as they were before the port was opened.
         std::string ignored;
@@ -410,9 +422,9 @@ std::string PosixSerialPort::Input() {
     return out;
 }
 
-void PosixSerialPort::Output(const std::string& bytes) {
+int PosixSerialPort::Write(const std::string& bytes) {
     if (!open_ || lost_ || fd_ < 0)
-        return;
+        return -1;
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
@@ -423,19 +435,23 @@ void PosixSerialPort::Output(const std::string& bytes) {
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            // The transmit buffer is full (flow control holds it): wait for room, not forever.
+            // The transmit buffer is full: the caller waits for room, processing events.
             pollfd p{fd_, POLLOUT, 0};
-            if (::poll(&p, 1, 1000) <= 0)
-                return;
-            if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
                 MarkLost("device vanished");
-                return;
+                return -1;
             }
-            continue;
+            break;
         }
         MarkLost(n < 0 ? std::strerror(errno) : "device vanished");
-        return;
+        return -1;
     }
+    return static_cast<int>(done);
+}
+
+void PosixSerialPort::DiscardOutput() {
+    if (fd_ >= 0)
+        ::tcflush(fd_, TCOFLUSH);
 }
 
 void PosixSerialPort::OnReadable() {

@@ -43,7 +43,8 @@ class PosixSerialPort : public SerialPort {
 
     int InBufferCount() override;
     std::string Input() override;
-    void Output(const std::string& bytes) override;
+    int Write(const std::string& bytes) override;
+    void DiscardOutput() override;
     bool DeviceLost() const override { return open_ && lost_; }
 
     void SetRThreshold(int characters) override { rThreshold_ = characters; }

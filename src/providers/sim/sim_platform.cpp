@@ -93,10 +93,16 @@ std::string SimSerialPort::Input() {
     return out;
 }
 
-void SimSerialPort::Output(const std::string& bytes) {
+int SimSerialPort::Write(const std::string& bytes) {
     SerialLine* line = open_ ? Line(number_) : nullptr;
-    if (line)
-        line->HostWrite(bytes);
+    if (!line || line->Unplugged())
+        return -1;
+    return static_cast<int>(line->HostWrite(bytes));
+}
+
+void SimSerialPort::DiscardOutput() {
+    if (SerialLine* line = open_ ? Line(number_) : nullptr)
+        line->DiscardHostOutput();
 }
 
 bool SimSerialPort::DeviceLost() const {

@@ -53,7 +53,8 @@ class SimSerialPort : public SerialPort {
     bool PortOpen() const override { return open_; }
     int InBufferCount() override;
     std::string Input() override;
-    void Output(const std::string& bytes) override;
+    int Write(const std::string& bytes) override;
+    void DiscardOutput() override;
     bool DeviceLost() const override;
     void SetRThreshold(int characters) override { rThreshold_ = characters; }
     void SetSThreshold(int) override {}
