@@ -151,7 +151,7 @@ TEST_F(PortFollowTest, OpenAsksForLowLatencyAndCloseGivesTheOldFlagsBack) {
     real.SetPortOpen(true);
     ASSERT_TRUE(real.PortOpen());
     EXPECT_TRUE(Contains(real.LatencyNote(), "low-latency mode not offered by the driver"));
-    real.Output("x");
+    EXPECT_EQ(real.Write("x"), 1);
     EXPECT_EQ(pty.Read(), "x");
     real.SetPortOpen(false);
     EXPECT_FALSE(real.PortOpen());
