@@ -217,7 +217,10 @@ void MeridanProduct::Choice(char c) {
             return;
         stage_ = Stage::Busy;
         Later(300 * kMs, [this] {
-            Say("\r\nReset to default successful\r\n");
+            // "defaults-unconfirmed": the menu comes back without the product saying the
+            // defaults were loaded.
+            if (options_.fault != "defaults-unconfirmed")
+                Say("\r\nReset to default successful\r\n");
             ShowMenu();
         });
     } else if (c == ExitDigit()) {

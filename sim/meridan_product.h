@@ -12,10 +12,11 @@
 //   controllers=2     data controllers (a copy needs 2 or more)
 //   sector_ms=40      time to program and verify one 4 KB flash sector
 //   fault=NAME        a misbehaving product: miss-space (the space comes too late),
-//                     quiet-defaults, no-file-wait (no "Waiting for file"), bad-sector (the
-//                     second sector fails its verify), no-sectors (a MAIN report without any
-//                     sector), usb-receive, qrx-receive (the file is not confirmed),
-//                     qrx-port (the transmitter on the first QRX port does not answer),
+//                     quiet-defaults, defaults-unconfirmed (the menu comes back without
+//                     "Reset to default successful"), no-file-wait (no "Waiting for file"),
+//                     bad-sector (the second sector fails its verify), no-sectors (a MAIN
+//                     report without any sector), usb-receive, qrx-receive (the file is not
+//                     confirmed), qrx-port (the transmitter on the first QRX port does not answer),
 //                     copy-error (the second data controller fails during the copy), mute
 //                     (stops answering after the menu)
 #pragma once

@@ -390,6 +390,11 @@ INSTANTIATE_TEST_SUITE_P(
                   "MAIN",
                   uicmdVERIFY,
                   1602},
+        ErrorCase{"UnconfirmedDefaults1602",
+                  {"9.02", true, {2}, 2, 40, "defaults-unconfirmed"},
+                  "MAIN",
+                  uicmdVERIFY,
+                  1602},
         ErrorCase{
             "UsbNoFile1603", {"9.02", true, {2}, 2, 40, "no-file-wait"}, "USB", uicmdPROGRAM, 1603},
         ErrorCase{"MainNoFile1604",

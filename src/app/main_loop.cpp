@@ -6,7 +6,6 @@
 #include "commands/commands.h"
 #include "commands/port_selection.h"
 #include "core/settings_file.h"
-#include "core/shortcuts.h"
 #include "core/state.h"
 #include "core/text.h"
 #include "core/trace.h"
@@ -19,6 +18,7 @@
 #include "serial/comm.h"
 #include "serial/packets.h"
 #include "ui/main_window.h"
+#include "ui/shortcuts.h"
 
 namespace rompush {
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "core/shortcuts.h"
+#include "ui/shortcuts.h"
 
 namespace rompush {
 

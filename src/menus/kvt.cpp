@@ -2,7 +2,6 @@
 
 #include <fstream>
 
-#include "core/shortcuts.h"
 #include "core/settings_file.h"
 #include "core/state.h"
 #include "core/text.h"
@@ -13,6 +12,7 @@
 #include "serial/comm.h"
 #include "ui/main_window.h"
 #include "ui/notices.h"
+#include "ui/shortcuts.h"
 
 namespace rompush {
 

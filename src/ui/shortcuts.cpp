@@ -1,4 +1,4 @@
-#include "core/shortcuts.h"
+#include "ui/shortcuts.h"
 
 #include <filesystem>
 #include <string>
