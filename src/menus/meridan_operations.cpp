@@ -353,8 +353,15 @@ void MeridanLoadDefaults() {
     // The rest of the menu that follows is read before the next operation sends its key.
     Await(meridan::EndsInPrompt, meridan::kAnswerMs);
     RefreshButtons();
-    if (g.menus.SerialText.find("Reset to default successful") != std::string::npos)
+    if (g.menus.SerialText.find("Reset to default successful") != std::string::npos) {
         ui::ShowMsg("LOAD DEFAULTS OK", ui::colour::kGreen);
+    } else {
+        // The Meridan answered but never said the defaults were loaded: that is no success,
+        // and the operator must not be left with the progress text either.
+        ui::ShowMsg("", ui::colour::kButtonFace);
+        g.result.ErrorCode = 1602;
+        ShowAndClearError();
+    }
     KeepDialogue();
 }
 
