@@ -23,8 +23,8 @@
 #include <filesystem>
 #include <string>
 
-#include "bench_support.h"
 #include "app/main_loop.h"
+#include "bench_support.h"
 #include "core/state.h"
 #include "hex_file_writer.h"
 #include "menus/crossfield.h"

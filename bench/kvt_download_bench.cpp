@@ -33,8 +33,8 @@
 #include <thread>
 #include <vector>
 
-#include "bench_support.h"
 #include "app/main_loop.h"
+#include "bench_support.h"
 #include "core/state.h"
 #include "hex_file_writer.h"
 #include "hexfile/hex_validation.h"

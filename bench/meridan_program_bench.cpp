@@ -26,8 +26,8 @@
 #include <fstream>
 #include <string>
 
-#include "bench_support.h"
 #include "app/main_loop.h"
+#include "bench_support.h"
 #include "core/state.h"
 #include "hex_file_writer.h"
 #include "hexfile/hex_validation.h"

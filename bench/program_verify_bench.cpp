@@ -66,9 +66,9 @@
 #include <string>
 #include <vector>
 
+#include "app/main_loop.h"
 #include "bench_support.h"
 #include "commands/commands.h"
-#include "app/main_loop.h"
 #include "core/state.h"
 #include "hex_file_writer.h"
 #include "hexfile/hex_validation.h"

@@ -1,7 +1,7 @@
 // ERASE, PROGRAM and VERIFY as the operator runs them: SCAN finds a simulated device, the
 // buttons post their commands, the command loop runs them on the virtual clock.
-#include "commands/commands.h"
 #include "app/main_loop.h"
+#include "commands/commands.h"
 #include "core/settings_file.h"
 #include "flash_fixture.h"
 #include "serial/packets.h"

@@ -18,17 +18,17 @@
 #include <utility>
 #include <vector>
 
+#include "app/main_loop.h"
 #include "commands/commands.h"
 #include "commands/port_selection.h"
-#include "app/main_loop.h"
 #include "devsim_process.h"
+#include "program_fixture.h"
 #include "providers/posix/line_control.h"
 #include "providers/posix/poll_loop.h"
 #include "providers/posix/port_map.h"
 #include "providers/posix/port_watcher.h"
 #include "providers/posix/serial_port.h"
 #include "providers/posix/steady_clock.h"
-#include "program_fixture.h"
 #include "ui/main_window.h"
 
 namespace rompush::testing {

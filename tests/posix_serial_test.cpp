@@ -17,11 +17,11 @@
 
 #include "core/state.h"
 #include "devsim_process.h"
+#include "program_fixture.h"
 #include "providers/posix/poll_loop.h"
 #include "providers/posix/port_map.h"
 #include "providers/posix/serial_port.h"
 #include "providers/posix/steady_clock.h"
-#include "program_fixture.h"
 
 namespace rompush::testing {
 namespace {

@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <memory>
 
-#include "cli/console_view.h"
 #include "app/main_loop.h"
+#include "cli/console_view.h"
 #include "core/state.h"
 #include "core/text.h"
 #include "core/trace.h"

@@ -11,9 +11,9 @@
 #include "core/state.h"
 #include "core/text.h"
 #include "core/trace.h"
+#include "core/wait.h"
 #include "core/whole_files.h"
 #include "platform/platform.h"
-#include "core/wait.h"
 #include "ui/main_window.h"
 
 namespace rompush {

@@ -2,9 +2,9 @@
 
 #include "core/state.h"
 #include "core/trace.h"
+#include "core/wait.h"
 #include "platform/platform.h"
 #include "ps2/device_config.h"
-#include "core/wait.h"
 #include "ui/frm_config_device.h"
 
 namespace rompush {

@@ -5,8 +5,8 @@
 #include "core/state.h"
 #include "core/text.h"
 #include "core/trace.h"
-#include "platform/platform.h"
 #include "core/wait.h"
+#include "platform/platform.h"
 #include "ui/main_window.h"
 
 namespace rompush {

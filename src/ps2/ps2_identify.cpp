@@ -5,8 +5,8 @@
 #include "core/state.h"
 #include "core/text.h"
 #include "core/trace.h"
-#include "ps2/kb_controller.h"
 #include "core/wait.h"
+#include "ps2/kb_controller.h"
 #include "ui/main_window.h"
 
 namespace rompush {

@@ -4,16 +4,16 @@
 #include <string>
 #include <vector>
 
+#include "core/crc.h"
 #include "core/state.h"
 #include "core/text.h"
 #include "core/trace.h"
+#include "core/wait.h"
 #include "hexfile/hex_validation.h"
 #include "platform/platform.h"
 #include "ps2/device_config.h"
 #include "ps2/kb_controller.h"
 #include "ps2/ps2_identify.h"
-#include "core/wait.h"
-#include "core/crc.h"
 #include "ui/main_window.h"
 #include "ui/notices.h"
 
