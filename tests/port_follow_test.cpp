@@ -29,6 +29,7 @@
 #include "providers/posix/port_watcher.h"
 #include "providers/posix/serial_port.h"
 #include "providers/posix/steady_clock.h"
+#include "pty_pair.h"
 #include "ui/main_window.h"
 
 namespace rompush::testing {
@@ -44,30 +45,6 @@ using Clock = std::chrono::steady_clock;
 void Touch(const fs::path& path) {
     std::ofstream(path).put('\n');
 }
-
-// A pseudo-terminal pair whose master the test holds: the device's side.
-class Pty {
-  public:
-    Pty() {
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-        EXPECT_TRUE(master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0);
-        slave_ = ::ptsname(master_);
-    }
-    ~Pty() { ::close(master_); }
-    const std::string& Slave() const { return slave_; }
-    std::string Read() {
-        char buf[64];
-        pollfd p{master_, POLLIN, 0};
-        if (::poll(&p, 1, 1000) <= 0)
-            return "";
-        const ssize_t n = ::read(master_, buf, sizeof buf);
-        return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : "";
-    }
-
-  private:
-    int master_ = -1;
-    std::string slave_;
-};
 
 // The driver's flags as a USB adapter's driver keeps them, every change recorded.
 class RecordingLineControl : public platform::posix::LineControl {
@@ -152,7 +129,7 @@ TEST_F(PortFollowTest, OpenAsksForLowLatencyAndCloseGivesTheOldFlagsBack) {
     ASSERT_TRUE(real.PortOpen());
     EXPECT_TRUE(Contains(real.LatencyNote(), "low-latency mode not offered by the driver"));
     EXPECT_EQ(real.Write("x"), 1);
-    EXPECT_EQ(pty.Read(), "x");
+    EXPECT_EQ(pty.Read(1), "x");
     real.SetPortOpen(false);
     EXPECT_FALSE(real.PortOpen());
 }

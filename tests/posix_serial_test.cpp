@@ -22,6 +22,7 @@
 #include "providers/posix/port_map.h"
 #include "providers/posix/serial_port.h"
 #include "providers/posix/steady_clock.h"
+#include "pty_pair.h"
 
 namespace rompush::testing {
 namespace {
@@ -47,43 +48,6 @@ std::int64_t CpuUs() {
 void Touch(const fs::path& path) {
     std::ofstream(path).put('\n');
 }
-
-// A pseudo-terminal pair: the test holds the master, the port opens the slave.
-class Pty {
-  public:
-    Pty() {
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-        EXPECT_TRUE(master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0);
-        slave_ = ::ptsname(master_);
-    }
-    ~Pty() { Close(); }
-    void Close() {
-        if (master_ >= 0)
-            ::close(master_);
-        master_ = -1;
-    }
-    int Master() const { return master_; }
-    const std::string& Slave() const { return slave_; }
-    void Write(const std::string& bytes) {
-        ASSERT_EQ(static_cast<ssize_t>(bytes.size()), ::write(master_, bytes.data(), bytes.size()));
-    }
-    // What the port wrote, waiting up to a second for count bytes.
-    std::string Read(std::size_t count) {
-        std::string got;
-        char buf[256];
-        for (const auto start = Clock::now(); got.size() < count && MsSince(start) < 1000;) {
-            pollfd p{master_, POLLIN, 0};
-            if (::poll(&p, 1, 20) > 0)
-                got.append(buf, static_cast<std::size_t>(
-                                    std::max<ssize_t>(0, ::read(master_, buf, sizeof buf))));
-        }
-        return got;
-    }
-
-  private:
-    int master_ = -1;
-    std::string slave_;
-};
 
 class PosixSerialTest : public ::testing::Test {
   protected:
