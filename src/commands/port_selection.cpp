@@ -195,6 +195,15 @@ int IndexOf(const std::vector<std::string>& entries, const std::string& entry) {
     return at == entries.end() ? -1 : static_cast<int>(at - entries.begin());
 }
 
+// A selection that cannot be served: "COMM port not available", no device in the panels.
+void ShowPortNotAvailable() {
+    g.result.ErrorCode = 1;
+    ui::ShowNotice(ui::Notice::PortNotAvailable);
+    ui::SetStatusPanel5("");
+    ui::SetStatusPanel3("");
+    ui::SetStatusPanel4("");
+}
+
 // The selected port's device went away: as a failed selection, "COMM port not available".
 // Nothing is selected until it comes back.
 void SelectedPortWentAway(int number) {
@@ -210,11 +219,7 @@ void SelectedPortWentAway(int number) {
     ForgetDevice();
     g.dev.DevLetter = " ";
     ui::DefaultUI();
-    g.result.ErrorCode = 1;
-    ui::ShowMsg("COMM port not available", ui::colour::kLightYellow);
-    ui::SetStatusPanel5("");
-    ui::SetStatusPanel3("");
-    ui::SetStatusPanel4("");
+    ShowPortNotAvailable();
 }
 
 std::string DefaultHexDir() {
@@ -396,11 +401,7 @@ void cboPORT_Click() {
         if (SetCommPort(g.port.CommPortNumber)) {
             ReopenAndDiscard();
         } else {
-            g.result.ErrorCode = 1;
-            ui::ShowNotice(ui::Notice::PortNotAvailable);
-            ui::SetStatusPanel5("");
-            ui::SetStatusPanel3("");
-            ui::SetStatusPanel4("");
+            ShowPortNotAvailable();
         }
     }
     g.files.SelectedFileName = "";

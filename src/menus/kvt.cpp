@@ -218,7 +218,7 @@ void KvtMenu() {
             // The adapter has gone: nothing can reach the KVT any more.
             TraceLine("-- KVT: port lost");
             LeaveKvt();
-            ui::ShowMsg("COMM port not available", ui::colour::kLightYellow);
+            ui::ShowNotice(ui::Notice::PortNotAvailable);
             P().dialogs->MsgBox("The serial port of the KVT has gone.\r\n\r\n" +
                                     std::string(kProgramName) +
                                     " leaves KVT mode.  Check the cable, then SCAN or power "

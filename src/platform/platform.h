@@ -159,6 +159,37 @@ constexpr int kOk = 0, kOkCancel = 1, kYesNo = 4, kRetryCancel = 5;
 constexpr int kCritical = 16, kQuestion = 32, kExclamation = 48, kInformation = 64;
 constexpr int kDefaultButton2 = 256;
 constexpr int kAnswerOk = 1, kAnswerCancel = 2, kAnswerRetry = 4, kAnswerYes = 6, kAnswerNo = 7;
+
+// The buttons a style shows, left to right, as the answers they give.
+inline std::vector<int> AnswersOf(int style) {
+    switch (style & 0x0F) {
+        case kOkCancel:
+            return {kAnswerOk, kAnswerCancel};
+        case kYesNo:
+            return {kAnswerYes, kAnswerNo};
+        case kRetryCancel:
+            return {kAnswerRetry, kAnswerCancel};
+        default:
+            return {kAnswerOk};
+    }
+}
+// The caption of the button that gives the answer.
+inline std::string AnswerCaption(int answer) {
+    switch (answer) {
+        case kAnswerOk:
+            return "OK";
+        case kAnswerCancel:
+            return "Cancel";
+        case kAnswerRetry:
+            return "Retry";
+        case kAnswerYes:
+            return "Yes";
+        case kAnswerNo:
+            return "No";
+        default:
+            return std::to_string(answer);
+    }
+}
 }  // namespace mb
 
 struct FileDialogRequest {

@@ -157,6 +157,23 @@ void QtTimer::SetEnabled(bool enabled) {
 // ---------------------------------------------------------------------------------------------
 // Message boxes and file dialogs
 
+namespace {
+QMessageBox::StandardButton StandardButtonOf(int answer) {
+    switch (answer) {
+        case mb::kAnswerCancel:
+            return QMessageBox::Cancel;
+        case mb::kAnswerRetry:
+            return QMessageBox::Retry;
+        case mb::kAnswerYes:
+            return QMessageBox::Yes;
+        case mb::kAnswerNo:
+            return QMessageBox::No;
+        default:
+            return QMessageBox::Ok;
+    }
+}
+}  // namespace
+
 int QtDialogs::MsgBox(const std::string& prompt, int style, const std::string& title) {
     if (log_)
         log_->MessageBoxShown(title, prompt, style);
@@ -190,29 +207,10 @@ int QtDialogs::Ask(const std::string& prompt, int style, const std::string& titl
             break;
     }
 
-    struct Choice {
-        QMessageBox::StandardButton button;
-        int answer;
-    };
-    std::vector<Choice> choices;
-    switch (style & 0x0F) {
-        case mb::kOkCancel:
-            choices = {{QMessageBox::Ok, mb::kAnswerOk}, {QMessageBox::Cancel, mb::kAnswerCancel}};
-            break;
-        case mb::kYesNo:
-            choices = {{QMessageBox::Yes, mb::kAnswerYes}, {QMessageBox::No, mb::kAnswerNo}};
-            break;
-        case mb::kRetryCancel:
-            choices = {{QMessageBox::Retry, mb::kAnswerRetry},
-                       {QMessageBox::Cancel, mb::kAnswerCancel}};
-            break;
-        default:
-            choices = {{QMessageBox::Ok, mb::kAnswerOk}};
-            break;
-    }
+    const std::vector<int> answers = mb::AnswersOf(style);
     std::vector<QPushButton*> buttons;
-    for (const Choice& choice : choices)
-        buttons.push_back(box.addButton(choice.button));
+    for (const int answer : answers)
+        buttons.push_back(box.addButton(StandardButtonOf(answer)));
     const bool secondIsDefault = (style & mb::kDefaultButton2) != 0 && buttons.size() > 1;
     box.setDefaultButton(buttons[secondIsDefault ? 1 : 0]);
     // Closing the box counts as its last button (Cancel, No, or the only OK).
@@ -222,9 +220,9 @@ int QtDialogs::Ask(const std::string& prompt, int style, const std::string& titl
     QAbstractButton* clicked = box.clickedButton();
     for (std::size_t i = 0; i < buttons.size(); ++i) {
         if (clicked == buttons[i])
-            return choices[i].answer;
+            return answers[i];
     }
-    return choices.back().answer;
+    return answers.back();
 }
 
 QString ConvertFileFilter(const std::string& filter) {

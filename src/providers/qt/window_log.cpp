@@ -41,19 +41,6 @@ const char* IconName(int style) {
     }
 }
 
-// A message box's buttons with the answer each gives, as the platform shows them.
-std::vector<std::pair<int, std::string>> ButtonsOf(int style) {
-    switch (style & 0x0F) {
-        case mb::kOkCancel:
-            return {{mb::kAnswerOk, "OK"}, {mb::kAnswerCancel, "Cancel"}};
-        case mb::kYesNo:
-            return {{mb::kAnswerYes, "Yes"}, {mb::kAnswerNo, "No"}};
-        case mb::kRetryCancel:
-            return {{mb::kAnswerRetry, "Retry"}, {mb::kAnswerCancel, "Cancel"}};
-        default:
-            return {{mb::kAnswerOk, "OK"}};
-    }
-}
 }  // namespace
 
 bool WindowLog::Open(const std::string& path) {
@@ -225,29 +212,22 @@ void WindowLog::MessageBoxShown(const std::string& title, const std::string& tex
     Write("MsgBox.Title", title);
     Write("MsgBox.Text", text);
     Write("MsgBox.Icon", IconName(style));
-    const auto buttons = ButtonsOf(style);
+    const std::vector<int> buttons = mb::AnswersOf(style);
     std::vector<std::string> names;
-    for (const auto& button : buttons)
-        names.push_back(button.second);
+    for (const int answer : buttons)
+        names.push_back(mb::AnswerCaption(answer));
     Write("MsgBox.Buttons", Joined(names, " "));
     const bool secondIsDefault = (style & mb::kDefaultButton2) != 0 && buttons.size() > 1;
     Write("MsgBox.Default", names[secondIsDefault ? 1 : 0]);
     openBoxes_.push_back("MsgBox: " + title);
-    boxAnswers_.push_back(buttons);
     EndPass();
 }
 
 void WindowLog::MessageBoxAnswered(int answer) {
-    if (!file_ || boxAnswers_.empty())
+    if (!file_ || openBoxes_.empty())
         return;
-    std::string name = std::to_string(answer);
-    for (const auto& button : boxAnswers_.back()) {
-        if (button.first == answer)
-            name = button.second;
-    }
-    boxAnswers_.pop_back();
     openBoxes_.pop_back();
-    Write("MsgBox.Answer", name);
+    Write("MsgBox.Answer", mb::AnswerCaption(answer));
     EndPass();
 }
 
@@ -256,14 +236,12 @@ void WindowLog::FileDialogShown(const std::string& kind, const std::string& titl
         return;
     Write("FileDialog.Title", title);
     openBoxes_.push_back(kind + ": " + title);
-    boxAnswers_.emplace_back();
     EndPass();
 }
 
 void WindowLog::FileDialogAnswered(const std::string& path) {
     if (!file_ || openBoxes_.empty())
         return;
-    boxAnswers_.pop_back();
     openBoxes_.pop_back();
     Write("FileDialog.Answer", path);
     EndPass();

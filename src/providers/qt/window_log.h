@@ -75,7 +75,6 @@ class WindowLog {
     std::vector<std::pair<std::string, std::string>> openForms_;
     // Message boxes and file dialogs open now, the newest last (each waits for the one after).
     std::vector<std::string> openBoxes_;
-    std::vector<std::vector<std::pair<int, std::string>>> boxAnswers_;
 };
 
 }  // namespace rompush::platform::qt
