@@ -85,12 +85,7 @@ void LeaveKvt() {
     f.btnCANCEL.Visible = false;
     f.ProgressBar1.Visible = false;
     f.lblERASE.Move(2880, 240, 3240, 435);
-    g.dev.DevLetter = "";
-    g.dev.DevIdName = "";
-    g.dev.DevDisplayName = "";
-    g.dev.DevRev = "";
-    g.dev.BslRev = "";
-    g.dev.DeviceFound = false;
+    g.dev = DeviceRecord{};  // the KVT is no longer the device
     // The KVT's file was the selected one; the normal window starts without a file.
     g.files.SelectedFileName = "";
     g.files.SelectedFilePath = "";
