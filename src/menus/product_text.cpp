@@ -25,11 +25,6 @@ void MoveProgressOn() {
         ++bar.Value;
 }
 
-bool InMeridanMode() {
-    const std::string& mode = g.cmd.ProductMode;
-    return mode == "MAIN" || mode == "USB" || mode == "QRX";
-}
-
 // Drops what the port has not sent yet; a product waiting for a file is told that none comes.
 // The carriage return first ends a line cut short, so "XN" reaches the product as a line of
 // its own.
@@ -43,6 +38,11 @@ void AbortTransfer(bool refusable) {
     TraceLine("--    file transfer aborted");
 }
 }  // namespace
+
+bool InMeridanMode() {
+    const std::string& mode = g.cmd.ProductMode;
+    return mode == "MAIN" || mode == "USB" || mode == "QRX";
+}
 
 int ReadIntoSerialText() {
     auto& serial = *P().serial;

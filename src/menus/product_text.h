@@ -12,6 +12,9 @@
 
 namespace rompush {
 
+// A Meridan is being served (its mode names the firmware target).
+bool InMeridanMode();
+
 enum class TextWait {
     Found,   // the awaited text arrived
     Exit,    // the operator pressed the exit button

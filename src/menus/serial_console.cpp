@@ -49,11 +49,6 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-bool InMeridanMode() {
-    const std::string& mode = g.cmd.ProductMode;
-    return mode == "MAIN" || mode == "USB" || mode == "QRX";
-}
-
 // Keeps the newest text when the console has grown past its limit, cut at a line start so no
 // half line is left at the top.
 void BoundHistory(std::string& text) {
